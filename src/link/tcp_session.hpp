@@ -1,0 +1,43 @@
+#ifndef VANTREL_LINK_TCP_SESSION_HPP
+#define VANTREL_LINK_TCP_SESSION_HPP
+
+#include <cstdint>
+
+/// Wide enough for a socket handle of either platform.
+using SocketHandle = std::uintptr_t;
+
+/// How far `TcpSession::open` got, and so what is still held.
+enum class OpenResult {
+  Connected,      ///< stack and socket held, connected: exchange, then close
+  StartupFailed,  ///< nothing held
+  SocketFailed,   ///< nothing held: open has already cleaned the stack up
+  ConnectFailed,  ///< stack and socket held: close them
+};
+
+/// The one TCP connection to the unit. Every call blocks; no time-outs are
+/// set and nothing is retried. The session prints the messages of its own
+/// failures and nothing else.
+class TcpSession {
+ public:
+  /// Starts the network stack, creates the socket and connects it to the
+  /// IPv4 address `address` (read as the platform's inet_addr reads it;
+  /// an unreadable text becomes 255.255.255.255) at `port`.
+  OpenResult open(const char* address, std::uint16_t port);
+
+  /// One send without flags. Returns the bytes sent, or -1; a broken
+  /// connection gives -1 rather than ending the process.
+  long send(const unsigned char* bytes, int length);
+
+  /// One receive without flags. Returns the bytes received, 0 when the peer
+  /// has closed, or -1.
+  long receive(unsigned char* buffer, int length);
+
+  /// Closes the socket, then cleans up the stack. Call once, after `open`
+  /// returned Connected or ConnectFailed.
+  void close();
+
+ private:
+  SocketHandle socket_ = 0;
+};
+
+#endif
