@@ -1,0 +1,118 @@
+// vantrel-sim: a stand-in lighting power unit that answers level commands
+// over TCP, one connection at a time.
+
+#include <arpa/inet.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sim/unit_peer.hpp"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vantrel-sim [--listen ADDR] [--port P] [--count N] [--reply MODE]\n"
+    "  --listen ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --port P       TCP port, 0..65535 (default 0: any free port)\n"
+    "  --count N      exit after N exchanges, 1..1000000 (default: no limit)\n"
+    "  --reply MODE   echo (default), change:I (invert byte I, 0..3),\n"
+    "                 short:N (first N bytes, 0..3, then close),\n"
+    "                 long:N (echo plus N extra bytes, 1..64),\n"
+    "                 split:N (echo in two writes, N bytes first, 1..3),\n"
+    "                 close (no reply), reset (no reply, connection reset),\n"
+    "                 bytes:HEX (these bytes, e.g. bytes:ff5a04ff, 1..64 bytes)\n"
+    "Prints the port on the first line of standard output, then one line per\n"
+    "exchange. Stops on SIGINT or SIGTERM, or after N exchanges.\n"
+    "Exit status: 0 when done, 2 on bad options or when it cannot listen.\n";
+
+// A client that never closes must not hold up a shutdown for long.
+const int kIoTimeoutMs = 2000;
+// How often the accept wait looks at the stop flag, in case a signal arrives
+// just before poll() starts.
+const int kAcceptPollMs = 200;
+
+volatile sig_atomic_t stopRequested = 0;
+
+void requestStop(int) { stopRequested = 1; }
+
+int usageError(const std::string& reason) {
+  std::fprintf(stderr, "vantrel-sim: %s\n%s", reason.c_str(), kUsage);
+  return 2;
+}
+
+bool parseNumber(const char* text, long lo, long hi, long& out) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value < lo ||
+      value > hi)
+    return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* address = "127.0.0.1";
+  long port = 0;
+  long count = 0;  // 0: no limit
+  ReplyPlan plan;
+
+  for (int i = 1; i < argc; ++i) {
+    std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (option != "--listen" && option != "--port" && option != "--count" &&
+        option != "--reply")
+      return usageError("unknown option '" + option + "'");
+    if (i + 1 == argc)
+      return usageError(option + " needs a value");
+    const char* value = argv[++i];
+    if (option == "--listen") {
+      in_addr unused;
+      if (inet_pton(AF_INET, value, &unused) != 1)
+        return usageError(std::string("not an IPv4 address: '") + value + "'");
+      address = value;
+    } else if (option == "--port") {
+      if (!parseNumber(value, 0, 65535, port))
+        return usageError(std::string("bad port '") + value + "'");
+    } else if (option == "--count") {
+      if (!parseNumber(value, 1, 1000000, count))
+        return usageError(std::string("bad count '") + value + "'");
+    } else if (!parseReplyPlan(value, plan)) {
+      return usageError(std::string("bad reply mode '") + value + "'");
+    }
+  }
+
+  struct sigaction action = {};
+  action.sa_handler = requestStop;  // no SA_RESTART: poll() must return EINTR
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  UnitPeer peer;
+  std::string error;
+  if (!peer.listen(address, static_cast<std::uint16_t>(port), error)) {
+    std::fprintf(stderr, "vantrel-sim: %s\n", error.c_str());
+    return 2;
+  }
+  std::printf("%u\n", static_cast<unsigned>(peer.port()));
+  std::fflush(stdout);
+
+  for (long served = 0; !stopRequested && (count == 0 || served < count);) {
+    Exchange exchange;
+    if (!peer.serveOne(plan, kAcceptPollMs, kIoTimeoutMs, exchange))
+      continue;
+    std::printf("%s\n", describeExchange(exchange).c_str());
+    std::fflush(stdout);
+    ++served;
+  }
+  return 0;
+}

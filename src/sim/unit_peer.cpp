@@ -1,0 +1,285 @@
+#include "sim/unit_peer.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+enum class ReadResult { Data, Quiet, Closed };
+
+/// Waits up to `timeoutMs` for bytes and appends at most `limit` of them.
+/// Quiet: nothing came (or a signal cut the wait short); Closed: EOF or error.
+ReadResult readOnce(int fd, std::vector<std::uint8_t>& into, size_t limit,
+                    int timeoutMs) {
+  pollfd p = {fd, POLLIN, 0};
+  int rc = poll(&p, 1, timeoutMs);
+  if (rc == 0 || (rc < 0 && errno == EINTR))
+    return ReadResult::Quiet;
+  if (rc < 0)
+    return ReadResult::Closed;
+  std::uint8_t buf[512];
+  ssize_t n = recv(fd, buf, limit < sizeof(buf) ? limit : sizeof(buf), 0);
+  if (n < 0 && errno == EINTR)
+    return ReadResult::Quiet;
+  if (n <= 0)  // ECONNRESET is the usual end when the client leaves data unread
+    return ReadResult::Closed;
+  into.insert(into.end(), buf, buf + n);
+  return ReadResult::Data;
+}
+
+/// One send() of `bytes`; records in `answered` what actually went out.
+void writeOnce(int fd, const std::vector<std::uint8_t>& bytes,
+               std::vector<std::uint8_t>& answered) {
+  if (bytes.empty())
+    return;
+  ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  if (n > 0)
+    answered.insert(answered.end(), bytes.begin(), bytes.begin() + n);
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  char two[4];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(two, sizeof(two), "%02x", b);
+    if (!text.empty())
+      text += ' ';
+    text += two;
+  }
+  return text;
+}
+
+/// Reads a decimal in lo..hi made of digits only, nothing before or after.
+bool parseNumber(const char* text, int lo, int hi, int& out) {
+  if (*text == '\0')
+    return false;
+  long value = 0;
+  for (; *text; ++text) {
+    if (*text < '0' || *text > '9')
+      return false;
+    value = value * 10 + (*text - '0');
+    if (value > hi)
+      return false;
+  }
+  if (value < lo)
+    return false;
+  out = static_cast<int>(value);
+  return true;
+}
+
+/// Reads 1 to 64 bytes written as pairs of hex digits, nothing else.
+bool parseHex(const char* text, std::vector<std::uint8_t>& out) {
+  auto digit = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::vector<std::uint8_t> bytes;
+  for (; text[0] != '\0'; text += 2) {
+    const int high = digit(text[0]);
+    const int low = high < 0 ? -1 : digit(text[1]);
+    if (low < 0 || bytes.size() == 64)
+      return false;
+    bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+  }
+  if (bytes.empty())
+    return false;
+  out = bytes;
+  return true;
+}
+
+}  // namespace
+
+UnitPeer::~UnitPeer() {
+  if (listener_ >= 0)
+    close(listener_);
+}
+
+bool UnitPeer::listen(const char* address, std::uint16_t port,
+                      std::string& error) {
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  if (inet_pton(AF_INET, address, &addr.sin_addr) != 1) {
+    error = std::string("not an IPv4 address: ") + address;
+    return false;
+  }
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) {
+    error = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
+  int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  socklen_t len = sizeof(addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) < 0 ||
+      ::listen(fd, 16) < 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) < 0) {
+    error = std::string(address) + ":" + std::to_string(port) + ": " +
+            std::strerror(errno);
+    close(fd);
+    return false;
+  }
+  if (listener_ >= 0)
+    close(listener_);
+  listener_ = fd;
+  port_ = ntohs(addr.sin_port);
+  return true;
+}
+
+bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
+                        int ioTimeoutMs, Exchange& out) {
+  pollfd p = {listener_, POLLIN, 0};
+  if (listener_ < 0 || poll(&p, 1, acceptTimeoutMs) <= 0)
+    return false;
+  sockaddr_in from = {};
+  socklen_t len = sizeof(from);
+  int fd = accept(listener_, reinterpret_cast<sockaddr*>(&from), &len);
+  if (fd < 0)
+    return false;
+
+  char ip[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &from.sin_addr, ip, sizeof(ip));
+  out = Exchange();
+  out.peer = std::string(ip) + ":" + std::to_string(ntohs(from.sin_port));
+  out.kind = plan.kind;
+
+  ReadResult last = ReadResult::Data;
+  while (out.received.size() < 4 && last == ReadResult::Data)
+    last = readOnce(fd, out.received, 4 - out.received.size(), ioTimeoutMs);
+  bool open = last != ReadResult::Closed;
+
+  // Whatever arrived is the command, even if the client sent fewer than 4
+  // bytes; a client that only half-closed can still read the reply.
+  std::vector<std::uint8_t> reply = out.received;
+  switch (plan.kind) {
+    case ReplyKind::Echo:
+      writeOnce(fd, reply, out.answered);
+      break;
+    case ReplyKind::ChangedByte:
+      if (static_cast<size_t>(plan.byteIndex) < reply.size())
+        reply[plan.byteIndex] = static_cast<std::uint8_t>(~reply[plan.byteIndex]);
+      writeOnce(fd, reply, out.answered);
+      break;
+    case ReplyKind::Long:
+      for (int i = 0; i < plan.count; ++i)  // a0 a1 ...: easy to tell apart
+        reply.push_back(static_cast<std::uint8_t>(0xa0 + i));
+      writeOnce(fd, reply, out.answered);
+      break;
+    case ReplyKind::Short:
+      if (static_cast<size_t>(plan.count) < reply.size())
+        reply.resize(plan.count);
+      writeOnce(fd, reply, out.answered);
+      open = false;
+      break;
+    case ReplyKind::Split: {
+      size_t first = static_cast<size_t>(plan.count) < reply.size()
+                         ? plan.count : reply.size();
+      writeOnce(fd, {reply.begin(), reply.begin() + first}, out.answered);
+      // A client that reads once and closes must see only the first part, so
+      // the rest goes out only if the client is still there after the pause.
+      auto deadline = std::chrono::steady_clock::now() +
+                      std::chrono::milliseconds(plan.splitDelayMs);
+      while (open) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+          break;
+        ReadResult r = readOnce(fd, out.received, SIZE_MAX, static_cast<int>(left));
+        open = r != ReadResult::Closed;
+        if (r == ReadResult::Quiet)
+          break;
+      }
+      if (open)
+        writeOnce(fd, {reply.begin() + first, reply.end()}, out.answered);
+      break;
+    }
+    case ReplyKind::Fixed:
+      writeOnce(fd, plan.bytes, out.answered);
+      break;
+    case ReplyKind::Close:
+      open = false;
+      break;
+    case ReplyKind::Reset: {
+      linger off = {1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof(off));
+      open = false;
+      break;
+    }
+  }
+
+  // Keep what the client sends after the reply too, so that `received` shows
+  // everything it ever sent.
+  while (open && readOnce(fd, out.received, SIZE_MAX, ioTimeoutMs) == ReadResult::Data) {
+  }
+  close(fd);
+  return true;
+}
+
+std::string describeExchange(const Exchange& exchange) {
+  const std::vector<std::uint8_t>& in = exchange.received;
+  std::string line = exchange.peer + " received ";
+  line += in.empty() ? "nothing" : hex(in);
+  if (in.size() == 4 && in[0] == 0x7e && in[1] == 0x5a &&
+      (in[2] == 0x04 || in[2] == 0x05)) {
+    line += " (unit type " + std::to_string(in[2] - 3) + ", level " +
+            std::to_string(in[3]) + ")";
+  } else if (!in.empty()) {
+    line += " (not a level command)";
+  }
+
+  const char* how = "echo";
+  switch (exchange.kind) {
+    case ReplyKind::Echo: how = "echo"; break;
+    case ReplyKind::ChangedByte: how = "changed byte"; break;
+    case ReplyKind::Short: how = "short, then closed"; break;
+    case ReplyKind::Long: how = "long"; break;
+    case ReplyKind::Split: how = "split"; break;
+    case ReplyKind::Close: how = "closed"; break;
+    case ReplyKind::Reset: how = "reset"; break;
+    case ReplyKind::Fixed: how = "fixed"; break;
+  }
+  line += "; answered ";
+  line += exchange.answered.empty() ? "nothing" : hex(exchange.answered);
+  return line + " (" + how + ")";
+}
+
+bool parseReplyPlan(const char* text, ReplyPlan& plan) {
+  ReplyPlan parsed = plan;
+  const char* colon = std::strchr(text, ':');
+  std::string name = colon ? std::string(text, colon) : std::string(text);
+  const char* arg = colon ? colon + 1 : nullptr;
+  bool ok = false;
+  if (name == "echo" || name == "close" || name == "reset") {
+    parsed.kind = name == "echo" ? ReplyKind::Echo
+                : name == "close" ? ReplyKind::Close : ReplyKind::Reset;
+    ok = !arg;
+  } else if (arg && name == "change") {
+    parsed.kind = ReplyKind::ChangedByte;
+    ok = parseNumber(arg, 0, 3, parsed.byteIndex);
+  } else if (arg && name == "short") {
+    parsed.kind = ReplyKind::Short;
+    ok = parseNumber(arg, 0, 3, parsed.count);
+  } else if (arg && name == "long") {
+    parsed.kind = ReplyKind::Long;
+    ok = parseNumber(arg, 1, 64, parsed.count);
+  } else if (arg && name == "split") {
+    parsed.kind = ReplyKind::Split;
+    ok = parseNumber(arg, 1, 3, parsed.count);
+  } else if (arg && name == "bytes") {
+    parsed.kind = ReplyKind::Fixed;
+    ok = parseHex(arg, parsed.bytes);
+  }
+  if (ok)
+    plan = parsed;
+  return ok;
+}

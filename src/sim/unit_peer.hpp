@@ -1,0 +1,72 @@
+#ifndef VANTREL_SIM_UNIT_PEER_HPP
+#define VANTREL_SIM_UNIT_PEER_HPP
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// How the stand-in unit answers a command. Each kind other than Echo leads
+/// the tool to a different verdict, so that every outcome can be tried
+/// without hardware.
+enum class ReplyKind {
+  Echo,         ///< the 4 bytes received, unchanged
+  ChangedByte,  ///< the 4 bytes received, with the byte at `byteIndex` inverted
+  Short,        ///< the first `count` (0..3) bytes received, then close
+  Long,         ///< the 4 bytes received followed by `count` extra bytes
+  Split,        ///< the echo in two writes: `count` bytes, then the rest after `splitDelayMs`
+  Close,        ///< no reply; the connection is closed
+  Reset,        ///< no reply; the connection is reset (RST)
+  Fixed,        ///< `bytes`, whatever was received
+};
+
+struct ReplyPlan {
+  ReplyKind kind = ReplyKind::Echo;
+  int byteIndex = 3;       ///< ChangedByte: which byte, 0..3
+  int count = 2;           ///< Short: bytes sent; Long: extra bytes; Split: first part
+  int splitDelayMs = 200;  ///< Split: pause before the second part
+  std::vector<std::uint8_t> bytes;  ///< Fixed: the reply
+};
+
+/// What one connection brought and what the peer did about it.
+struct Exchange {
+  std::string peer;                     ///< "address:port" of the client
+  std::vector<std::uint8_t> received;   ///< every byte the client sent, until it closed
+  std::vector<std::uint8_t> answered;   ///< every byte written back
+  ReplyKind kind = ReplyKind::Echo;     ///< the plan that was applied
+};
+
+/// A listening socket that serves level commands one connection at a time.
+class UnitPeer {
+ public:
+  UnitPeer() = default;
+  UnitPeer(const UnitPeer&) = delete;
+  UnitPeer& operator=(const UnitPeer&) = delete;
+  ~UnitPeer();
+
+  /// Binds and listens on address:port; port 0 takes a free port.
+  /// On failure returns false and sets `error` to a one-line reason.
+  bool listen(const char* address, std::uint16_t port, std::string& error);
+
+  /// The port actually listened on.
+  std::uint16_t port() const { return port_; }
+
+  /// Waits up to `acceptTimeoutMs` for a connection (-1: no limit), then runs
+  /// one exchange with `plan`. Every read waits at most `ioTimeoutMs`.
+  /// Returns false when no client came in time or the wait was interrupted
+  /// by a signal.
+  bool serveOne(const ReplyPlan& plan, int acceptTimeoutMs, int ioTimeoutMs,
+                Exchange& out);
+
+ private:
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+/// The simulator's one-line account of an exchange, without a line end.
+std::string describeExchange(const Exchange& exchange);
+
+/// Reads a --reply argument ("echo", "change:I", "short:N", "long:N",
+/// "split:N", "close", "reset", "bytes:HEX"). Returns false when it does not parse.
+bool parseReplyPlan(const char* text, ReplyPlan& plan);
+
+#endif

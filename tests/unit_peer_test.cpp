@@ -1,0 +1,189 @@
+#include "sim/unit_peer.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+const Bytes kCommand = {0x7e, 0x5a, 0x04, 0x80};
+
+TEST(ParseReplyPlan, AcceptsEachMode) {
+  struct Case { const char* text; ReplyKind kind; int byteIndex; int count; };
+  const Case cases[] = {
+      {"echo", ReplyKind::Echo, 3, 2},        {"change:0", ReplyKind::ChangedByte, 0, 2},
+      {"short:0", ReplyKind::Short, 3, 0},    {"short:3", ReplyKind::Short, 3, 3},
+      {"long:1", ReplyKind::Long, 3, 1},      {"long:64", ReplyKind::Long, 3, 64},
+      {"split:3", ReplyKind::Split, 3, 3},    {"close", ReplyKind::Close, 3, 2},
+      {"reset", ReplyKind::Reset, 3, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ReplyPlan plan;
+    ASSERT_TRUE(parseReplyPlan(c.text, plan));
+    EXPECT_EQ(plan.kind, c.kind);
+    EXPECT_EQ(plan.byteIndex, c.byteIndex);
+    EXPECT_EQ(plan.count, c.count);
+  }
+}
+
+TEST(ParseReplyPlan, RefusesBadModes) {
+  for (const char* text : {"", "Echo", "echo:1", "echo ", "change", "change:", "change:4",
+                           "change:-1", "short:4", "long:0", "long:65", "split:0", "split:4",
+                           "split:1x", "long:99999999999999999999", "close:", "bounce",
+                           "bytes:", "bytes:f", "bytes:fg", "bytes:ff 00",
+                           "bytes:00000000000000000000000000000000000000000000000000000000000000000"
+                           "00000000000000000000000000000000000000000000000000000000000000000"}) {
+    ReplyPlan plan;
+    EXPECT_FALSE(parseReplyPlan(text, plan)) << text;
+  }
+}
+
+TEST(ParseReplyPlan, ReadsFixedBytesAsHexPairs) {
+  ReplyPlan plan;
+  ASSERT_TRUE(parseReplyPlan("bytes:FF5a04fF", plan));
+  EXPECT_EQ(plan.kind, ReplyKind::Fixed);
+  EXPECT_EQ(plan.bytes, (Bytes{0xff, 0x5a, 0x04, 0xff}));
+}
+
+TEST(DescribeExchange, NamesLevelCommandAndAnswer) {
+  Exchange e{"127.0.0.1:5000", kCommand, kCommand, ReplyKind::Echo};
+  EXPECT_EQ(describeExchange(e), "127.0.0.1:5000 received 7e 5a 04 80 (unit type 1, level 128);"
+                                 " answered 7e 5a 04 80 (echo)");
+  e = {"127.0.0.1:5000", {0x7e, 0x5a, 0x05, 0xff}, {}, ReplyKind::Reset};
+  EXPECT_EQ(describeExchange(e), "127.0.0.1:5000 received 7e 5a 05 ff (unit type 2, level 255);"
+                                 " answered nothing (reset)");
+}
+
+TEST(DescribeExchange, SaysWhenBytesAreNoLevelCommand) {
+  for (const Bytes& in : {Bytes{0x01, 0x02}, Bytes{0x7e, 0x5a, 0x06, 0x10},
+                          Bytes{0x7f, 0x5a, 0x04, 0x10}, Bytes{0x7e, 0x5a, 0x04, 0x80, 0x00}}) {
+    std::string line = describeExchange({"127.0.0.1:5000", in, {}, ReplyKind::Close});
+    EXPECT_NE(line.find(" (not a level command); answered nothing (closed)"), std::string::npos)
+        << line;
+  }
+  EXPECT_EQ(describeExchange({"127.0.0.1:5000", {}, {}, ReplyKind::Close}),
+            "127.0.0.1:5000 received nothing; answered nothing (closed)");
+}
+
+// Runs serveOne on a thread while the test plays the client.
+class Loopback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(peer.listen("127.0.0.1", 0, error)) << error;
+  }
+  void TearDown() override { finish(); }
+
+  int start(const ReplyPlan& plan) {
+    server = std::thread([this, plan] { served = peer.serveOne(plan, 2000, 5000, exchange); });
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    timeval limit = {2, 0};  // no test can hang on a read
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(peer.port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    return fd;
+  }
+  Bytes recvOnce(int fd) {
+    std::uint8_t buf[16];
+    ssize_t n = recv(fd, buf, sizeof(buf), 0);
+    return n > 0 ? Bytes(buf, buf + n) : Bytes();
+  }
+  void finish() {
+    if (server.joinable())
+      server.join();
+  }
+
+  UnitPeer peer;
+  std::thread server;
+  bool served = false;
+  Exchange exchange;
+};
+
+TEST_F(Loopback, GivesUpWhenNoClientComes) {
+  EXPECT_FALSE(peer.serveOne(ReplyPlan(), 50, 50, exchange));
+}
+
+TEST_F(Loopback, SendsWhatItRecordsThenCloses) {
+  // Modes that close on their own get no help from the client: the peer waits
+  // longer for more than the client waits for the end.
+  struct Case { const char* mode; Bytes expected; bool closes; int endError; };
+  const Case cases[] = {
+      {"echo", kCommand, false, 0},
+      {"change:0", {0x81, 0x5a, 0x04, 0x80}, false, 0},
+      {"change:3", {0x7e, 0x5a, 0x04, 0x7f}, false, 0},
+      {"long:2", {0x7e, 0x5a, 0x04, 0x80, 0xa0, 0xa1}, false, 0},
+      {"short:2", {0x7e, 0x5a}, true, 0}, {"short:0", {}, true, 0},
+      {"close", {}, true, 0}, {"reset", {}, true, ECONNRESET}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ReplyPlan plan;
+    ASSERT_TRUE(parseReplyPlan(c.mode, plan));
+    int fd = start(plan);
+    send(fd, kCommand.data(), kCommand.size(), 0);
+    if (!c.closes)
+      shutdown(fd, SHUT_WR);  // the peer may finish as soon as it has replied
+    Bytes got;
+    std::uint8_t buf[16];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof(buf), 0)) > 0)
+      got.insert(got.end(), buf, buf + n);
+    EXPECT_EQ(n == 0 ? 0 : errno, c.endError) << std::strerror(errno);
+    close(fd);
+    finish();
+    EXPECT_TRUE(served);
+    EXPECT_EQ(got, c.expected);
+    EXPECT_EQ(exchange.answered, c.expected);
+    EXPECT_EQ(exchange.received, kCommand);
+    EXPECT_EQ(exchange.peer.rfind("127.0.0.1:", 0), 0u) << exchange.peer;
+  }
+}
+
+TEST_F(Loopback, ReadsACommandInPiecesAndRecordsAllTheClientSent) {
+  int fd = start(ReplyPlan());
+  send(fd, kCommand.data(), 2, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  send(fd, kCommand.data() + 2, 2, 0);
+  EXPECT_EQ(recvOnce(fd), kCommand);
+  send(fd, "\xab\xcd", 2, 0);
+  close(fd);
+  finish();
+  EXPECT_EQ(exchange.received, (Bytes{0x7e, 0x5a, 0x04, 0x80, 0xab, 0xcd}));
+}
+
+TEST_F(Loopback, SplitShowsOneReadOnlyTheFirstPart) {
+  int fd = start({ReplyKind::Split, 3, 3, 1000, {}});
+  send(fd, kCommand.data(), kCommand.size(), 0);
+  // Time for a second part to arrive too, were it not held back.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(recvOnce(fd), Bytes(kCommand.begin(), kCommand.begin() + 3));
+  close(fd);
+  finish();
+  EXPECT_EQ(exchange.answered, Bytes(kCommand.begin(), kCommand.begin() + 3));
+}
+
+TEST_F(Loopback, SplitSendsTheRestToAClientStillReading) {
+  int fd = start({ReplyKind::Split, 3, 1, 100, {}});
+  send(fd, kCommand.data(), kCommand.size(), 0);
+  Bytes got, more;
+  while (got.size() < 4 && !(more = recvOnce(fd)).empty())
+    got.insert(got.end(), more.begin(), more.end());
+  EXPECT_EQ(got, kCommand);
+  close(fd);
+  finish();
+  EXPECT_EQ(exchange.answered, kCommand);
+}
+
+}  // namespace
