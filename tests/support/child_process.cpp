@@ -1,0 +1,109 @@
+#include "child_process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+extern char** environ;
+
+namespace {
+
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const char* equals = std::strchr(*entry, '=');
+    const std::string name(*entry, equals ? static_cast<size_t>(equals - *entry) : 0);
+    bool overridden = false;
+    for (const std::string& item : extra)
+      overridden = overridden || item.compare(0, name.size() + 1, name + "=") == 0;
+    if (!overridden)
+      merged.emplace_back(*entry);
+  }
+  merged.insert(merged.end(), extra.begin(), extra.end());
+  return merged;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (std::string& s : strings)
+    result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+}  // namespace
+
+ChildResult runChild(const std::vector<std::string>& argv,
+                     const std::vector<std::string>& environment, int timeoutMs) {
+  ChildResult result;
+  std::vector<std::string> args = argv;
+  std::vector<std::string> env = mergedEnvironment(environment);
+  std::vector<char*> argp = pointers(args);
+  std::vector<char*> envp = pointers(env);
+
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+    return result;
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int devNull = open("/dev/null", O_RDONLY);
+    dup2(devNull, 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    // Only the three standard streams: whatever else the test holds open
+    // (a listening socket, say) is none of the child's business.
+    close_range(3, ~0U, 0);
+    execve(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(pid, SIGKILL);
+      result.timedOut = true;
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0)
+      continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0)
+        continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0)
+      close(fd.fd);
+  }
+
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status))
+    result.exitStatus = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.signal = WTERMSIG(status);
+  return result;
+}

@@ -1,0 +1,22 @@
+#ifndef VANTREL_TESTS_CHILD_PROCESS_HPP
+#define VANTREL_TESTS_CHILD_PROCESS_HPP
+
+#include <string>
+#include <vector>
+
+/// How a child process ended and what it wrote.
+struct ChildResult {
+  std::string out;       ///< standard output, byte for byte
+  std::string err;       ///< standard error
+  int exitStatus = -1;   ///< the exit status, or -1 when it did not exit
+  int signal = 0;        ///< the signal that ended it, if one did
+  bool timedOut = false; ///< killed for running past the time limit
+};
+
+/// Runs `argv` (argv[0] is the program's path) with the test's environment
+/// plus `environment` ("NAME=value" items, which win), standard input from
+/// /dev/null, and kills it once `timeoutMs` has passed.
+ChildResult runChild(const std::vector<std::string>& argv,
+                     const std::vector<std::string>& environment, int timeoutMs);
+
+#endif
