@@ -96,16 +96,22 @@ class EndToEnd : public ::testing::TestWithParam<ToolPlatform> {
     return runChild(argv, GetParam().environment, 20000);
   }
 
-  /// Runs the tool against a peer that answers as `plan` says; an argument
-  /// "PORT" stands for the peer's port.
+  /// Runs the tool against a peer that answers as `plan` says. The argument
+  /// "PORT" stands for the peer's port, "PORT+65536" and "PORT-65536" for
+  /// numbers whose low 16 bits are that port.
   ChildResult runAgainstPeer(const ReplyPlan& plan, std::vector<std::string> args,
                              Exchange& exchange) {
     UnitPeer peer;
     std::string error;
     EXPECT_TRUE(peer.listen("127.0.0.1", 0, error)) << error;
+    const int port = peer.port();
     for (std::string& arg : args) {
       if (arg == "PORT")
-        arg = std::to_string(peer.port());
+        arg = std::to_string(port);
+      else if (arg == "PORT+65536")
+        arg = std::to_string(port + 65536);
+      else if (arg == "PORT-65536")
+        arg = std::to_string(port - 65536);
     }
     bool served = false;
     std::thread server([&] { served = peer.serveOne(plan, 20000, 5000, exchange); });
@@ -170,6 +176,22 @@ TEST_P(EndToEnd, RefusedConnectIsReportedWithStatusZero) {
   EXPECT_EQ(result.exitStatus, 0);
 }
 
+TEST_P(EndToEnd, AddressIsReadAsInetAddrReadsIt) {
+  for (const char* address : {"127.1", "0x7f.0.0.1", "0177.0.0.1", "2130706433"}) {
+    const ChildResult result = runAgainstPeer(ReplyPlan{}, {address, "PORT", "1", "1"});
+    EXPECT_EQ(result.out, console(sent("0x7e 0x5a 0x04 0x01(001)") +
+                                  received("0x7e 0x5a 0x04 0x01(001)") + succeeded(1)))
+        << address;
+  }
+  // A text it refuses becomes the all-ones address, with no message of its own.
+  const ChildResult allOnes = runTool({"255.255.255.255", "9", "1", "1"});
+  const ChildResult unreadable = runTool({"no.such.host", "9", "1", "1"});
+  EXPECT_EQ(unreadable.out, allOnes.out);
+  EXPECT_EQ(unreadable.out.rfind(console("\nConnected failed with error:"), 0), 0u)
+      << unreadable.out;
+  EXPECT_EQ(unreadable.exitStatus, 0);
+}
+
 TEST_P(EndToEnd, EchoedCommandSucceedsAndIsAllTheUnitGets) {
   Exchange exchange;
   const ChildResult result =
@@ -198,24 +220,9 @@ TEST_P(EndToEnd, ArgumentsAreReadAsDecimalsWithTheirLeadingNumber) {
       {{"127.0.0.1", "PORT-65536", "1", "7"}, "0x7e 0x5a 0x04 0x07(007)", 7},
   };
   for (const Case& c : cases) {
-    UnitPeer peer;
-    std::string error;
-    ASSERT_TRUE(peer.listen("127.0.0.1", 0, error)) << error;
-    std::vector<std::string> args = c.args;
-    if (args[1] == "PORT+65536")
-      args[1] = std::to_string(peer.port() + 65536);
-    else if (args[1] == "PORT-65536")
-      args[1] = std::to_string(static_cast<int>(peer.port()) - 65536);
-    else
-      args[1] = std::to_string(peer.port());
-    Exchange exchange;
-    bool served = false;
-    std::thread server([&] { served = peer.serveOne(ReplyPlan{}, 20000, 5000, exchange); });
-    const ChildResult result = runTool(args);
-    server.join();
-    ASSERT_TRUE(served) << "port argument " << args[1];
+    const ChildResult result = runAgainstPeer(ReplyPlan{}, c.args);
     EXPECT_EQ(result.out, console(sent(c.bytes) + received(c.bytes) + succeeded(c.level)))
-        << "arguments " << c.args[2] << " " << c.args[3];
+        << "arguments " << c.args[1] << " " << c.args[2] << " " << c.args[3];
     EXPECT_EQ(result.exitStatus, 0);
   }
 }

@@ -116,41 +116,6 @@ TEST_F(Loopback, GivesUpWhenNoClientComes) {
   EXPECT_FALSE(peer.serveOne(ReplyPlan(), 50, 50, exchange));
 }
 
-TEST_F(Loopback, SendsWhatItRecordsThenCloses) {
-  // Modes that close on their own get no help from the client: the peer waits
-  // longer for more than the client waits for the end.
-  struct Case { const char* mode; Bytes expected; bool closes; int endError; };
-  const Case cases[] = {
-      {"echo", kCommand, false, 0},
-      {"change:0", {0x81, 0x5a, 0x04, 0x80}, false, 0},
-      {"change:3", {0x7e, 0x5a, 0x04, 0x7f}, false, 0},
-      {"long:2", {0x7e, 0x5a, 0x04, 0x80, 0xa0, 0xa1}, false, 0},
-      {"short:2", {0x7e, 0x5a}, true, 0}, {"short:0", {}, true, 0},
-      {"close", {}, true, 0}, {"reset", {}, true, ECONNRESET}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.mode);
-    ReplyPlan plan;
-    ASSERT_TRUE(parseReplyPlan(c.mode, plan));
-    int fd = start(plan);
-    send(fd, kCommand.data(), kCommand.size(), 0);
-    if (!c.closes)
-      shutdown(fd, SHUT_WR);  // the peer may finish as soon as it has replied
-    Bytes got;
-    std::uint8_t buf[16];
-    ssize_t n;
-    while ((n = recv(fd, buf, sizeof(buf), 0)) > 0)
-      got.insert(got.end(), buf, buf + n);
-    EXPECT_EQ(n == 0 ? 0 : errno, c.endError) << std::strerror(errno);
-    close(fd);
-    finish();
-    EXPECT_TRUE(served);
-    EXPECT_EQ(got, c.expected);
-    EXPECT_EQ(exchange.answered, c.expected);
-    EXPECT_EQ(exchange.received, kCommand);
-    EXPECT_EQ(exchange.peer.rfind("127.0.0.1:", 0), 0u) << exchange.peer;
-  }
-}
-
 TEST_F(Loopback, ReadsACommandInPiecesAndRecordsAllTheClientSent) {
   int fd = start(ReplyPlan());
   send(fd, kCommand.data(), 2, 0);
@@ -161,17 +126,6 @@ TEST_F(Loopback, ReadsACommandInPiecesAndRecordsAllTheClientSent) {
   close(fd);
   finish();
   EXPECT_EQ(exchange.received, (Bytes{0x7e, 0x5a, 0x04, 0x80, 0xab, 0xcd}));
-}
-
-TEST_F(Loopback, SplitShowsOneReadOnlyTheFirstPart) {
-  int fd = start({ReplyKind::Split, 3, 3, 1000, {}});
-  send(fd, kCommand.data(), kCommand.size(), 0);
-  // Time for a second part to arrive too, were it not held back.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(recvOnce(fd), Bytes(kCommand.begin(), kCommand.begin() + 3));
-  close(fd);
-  finish();
-  EXPECT_EQ(exchange.answered, Bytes(kCommand.begin(), kCommand.begin() + 3));
 }
 
 TEST_F(Loopback, SplitSendsTheRestToAClientStillReading) {
