@@ -1,8 +1,6 @@
 #ifndef VANTREL_LINK_COMMAND_FRAME_HPP
 #define VANTREL_LINK_COMMAND_FRAME_HPP
 
-#include <cstddef>
-
 class TcpSession;
 
 /// The 4-byte level command, in wire order: two header bytes, the command

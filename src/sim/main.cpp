@@ -4,10 +4,7 @@
 #include <arpa/inet.h>
 #include <signal.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "sim/unit_peer.hpp"
@@ -44,23 +41,12 @@ int usageError(const std::string& reason) {
   return 2;
 }
 
-bool parseNumber(const char* text, long lo, long hi, long& out) {
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(text, &end, 10);
-  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value < lo ||
-      value > hi)
-    return false;
-  out = value;
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* address = "127.0.0.1";
-  long port = 0;
-  long count = 0;  // 0: no limit
+  int port = 0;
+  int count = 0;  // 0: no limit
   ReplyPlan plan;
 
   for (int i = 1; i < argc; ++i) {
@@ -81,10 +67,10 @@ int main(int argc, char** argv) {
         return usageError(std::string("not an IPv4 address: '") + value + "'");
       address = value;
     } else if (option == "--port") {
-      if (!parseNumber(value, 0, 65535, port))
+      if (!parseOptionNumber(value, 0, 65535, port))
         return usageError(std::string("bad port '") + value + "'");
     } else if (option == "--count") {
-      if (!parseNumber(value, 1, 1000000, count))
+      if (!parseOptionNumber(value, 1, 1000000, count))
         return usageError(std::string("bad count '") + value + "'");
     } else if (!parseReplyPlan(value, plan)) {
       return usageError(std::string("bad reply mode '") + value + "'");
@@ -106,7 +92,7 @@ int main(int argc, char** argv) {
   std::printf("%u\n", static_cast<unsigned>(peer.port()));
   std::fflush(stdout);
 
-  for (long served = 0; !stopRequested && (count == 0 || served < count);) {
+  for (int served = 0; !stopRequested && (count == 0 || served < count);) {
     Exchange exchange;
     if (!peer.serveOne(plan, kAcceptPollMs, kIoTimeoutMs, exchange))
       continue;

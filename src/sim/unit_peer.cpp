@@ -57,24 +57,6 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
   return text;
 }
 
-/// Reads a decimal in lo..hi made of digits only, nothing before or after.
-bool parseNumber(const char* text, int lo, int hi, int& out) {
-  if (*text == '\0')
-    return false;
-  long value = 0;
-  for (; *text; ++text) {
-    if (*text < '0' || *text > '9')
-      return false;
-    value = value * 10 + (*text - '0');
-    if (value > hi)
-      return false;
-  }
-  if (value < lo)
-    return false;
-  out = static_cast<int>(value);
-  return true;
-}
-
 /// Reads 1 to 64 bytes written as pairs of hex digits, nothing else.
 bool parseHex(const char* text, std::vector<std::uint8_t>& out) {
   auto digit = [](char c) {
@@ -253,6 +235,23 @@ std::string describeExchange(const Exchange& exchange) {
   return line + " (" + how + ")";
 }
 
+bool parseOptionNumber(const char* text, int lo, int hi, int& out) {
+  if (*text == '\0')
+    return false;
+  long value = 0;
+  for (; *text; ++text) {
+    if (*text < '0' || *text > '9')
+      return false;
+    value = value * 10 + (*text - '0');
+    if (value > hi)
+      return false;
+  }
+  if (value < lo)
+    return false;
+  out = static_cast<int>(value);
+  return true;
+}
+
 bool parseReplyPlan(const char* text, ReplyPlan& plan) {
   ReplyPlan parsed = plan;
   const char* colon = std::strchr(text, ':');
@@ -265,16 +264,16 @@ bool parseReplyPlan(const char* text, ReplyPlan& plan) {
     ok = !arg;
   } else if (arg && name == "change") {
     parsed.kind = ReplyKind::ChangedByte;
-    ok = parseNumber(arg, 0, 3, parsed.byteIndex);
+    ok = parseOptionNumber(arg, 0, 3, parsed.byteIndex);
   } else if (arg && name == "short") {
     parsed.kind = ReplyKind::Short;
-    ok = parseNumber(arg, 0, 3, parsed.count);
+    ok = parseOptionNumber(arg, 0, 3, parsed.count);
   } else if (arg && name == "long") {
     parsed.kind = ReplyKind::Long;
-    ok = parseNumber(arg, 1, 64, parsed.count);
+    ok = parseOptionNumber(arg, 1, 64, parsed.count);
   } else if (arg && name == "split") {
     parsed.kind = ReplyKind::Split;
-    ok = parseNumber(arg, 1, 3, parsed.count);
+    ok = parseOptionNumber(arg, 1, 3, parsed.count);
   } else if (arg && name == "bytes") {
     parsed.kind = ReplyKind::Fixed;
     ok = parseHex(arg, parsed.bytes);
