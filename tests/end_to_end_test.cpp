@@ -14,27 +14,9 @@
 
 #include "sim/unit_peer.hpp"
 #include "support/child_process.hpp"
+#include "support/tool_platform.hpp"
 
 namespace {
-
-/// What differs between the platforms the tool runs on, as seen from its
-/// console and its error codes.
-struct ToolPlatform {
-  std::string name;
-  std::vector<std::string> command;      ///< runs the tool; the arguments follow
-  std::vector<std::string> environment;  ///< set for the tool's run
-  std::string lineEnd;                   ///< what a "\n" of the tool becomes
-  std::string (*encode)(const std::string& utf8);
-  long connectionRefused;                ///< the platform's code for a refused connect
-};
-
-void PrintTo(const ToolPlatform& platform, std::ostream* out) { *out << platform.name; }
-
-std::string asUtf8(const std::string& utf8) { return utf8; }
-
-ToolPlatform linuxPlatform() {
-  return {"Linux", {VANTREL_DIM_PATH}, {"LC_ALL=C.UTF-8"}, "\n", asUtf8, 111};
-}
 
 const char kCountMessage[] =
     "\nPlease check the number of the arguments. 引数の数を確認してください。\n";
@@ -83,12 +65,7 @@ class RefusingPort {
 class EndToEnd : public ::testing::TestWithParam<ToolPlatform> {
  protected:
   /// What the tool prints for `utf8`, on this platform's console.
-  std::string console(const std::string& utf8) const {
-    std::string text;
-    for (char c : utf8)
-      text += c == '\n' ? GetParam().lineEnd : std::string(1, c);
-    return GetParam().encode(text);
-  }
+  std::string console(const std::string& utf8) const { return ::console(GetParam(), utf8); }
 
   ChildResult runTool(const std::vector<std::string>& args) const {
     std::vector<std::string> argv = GetParam().command;
@@ -283,7 +260,7 @@ TEST_P(EndToEnd, LongReplyIsJudgedOnItsFirstFourBytes) {
   EXPECT_EQ(exchange.received.size(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Platforms, EndToEnd, ::testing::Values(linuxPlatform()),
+INSTANTIATE_TEST_SUITE_P(Platforms, EndToEnd, ::testing::ValuesIn(testedPlatforms()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

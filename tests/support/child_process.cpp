@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -70,15 +71,26 @@ ChildResult runChild(const std::vector<std::string>& argv,
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
+  int status = 0;
+  bool exited = false;
   while (open > 0) {
+    if (!exited)
+      exited = waitpid(pid, &status, WNOHANG) == pid;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+    if (!exited && left.count() <= 0) {
       kill(pid, SIGKILL);
       result.timedOut = true;
       break;
     }
-    if (poll(fds, 2, static_cast<int>(left.count())) < 0)
+    // Once the child is gone all it wrote is in the pipes. Processes it
+    // started may hold them open for long after (wine's helpers do), so
+    // stop at the first moment nothing is left to read.
+    const int wait = exited ? 0 : static_cast<int>(std::min<long long>(left.count(), 20));
+    const int ready = poll(fds, 2, wait);
+    if (ready == 0 && exited)
+      break;
+    if (ready <= 0)
       continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0)
@@ -99,8 +111,8 @@ ChildResult runChild(const std::vector<std::string>& argv,
       close(fd.fd);
   }
 
-  int status = 0;
-  waitpid(pid, &status, 0);
+  if (!exited)
+    waitpid(pid, &status, 0);
   if (WIFEXITED(status))
     result.exitStatus = WEXITSTATUS(status);
   else if (WIFSIGNALED(status))
