@@ -6,6 +6,7 @@ namespace {
 
 std::string asUtf8(const std::string& utf8) { return utf8; }
 
+#ifdef VANTREL_WINDOWS_DIM_PATH
 // A Japanese Windows writes wide text in code page 932. glibc's CP932 is
 // Microsoft's table (the full-width tilde has a code there; in plain
 // Shift-JIS it has none).
@@ -26,6 +27,7 @@ std::string asCodePage932(const std::string& utf8) {
   out.resize(out.size() - toLeft);
   return out;
 }
+#endif
 
 }  // namespace
 
