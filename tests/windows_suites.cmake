@@ -21,7 +21,7 @@ else()
   return()
 endif()
 
-find_program(VANTREL_MINGW_CXX x86_64-w64-mingw32-g++)
+find_program(VANTREL_MINGW_CXX x86_64-w64-mingw32-g++-posix)
 find_program(VANTREL_WINE wine)
 find_program(VANTREL_WINESERVER wineserver)
 find_program(VANTREL_OBJDUMP x86_64-w64-mingw32-objdump)

@@ -15,7 +15,9 @@ struct ChildResult {
 
 /// Runs `argv` (argv[0] is the program's path) with the test's environment
 /// plus `environment` ("NAME=value" items, which win), standard input from
-/// /dev/null, and kills it once `timeoutMs` has passed.
+/// /dev/null, and kills it once `timeoutMs` has passed. Output is collected
+/// until the child has exited and its pipes hold nothing more; processes it
+/// started that keep the pipes open are not waited for.
 ChildResult runChild(const std::vector<std::string>& argv,
                      const std::vector<std::string>& environment, int timeoutMs);
 
