@@ -13,6 +13,7 @@ namespace {
 
 const char kUsage[] =
     "usage: vantrel-sim [--listen ADDR] [--port P] [--count N] [--reply MODE]\n"
+    "       vantrel-sim --help | --version\n"
     "  --listen ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P       TCP port, 0..65535 (default 0: any free port)\n"
     "  --count N      exit after N exchanges, 1..1000000 (default: no limit)\n"
@@ -53,6 +54,10 @@ int main(int argc, char** argv) {
     std::string option = argv[i];
     if (option == "--help" || option == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (option == "--version") {
+      std::puts("vantrel-sim " VANTREL_VERSION);
       return 0;
     }
     if (option != "--listen" && option != "--port" && option != "--count" &&

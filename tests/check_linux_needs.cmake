@@ -1,0 +1,19 @@
+# Fails unless EXE loads no shared library but the C library: a C++ runtime
+# loaded at start-up would multiply what one call of the tool costs, and the
+# package promises to need nothing else.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} could not read ${EXE}")
+endif()
+string(REGEX MATCHALL "NEEDED +[^\n]+" needs "${dump}")
+if(NOT needs)
+  message(FATAL_ERROR "found no NEEDED entries in ${EXE}: not a dynamic executable?")
+endif()
+foreach(need IN LISTS needs)
+  string(REGEX REPLACE "NEEDED +" "" library "${need}")
+  # The dynamic loader comes with the C library (statically linked C++
+  # runtimes ask it for thread-local storage).
+  if(NOT library MATCHES "^(libc\\.so\\.6|ld-linux-x86-64\\.so\\.2)$")
+    message(FATAL_ERROR "${EXE} needs ${library}")
+  endif()
+endforeach()
