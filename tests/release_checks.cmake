@@ -1,0 +1,62 @@
+# Checks of the programs and manuals as they ship: what the programs load,
+# the manuals' lint, the simulator's --version, and the tool under valgrind.
+
+# Sanitizer builds load their runtimes as shared libraries: only the
+# programs as shipped are held to the C library.
+if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  foreach(program vantrel-dim vantrel-sim)
+    add_test(NAME ${program}_needs_only_libc
+      COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:${program}>
+        -P ${CMAKE_CURRENT_SOURCE_DIR}/check_linux_needs.cmake)
+  endforeach()
+endif()
+
+# The manuals ship in the packages: lint them like the code; a clean page
+# gets no message at all. mandoc's style level is left out: it only says that
+# each page's SEE ALSO names a page that is not installed yet.
+if(DEFINED ENV{CI})
+  set(lint_required REQUIRED)
+endif()
+find_program(MANDOC mandoc ${lint_required})
+find_program(GROFF groff ${lint_required})
+set(man_pages ${PROJECT_SOURCE_DIR}/man/vantrel-dim.1 ${PROJECT_SOURCE_DIR}/man/vantrel-sim.1)
+if(MANDOC)
+  add_test(NAME man_pages_mandoc_lint COMMAND ${MANDOC} -T lint -W warning ${man_pages})
+  set_tests_properties(man_pages_mandoc_lint PROPERTIES FAIL_REGULAR_EXPRESSION ".")
+endif()
+if(GROFF)
+  add_test(NAME man_pages_groff_warnings COMMAND ${GROFF} -ww -mandoc -z ${man_pages})
+  set_tests_properties(man_pages_groff_warnings PROPERTIES FAIL_REGULAR_EXPRESSION ".")
+endif()
+
+add_test(NAME vantrel-sim_version
+  COMMAND sh -c "test \"$($<TARGET_FILE:vantrel-sim> --version)\" = \"vantrel-sim ${PROJECT_VERSION}\"")
+add_test(NAME vantrel-sim_help
+  COMMAND sh -c "$<TARGET_FILE:vantrel-sim> --help >help.out && head -n 1 help.out | grep -q '^usage: vantrel-sim '")
+
+# The shipped tool under valgrind: memory errors, leaks and stray
+# descriptors, on the paths that release what open acquired. Required on CI;
+# sanitizer builds turn it off, as valgrind cannot run them.
+if(DEFINED ENV{CI})
+  set(valgrind_default ON)
+else()
+  set(valgrind_default AUTO)
+endif()
+set(VANTREL_VALGRIND_TESTS ${valgrind_default} CACHE STRING "Run the tool under valgrind: AUTO, ON or OFF")
+if(NOT VANTREL_VALGRIND_TESTS STREQUAL "OFF")
+  if(VANTREL_VALGRIND_TESTS STREQUAL "ON")
+    find_program(VALGRIND valgrind REQUIRED)
+  else()
+    find_program(VALGRIND valgrind)
+  endif()
+  if(VALGRIND)
+    foreach(path success refused missing_reply)
+      add_test(NAME valgrind_${path}
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/under_valgrind.sh ${VALGRIND}
+          $<TARGET_FILE:vantrel-dim> $<TARGET_FILE:vantrel-sim> ${path})
+      set_tests_properties(valgrind_${path} PROPERTIES LABELS valgrind TIMEOUT 60)
+    endforeach()
+  else()
+    message(WARNING "SKIPPING the valgrind runs: valgrind was not found")
+  endif()
+endif()
