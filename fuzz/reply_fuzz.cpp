@@ -70,11 +70,15 @@ namespace socket_calls {
 
 int startup() { return 0; }
 bool createSocket(SocketHandle&, long&) { return true; }
-bool connectSocket(SocketHandle, const char*, std::uint16_t, long&) { return true; }
+bool connectSocket(SocketHandle, const char*, std::uint16_t, const WaitLimit*, long&) {
+  return true;
+}
 void closeSocket(SocketHandle) {}
 void cleanup() {}
+std::int64_t monotonicMs() { return 0; }
+LinkFailure failureOf(long) { return LinkFailure::Other; }
 
-long sendBytes(SocketHandle, const unsigned char*, int length) {
+long sendBytes(SocketHandle, const unsigned char*, int length, const WaitLimit*, long&) {
   ++peer.sendCalls;
   if (length != CommandFrame::kSize)
     std::abort();
@@ -82,7 +86,7 @@ long sendBytes(SocketHandle, const unsigned char*, int length) {
 }
 
 // Like recv: only the bytes it reports are delivered.
-long receiveBytes(SocketHandle, unsigned char* buffer, int length) {
+long receiveBytes(SocketHandle, unsigned char* buffer, int length, const WaitLimit*, long&) {
   ++peer.receiveCalls;
   if (length != CommandFrame::kSize)
     std::abort();

@@ -34,6 +34,34 @@ bool isEcho(const CommandFrame& frame, const unsigned char (&reply)[CommandFrame
   return true;
 }
 
+Reply receiveReply(TcpSession& session, const CommandFrame& frame, ReplyReading reading) {
+  Reply reply;
+  for (;;) {
+    const long got = session.receive(reply.bytes + reply.count,
+                                     CommandFrame::kSize - static_cast<int>(reply.count));
+    if (got <= 0) {
+      if (reply.count == 0)
+        reply.count = got;
+      break;
+    }
+    reply.count += got;
+    if (reading == ReplyReading::Once || reply.count == CommandFrame::kSize)
+      break;
+  }
+  reply.echoed = isEcho(frame, reply.bytes, reply.count);
+  return reply;
+}
+
+ExchangeResult exchangeLevel(TcpSession& session, const CommandFrame& frame) {
+  ExchangeResult result;
+  result.sent = session.send(frame.bytes, CommandFrame::kSize);
+  if (result.sent == CommandFrame::kSize)
+    result.reply = receiveReply(session, frame, ReplyReading::Whole);
+  return result;
+}
+
+// The send trace line goes out before the receive starts, so that a console
+// shows what was sent while the unit keeps the tool waiting.
 void runLevelExchange(TcpSession& session, const CommandFrame& frame) {
   const long sent = session.send(frame.bytes, CommandFrame::kSize);
   printTraceLine(L"Send data to the Vantrel: 0x%x 0x%x 0x%02x 0x%02x(%03d)\n", frame.bytes);
@@ -42,15 +70,11 @@ void runLevelExchange(TcpSession& session, const CommandFrame& frame) {
     return;
   }
 
-  // Whatever the receive leaves undelivered must read as zero, both in the
-  // trace line and in the comparison.
-  unsigned char reply[CommandFrame::kSize] = {};
-  const long received = session.receive(reply, CommandFrame::kSize);
-  const bool carriedOut = isEcho(frame, reply, received);
-  printTraceLine(L"\nReceive data from the Vantrel: 0x%x 0x%x 0x%02x 0x%02x(%03d)", reply);
+  const Reply reply = receiveReply(session, frame, ReplyReading::Once);
+  printTraceLine(L"\nReceive data from the Vantrel: 0x%x 0x%x 0x%02x 0x%02x(%03d)", reply.bytes);
 
   const int level = frame.bytes[3];
-  if (carriedOut)
+  if (reply.echoed)
     std::wprintf(L"\nOutput succeeded. 調光値%dで出力が成功しました。\n", level);
   else
     std::wprintf(L"\nOutput failed. 調光値%dで出力が失敗しました。\n", level);

@@ -9,6 +9,11 @@
 /// platform. A test build links scripted ones instead, to reach failures that
 /// a real network will not produce on demand. Failing calls hand back the
 /// platform's error code, read right after the call that failed.
+///
+/// Without a `WaitLimit` a call blocks, exactly as the platform's own call
+/// does. With one the socket is non-blocking and each call waits only until
+/// the limit's deadline (failing with the platform's "timed out") or until
+/// its stop flag turns true (failing with its "interrupted").
 namespace socket_calls {
 
 /// Starts the network stack. Returns 0, or the start-up's own error code.
@@ -18,14 +23,25 @@ int startup();
 bool createSocket(SocketHandle& handle, long& error);
 
 /// Connects to `address` as inet_addr reads it, at `port`.
-bool connectSocket(SocketHandle handle, const char* address, std::uint16_t port, long& error);
+bool connectSocket(SocketHandle handle, const char* address, std::uint16_t port,
+                   const WaitLimit* limit, long& error);
 
-long sendBytes(SocketHandle handle, const unsigned char* bytes, int length);
-long receiveBytes(SocketHandle handle, unsigned char* buffer, int length);
+/// `error` is set only when a call with a limit fails.
+long sendBytes(SocketHandle handle, const unsigned char* bytes, int length,
+               const WaitLimit* limit, long& error);
+long receiveBytes(SocketHandle handle, unsigned char* buffer, int length,
+                  const WaitLimit* limit, long& error);
+
 void closeSocket(SocketHandle handle);
 
 /// Undoes a successful `startup`.
 void cleanup();
+
+/// Milliseconds on a clock that only goes forward: the clock of deadlines.
+std::int64_t monotonicMs();
+
+/// What an error code of these calls means to a caller.
+LinkFailure failureOf(long error);
 
 }  // namespace socket_calls
 

@@ -27,12 +27,12 @@ bool createSocket(SocketHandle& handle, long& error) {
   return !scripted("socket", error);
 }
 
-bool connectSocket(SocketHandle, const char*, std::uint16_t, long& error) {
+bool connectSocket(SocketHandle, const char*, std::uint16_t, const WaitLimit*, long& error) {
   logCall("connect");
   return !scripted("connect", error);
 }
 
-long sendBytes(SocketHandle, const unsigned char* bytes, int length) {
+long sendBytes(SocketHandle, const unsigned char* bytes, int length, const WaitLimit*, long&) {
   logCall("send");
   std::memcpy(lastSent, bytes, sizeof lastSent);
   long count = length;
@@ -40,7 +40,7 @@ long sendBytes(SocketHandle, const unsigned char* bytes, int length) {
   return count;
 }
 
-long receiveBytes(SocketHandle, unsigned char* buffer, int length) {
+long receiveBytes(SocketHandle, unsigned char* buffer, int length, const WaitLimit*, long&) {
   logCall("receive");
   long count = 0;
   scripted("receive", count);
@@ -56,5 +56,8 @@ void closeSocket(SocketHandle) {
 void cleanup() {
   logCall("cleanup");
 }
+
+std::int64_t monotonicMs() { return 0; }
+LinkFailure failureOf(long) { return LinkFailure::Other; }
 
 }  // namespace socket_calls
