@@ -1,0 +1,28 @@
+#ifndef VANTREL_COMMON_PLATFORM_HPP
+#define VANTREL_COMMON_PLATFORM_HPP
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+/// What our own tools need of the platform beyond sockets: a clock, precise
+/// waits, Ctrl+C, and whether a stream is a terminal. One file per platform.
+
+/// Microseconds on a clock that only goes forward, from an arbitrary start.
+std::int64_t monotonicUs();
+
+/// Waits until monotonicUs() reaches `deadlineUs`, to well under a
+/// millisecond (on Windows with a high-resolution timer, as the default
+/// timer tick is 15.6 ms). Returns false early, within 50 ms, once `stop` is
+/// true.
+bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop);
+
+/// From now on Ctrl+C (SIGINT; on Windows the console's Ctrl+C and
+/// Ctrl+Break) sets the returned flag instead of ending the process. Waits
+/// that are handed the flag look at it at least every 50 ms.
+const std::atomic<bool>& catchInterrupts();
+
+/// Whether `stream` is a terminal (on Windows, a console).
+bool isTerminal(std::FILE* stream);
+
+#endif

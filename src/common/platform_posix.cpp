@@ -1,0 +1,51 @@
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "common/platform.hpp"
+
+namespace {
+
+const std::int64_t kStopCheckUs = 50000;
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int) {
+  interrupted.store(true);
+}
+
+}  // namespace
+
+std::int64_t monotonicUs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
+}
+
+bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
+  for (;;) {
+    if (stop.load())
+      return false;
+    const std::int64_t now = monotonicUs();
+    if (now >= deadlineUs)
+      return true;
+    // An absolute wake-up: a signal that cuts the sleep short costs nothing
+    // of the schedule.
+    const std::int64_t wake = deadlineUs - now > kStopCheckUs ? now + kStopCheckUs : deadlineUs;
+    const timespec at = {static_cast<time_t>(wake / 1000000),
+                         static_cast<long>(wake % 1000000) * 1000};
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+  }
+}
+
+const std::atomic<bool>& catchInterrupts() {
+  struct sigaction action = {};
+  action.sa_handler = onInterrupt;  // no SA_RESTART: blocking calls return at once
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  return interrupted;
+}
+
+bool isTerminal(std::FILE* stream) {
+  return isatty(fileno(stream)) == 1;
+}

@@ -1,0 +1,91 @@
+#include <windows.h>
+
+#include <io.h>
+
+#include "common/platform.hpp"
+
+namespace {
+
+const std::int64_t kStopCheckUs = 50000;
+// Without a high-resolution timer a wait may end a whole tick late; the
+// last stretch is then spent yielding instead.
+const std::int64_t kTickUs = 16000;
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+std::atomic<bool> interrupted{false};
+
+BOOL WINAPI onControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+    return FALSE;
+  interrupted.store(true);
+  return TRUE;
+}
+
+struct Timer {
+  HANDLE handle;
+  bool highResolution;
+};
+
+// Windows 10 1803 and later have high-resolution timers; older ones refuse
+// the flag.
+Timer waitTimer() {
+  static const Timer timer = [] {
+    HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                           TIMER_ALL_ACCESS);
+    if (handle != nullptr)
+      return Timer{handle, true};
+    return Timer{CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS), false};
+  }();
+  return timer;
+}
+
+}  // namespace
+
+std::int64_t monotonicUs() {
+  static const std::int64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<std::int64_t>(f.QuadPart);
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const std::int64_t ticks = counter.QuadPart;
+  return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
+}
+
+bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
+  const Timer timer = waitTimer();
+  for (;;) {
+    if (stop.load())
+      return false;
+    std::int64_t left = deadlineUs - monotonicUs();
+    if (left <= 0)
+      return true;
+    if (!timer.highResolution || timer.handle == nullptr) {
+      if (left <= kTickUs || timer.handle == nullptr) {
+        SwitchToThread();
+        continue;
+      }
+      left -= kTickUs;
+    }
+    LARGE_INTEGER due;
+    due.QuadPart = -10 * (left < kStopCheckUs ? left : kStopCheckUs);  // relative, in 100 ns
+    SetWaitableTimer(timer.handle, &due, 0, nullptr, nullptr, FALSE);
+    WaitForSingleObject(timer.handle, INFINITE);
+  }
+}
+
+const std::atomic<bool>& catchInterrupts() {
+  SetConsoleCtrlHandler(onControl, TRUE);
+  return interrupted;
+}
+
+bool isTerminal(std::FILE* stream) {
+  // _isatty also says yes for NUL; only a console has a console mode.
+  DWORD mode;
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  return GetConsoleMode(handle, &mode) != 0;
+}

@@ -1,0 +1,163 @@
+#include "fade/options.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "common/duration.hpp"
+#include "common/whole_number.hpp"
+
+const char kFadeUsage[] =
+    "usage: vantrel-fade [OPTION]... ADDRESS PORT TYPE FROM TO\n"
+    "Try 'vantrel-fade --help' for more information.\n";
+
+const char kFadeHelp[] =
+    "usage: vantrel-fade [OPTION]... ADDRESS PORT TYPE FROM TO\n"
+    "       vantrel-fade --help | --version\n"
+    "Takes a Vantrel power unit from level FROM to level TO (0..255) over time,\n"
+    "one level command per TCP connection, and confirms that it reached TO.\n"
+    "\n"
+    "  ADDRESS             the unit's IPv4 address or host name\n"
+    "  PORT                its TCP port, 1..65535\n"
+    "  TYPE                the unit type, 1 or 2\n"
+    "  --over DURATION     time from the first command to the last (default 1s);\n"
+    "                      0: each command as soon as the one before is answered\n"
+    "  --steps N           commands after the first, 1..255 (default: one per\n"
+    "                      level, at most 40 a second)\n"
+    "  --timeout DURATION  limit for one command: connect, send and reply\n"
+    "                      (default 1s)\n"
+    "  --tries N           tries of the first and the last command, 1..100\n"
+    "                      (default 3)\n"
+    "  --verbose           a line per command on standard output\n"
+    "  --quiet             no result line and no progress display\n"
+    "  --help              this text\n"
+    "  --version           the version\n"
+    "DURATION is a number with s or ms (2s, 1.5s, 250ms), or 0; at most 24 hours.\n"
+    "Exit status: 0 when level TO was confirmed, 1 when it was not, 2 for a usage\n"
+    "error, 130 when interrupted.\n";
+
+namespace {
+
+bool takesValue(const std::string& name) {
+  return name == "--over" || name == "--steps" || name == "--timeout" || name == "--tries";
+}
+
+bool isFlag(const std::string& name) {
+  return name == "--verbose" || name == "--quiet" || name == "--help" || name == "--version";
+}
+
+std::string quoted(const char* text) {
+  return std::string("'") + text + "'";
+}
+
+// Reads one option's value; on failure says what the option takes.
+bool readOption(const std::string& name, const char* value, FadeOptions& options,
+                std::string& problem) {
+  bool ok = false;
+  if (name == "--over") {
+    ok = parseDuration(value, options.overUs);
+  } else if (name == "--timeout") {
+    std::int64_t timeout = 0;
+    ok = parseDuration(value, timeout) && timeout > 0;
+    if (ok)
+      options.timeoutUs = timeout;
+  } else if (name == "--steps") {
+    ok = parseWholeNumber(value, 1, 255, options.steps);
+  } else {
+    ok = parseWholeNumber(value, 1, 100, options.tries);
+  }
+  if (!ok) {
+    const char* wanted = name == "--over"      ? "a duration such as 2s, 1.5s, 250ms or 0, at most 24 hours"
+                         : name == "--timeout" ? "a duration such as 2s, 1.5s or 250ms, more than 0 and at most 24 hours"
+                         : name == "--steps"   ? "a whole number from 1 to 255"
+                                               : "a whole number from 1 to 100";
+    problem = "invalid " + name + " " + quoted(value) + ": " + wanted;
+  }
+  return ok;
+}
+
+bool readArguments(const std::vector<const char*>& arguments, FadeOptions& options,
+                   std::string& problem) {
+  if (arguments.size() != 5) {
+    problem = "expected 5 arguments, ADDRESS PORT TYPE FROM TO, not " +
+              std::to_string(arguments.size());
+    return false;
+  }
+  int port = 0;
+  struct Number {
+    const char* name;
+    const char* text;
+    int lo;
+    int hi;
+    int& value;
+  };
+  const Number numbers[] = {
+      {"PORT", arguments[1], 1, 65535, port},
+      {"TYPE", arguments[2], 1, 2, options.unitType},
+      {"FROM", arguments[3], 0, 255, options.from},
+      {"TO", arguments[4], 0, 255, options.to},
+  };
+  if (*arguments[0] == '\0') {
+    problem = "ADDRESS is empty";
+    return false;
+  }
+  for (const Number& number : numbers) {
+    if (!parseWholeNumber(number.text, number.lo, number.hi, number.value)) {
+      problem = std::string("invalid ") + number.name + " " + quoted(number.text) +
+                ": a whole number from " + std::to_string(number.lo) + " to " +
+                std::to_string(number.hi);
+      return false;
+    }
+  }
+  options.address = arguments[0];
+  options.port = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+}  // namespace
+
+FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& options,
+                               std::string& problem) {
+  std::vector<const char*> arguments;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+      arguments.push_back(arg);
+      continue;
+    }
+    if (std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+      continue;
+    }
+    const char* equals = std::strchr(arg, '=');
+    const std::string name = equals ? std::string(arg, equals) : std::string(arg);
+    if (isFlag(name)) {
+      if (equals) {
+        problem = "option " + name + " takes no value";
+        return FadeRequest::UsageError;
+      }
+      if (name == "--help")
+        return FadeRequest::Help;
+      if (name == "--version")
+        return FadeRequest::Version;
+      (name == "--verbose" ? options.verbose : options.quiet) = true;
+      continue;
+    }
+    if (!takesValue(name)) {
+      problem = "unknown option " + quoted(name.c_str());
+      return FadeRequest::UsageError;
+    }
+    const char* value = equals ? equals + 1 : (i + 1 < argc ? argv[++i] : nullptr);
+    if (value == nullptr) {
+      problem = "option " + name + " needs a value";
+      return FadeRequest::UsageError;
+    }
+    if (!readOption(name, value, options, problem))
+      return FadeRequest::UsageError;
+  }
+  if (options.verbose && options.quiet) {
+    problem = "--verbose and --quiet exclude each other";
+    return FadeRequest::UsageError;
+  }
+  return readArguments(arguments, options, problem) ? FadeRequest::Fade : FadeRequest::UsageError;
+}

@@ -1,0 +1,35 @@
+#ifndef VANTREL_FADE_OPTIONS_HPP
+#define VANTREL_FADE_OPTIONS_HPP
+
+#include <cstdint>
+#include <string>
+
+/// What the command line asks of vantrel-fade.
+struct FadeOptions {
+  const char* address = nullptr;  ///< IPv4 address or host name, not empty
+  std::uint16_t port = 0;         ///< 1..65535
+  int unitType = 1;               ///< 1 or 2
+  int from = 0;                   ///< 0..255
+  int to = 0;                     ///< 0..255
+  std::int64_t overUs = 1000000;
+  int steps = 0;  ///< 1..255, or 0 for the default
+  std::int64_t timeoutUs = 1000000;
+  int tries = 3;
+  bool verbose = false;
+  bool quiet = false;
+};
+
+enum class FadeRequest { Fade, Help, Version, UsageError };
+
+/// Reads the arguments after the program name. Options may stand before or
+/// among the five arguments, as `--name VALUE` or `--name=VALUE`; `--` ends
+/// them. On UsageError `problem` says in one line what is wrong.
+FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& options,
+                               std::string& problem);
+
+/// The synopsis and a pointer to --help, for a usage error.
+extern const char kFadeUsage[];
+/// The whole of --help.
+extern const char kFadeHelp[];
+
+#endif
