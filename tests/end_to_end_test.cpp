@@ -1,11 +1,6 @@
 // Runs the built tool as a child process against a peer on 127.0.0.1 and
 // compares its standard output byte for byte, and its exit status.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +9,7 @@
 
 #include "sim/unit_peer.hpp"
 #include "support/child_process.hpp"
+#include "support/local_ports.hpp"
 #include "support/tool_platform.hpp"
 
 namespace {
@@ -39,28 +35,6 @@ std::string sent(const std::string& bytes) {
 std::string received(const std::string& bytes) {
   return "\nReceive data from the Vantrel: " + bytes;
 }
-
-/// A port on 127.0.0.1 that refuses connections: bound, so nobody else takes
-/// it while the test runs, but never listening.
-class RefusingPort {
- public:
-  RefusingPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~RefusingPort() { close(fd_); }
-  std::string port() const { return std::to_string(port_); }
-
- private:
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
-};
 
 class EndToEnd : public ::testing::TestWithParam<ToolPlatform> {
  protected:
@@ -113,7 +87,7 @@ ReplyPlan replyOf(ReplyKind kind, int count = 0) {
 }
 
 TEST_P(EndToEnd, TooFewArgumentsGiveTheCountMessageAlone) {
-  RefusingPort refusing;
+  const LocalPort refusing;
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"127.0.0.1"}, {"127.0.0.1", refusing.port(), "1"}}) {
     const ChildResult result = runTool(args);
@@ -123,7 +97,7 @@ TEST_P(EndToEnd, TooFewArgumentsGiveTheCountMessageAlone) {
 }
 
 TEST_P(EndToEnd, UnitTypeOtherThanOneOrTwoIsRefused) {
-  RefusingPort refusing;
+  const LocalPort refusing;
   for (const char* type : {"0", "3", "-1", "abc", "", "4294967297"}) {
     const ChildResult result = runTool({"127.0.0.1", refusing.port(), type, "10"});
     EXPECT_EQ(result.out, console(kTypeMessage)) << "type '" << type << "'";
@@ -136,7 +110,7 @@ TEST_P(EndToEnd, UnitTypeOtherThanOneOrTwoIsRefused) {
 }
 
 TEST_P(EndToEnd, LevelOutsideZeroTo255IsRefused) {
-  RefusingPort refusing;
+  const LocalPort refusing;
   for (const char* level : {"256", "-1", "2147483648", "-2147483649", "99999999999999999999"}) {
     const ChildResult result = runTool({"127.0.0.1", refusing.port(), "1", level});
     EXPECT_EQ(result.out, console(kLevelMessage)) << "level '" << level << "'";
@@ -145,7 +119,7 @@ TEST_P(EndToEnd, LevelOutsideZeroTo255IsRefused) {
 }
 
 TEST_P(EndToEnd, RefusedConnectIsReportedWithStatusZero) {
-  RefusingPort refusing;
+  const LocalPort refusing;
   const ChildResult result = runTool({"127.0.0.1", refusing.port(), "1", "10"});
   EXPECT_EQ(result.out, console("\nConnected failed with error:" +
                                 std::to_string(GetParam().connectionRefused) +

@@ -80,7 +80,8 @@ target_compile_definitions(end_to_end_tests PRIVATE
   VANTREL_WINE_ENV="${wine_env}"
   VANTREL_WINE="${VANTREL_WINE}"
   VANTREL_WINDOWS_DIM_PATH="${windows_dir}/vantrel-dim.exe"
-  VANTREL_WINDOWS_DIM_SCRIPTED_PATH="${windows_dir}/tests/vantrel-dim-scripted.exe")
+  VANTREL_WINDOWS_DIM_SCRIPTED_PATH="${windows_dir}/tests/vantrel-dim-scripted.exe"
+  VANTREL_WINDOWS_FADE_PATH="${windows_dir}/vantrel-fade.exe")
 
 # Wine's first start in a prefix takes seconds; after that a running
 # wineserver makes each start quick. Start one for the whole run, kept up

@@ -40,7 +40,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }  // namespace
 
 ChildResult runChild(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& environment, int timeoutMs) {
+                     const std::vector<std::string>& environment, int timeoutMs,
+                     const std::function<void(int)>& started) {
   ChildResult result;
   std::vector<std::string> args = argv;
   std::vector<std::string> env = mergedEnvironment(environment);
@@ -66,6 +67,8 @@ ChildResult runChild(const std::vector<std::string>& argv,
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  if (started)
+    started(pid);
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};

@@ -1,6 +1,7 @@
 #ifndef VANTREL_TESTS_CHILD_PROCESS_HPP
 #define VANTREL_TESTS_CHILD_PROCESS_HPP
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,12 @@ struct ChildResult {
 
 /// Runs `argv` (argv[0] is the program's path) with the test's environment
 /// plus `environment` ("NAME=value" items, which win), standard input from
-/// /dev/null, and kills it once `timeoutMs` has passed. Output is collected
+/// /dev/null, and kills it once `timeoutMs` has passed. `started`, when
+/// given, is called with the child's process id while it runs. Output is collected
 /// until the child has exited and its pipes hold nothing more; processes it
 /// started that keep the pipes open are not waited for.
 ChildResult runChild(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& environment, int timeoutMs);
+                     const std::vector<std::string>& environment, int timeoutMs,
+                     const std::function<void(int)>& started = {});
 
 #endif

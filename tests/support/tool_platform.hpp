@@ -10,12 +10,13 @@
 /// The socket steps of a run, as the scripted builds log them.
 enum class Call { Startup, Socket, ErrorCode, Connect, Send, Receive, CloseSocket, Cleanup };
 
-/// What differs between the platforms the tool runs on, as seen from its
+/// What differs between the platforms the tools run on, as seen from its
 /// console, its error codes and its scripted build.
 struct ToolPlatform {
   std::string name;
   std::vector<std::string> command;          ///< runs the tool; the arguments follow
   std::vector<std::string> scriptedCommand;  ///< runs its scripted build
+  std::vector<std::string> fadeCommand;      ///< runs vantrel-fade
   std::vector<std::string> environment;      ///< set for the tool's run
   std::string lineEnd;                       ///< what a "\n" of the tool becomes
   std::string (*encode)(const std::string& utf8);

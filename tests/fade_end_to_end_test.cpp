@@ -1,0 +1,256 @@
+// Runs the built vantrel-fade as a child process against units on
+// 127.0.0.1: what reaches the unit and in which order, the exit status, and
+// what the fade says. Timing is checked only for order and coarse bounds.
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim/unit_peer.hpp"
+#include "support/child_process.hpp"
+#include "support/local_ports.hpp"
+#include "support/tool_platform.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// A unit that serves one exchange after another on a thread of its own
+/// until it is destroyed, answering exchange i as `plan(i)` says.
+class ServingUnit {
+ public:
+  explicit ServingUnit(std::function<ReplyPlan(int)> plan = [](int) { return ReplyPlan{}; }) {
+    std::string error;
+    EXPECT_TRUE(peer_.listen("127.0.0.1", 0, error)) << error;
+    thread_ = std::thread([this, plan] {
+      for (int i = 0;;) {
+        Exchange exchange;
+        if (!peer_.serveOne(plan(i), 20, 5000, exchange)) {
+          if (done_.load())
+            break;
+          continue;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        exchanges_.push_back(exchange);
+        arrivals_.push_back(Clock::now());
+        ++i;
+      }
+    });
+  }
+  ~ServingUnit() { finish(); }
+
+  /// Serves what is still waiting, then stops: a client that has exited may
+  /// have left connections that were never accepted yet.
+  void finish() {
+    done_.store(true);
+    if (thread_.joinable())
+      thread_.join();
+  }
+
+  std::string port() const { return std::to_string(peer_.port()); }
+
+  /// The level of each command received so far, in order; -1 for anything
+  /// else.
+  std::vector<int> levels() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<int> levels;
+    for (const Exchange& e : exchanges_)
+      levels.push_back(e.received.size() == 4 ? e.received[3] : -1);
+    return levels;
+  }
+  std::vector<Exchange> exchanges() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return exchanges_;
+  }
+  std::vector<Clock::time_point> arrivals() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return arrivals_;
+  }
+
+ private:
+  UnitPeer peer_;
+  std::atomic<bool> done_{false};
+  mutable std::mutex mutex_;
+  std::vector<Exchange> exchanges_;
+  std::vector<Clock::time_point> arrivals_;
+  std::thread thread_;
+};
+
+ReplyPlan failingWith(ReplyKind kind) {
+  ReplyPlan plan;
+  plan.kind = kind;
+  return plan;
+}
+
+std::vector<int> range(int from, int to) {
+  std::vector<int> levels;
+  for (int level = from; level <= to; ++level)
+    levels.push_back(level);
+  return levels;
+}
+
+class FadeEndToEnd : public ::testing::TestWithParam<ToolPlatform> {
+ protected:
+  ChildResult runFade(const std::vector<std::string>& args,
+                      const std::function<void(int)>& started = {}) {
+    std::vector<std::string> argv = GetParam().fadeCommand;
+    argv.insert(argv.end(), args.begin(), args.end());
+    const Clock::time_point start = Clock::now();
+    ChildResult result = runChild(argv, GetParam().environment, 30000, started);
+    seconds_ = std::chrono::duration<double>(Clock::now() - start).count();
+    return result;
+  }
+  /// `text` as a line of the platform's console.
+  std::string line(const std::string& text) const { return text + GetParam().lineEnd; }
+  bool matches(const std::string& text, const std::string& pattern) const {
+    return std::regex_match(text, std::regex(pattern + GetParam().lineEnd));
+  }
+
+  double seconds_ = 0;  ///< how long the last run took, start to exit
+};
+
+TEST_P(FadeEndToEnd, FastFadeSendsEveryLevelOnceAndInOrder) {
+  {
+    ServingUnit unit;
+    const ChildResult result = runFade({"--over", "0", "127.0.0.1", unit.port(), "1", "0", "255"});
+    unit.finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(matches(result.out, R"(Level 255 confirmed in \d+\.\d{3} s: 256 commands sent, 0 failed)"))
+        << result.out;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(unit.levels(), range(0, 255));
+  }
+  // Downwards, unit type 2, options among the arguments, a host name.
+  ServingUnit unit;
+  const ChildResult result =
+      runFade({"localhost", unit.port(), "--steps=4", "2", "200", "--over=0", "100"});
+  unit.finish();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(unit.levels(), (std::vector<int>{200, 175, 150, 125, 100}));
+  for (const Exchange& e : unit.exchanges())
+    EXPECT_EQ(e.received[2], 0x05);
+}
+
+TEST_P(FadeEndToEnd, TimedFadeSendsInOrderAndTakesItsTime) {
+  ServingUnit unit;
+  const ChildResult result =
+      runFade({"--over", "600ms", "--steps", "6", "127.0.0.1", unit.port(), "1", "0", "60"});
+  unit.finish();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(unit.levels(), (std::vector<int>{0, 10, 20, 30, 40, 50, 60}));
+  const std::vector<Clock::time_point> arrivals = unit.arrivals();
+  ASSERT_EQ(arrivals.size(), 7u);
+  // No command goes out early, and a fade does not drag on.
+  EXPECT_GE(arrivals.back() - arrivals.front(), std::chrono::milliseconds(500));
+  EXPECT_LT(seconds_, 10);
+}
+
+TEST_P(FadeEndToEnd, FailedMiddleCommandIsPassedButTheLastIsTriedAgain) {
+  // Exchanges 0..3 carry levels 0..3; 1 and the first try of 3 get a wrong echo.
+  ServingUnit unit([](int i) { return i == 1 || i == 3 ? failingWith(ReplyKind::ChangedByte) : ReplyPlan{}; });
+  const ChildResult result = runFade({"--over", "0", "127.0.0.1", unit.port(), "1", "0", "3"});
+  unit.finish();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_TRUE(matches(result.out, R"(Level 3 confirmed in \d+\.\d{3} s: 5 commands sent, 2 failed)"))
+      << result.out;
+  EXPECT_EQ(unit.levels(), (std::vector<int>{0, 1, 2, 3, 3}));
+}
+
+TEST_P(FadeEndToEnd, LastCommandNeverConfirmedIsTriedExactlyTriesTimes) {
+  ServingUnit unit([](int i) { return i >= 2 ? failingWith(ReplyKind::ChangedByte) : ReplyPlan{}; });
+  const ChildResult result =
+      runFade({"--over", "0", "--tries", "4", "127.0.0.1", unit.port(), "1", "0", "2"});
+  unit.finish();
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            line("vantrel-fade: level 2 not confirmed after 4 tries: reply 7e 5a 04 fd is not the echo"));
+  EXPECT_EQ(unit.levels(), (std::vector<int>{0, 1, 2, 2, 2, 2}));
+}
+
+TEST_P(FadeEndToEnd, UnreachableUnitFailsQuickly) {
+  const LocalPort refusing;
+  const ChildResult result = runFade({"127.0.0.1", refusing.port(), "1", "0", "10"});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err, line("vantrel-fade: level 10 not confirmed: the fade could not start, "
+                             "level 0 failed 3 tries: connection refused"));
+  EXPECT_LT(seconds_, 5);
+}
+
+TEST_P(FadeEndToEnd, SilentUnitIsBoundedByTheTimeout) {
+  const LocalPort silent(true);
+  const ChildResult result =
+      runFade({"--timeout", "200ms", "--tries", "2", "127.0.0.1", silent.port(), "1", "5", "5"});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err,
+            line("vantrel-fade: level 5 not confirmed after 2 tries: timed out waiting for the reply"));
+  EXPECT_GE(seconds_, 0.4);  // two tries of 200 ms
+  EXPECT_LT(seconds_, 10);
+}
+
+TEST_P(FadeEndToEnd, UsageErrorsSayWhyAndConnectNowhere) {
+  ServingUnit unit;
+  const std::string port = unit.port();
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"127.0.0.1", port, "1", "0"},
+           {"127.0.0.1", port, "3", "0", "10"},
+           {"127.0.0.1", port, "1", "0", "256"},
+           {"--over", "1m", "127.0.0.1", port, "1", "0", "10"},
+           {"--bogus", "127.0.0.1", port, "1", "0", "10"}}) {
+    const ChildResult result = runFade(args);
+    EXPECT_EQ(result.exitStatus, 2) << args[0];
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(matches(result.err, "vantrel-fade: [^\r\n]+" + GetParam().lineEnd +
+                                        "usage: vantrel-fade .*" + GetParam().lineEnd + ".*"))
+        << result.err;
+  }
+  unit.finish();
+  EXPECT_EQ(unit.exchanges().size(), 0u);
+}
+
+TEST_P(FadeEndToEnd, InterruptStopsTheFadeWithStatus130) {
+  // Mid-fade, between commands: it says where the unit was left.
+  ServingUnit unit;
+  std::thread interrupter;
+  const ChildResult midway = runFade({"--over", "30s", "127.0.0.1", unit.port(), "1", "0", "255"},
+                                     [&](int pid) {
+    interrupter = std::thread([&unit, pid] {
+      for (int i = 0; i < 1000 && unit.levels().size() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      kill(pid, SIGINT);
+    });
+  });
+  interrupter.join();
+  EXPECT_EQ(midway.exitStatus, 130);
+  EXPECT_TRUE(matches(midway.err, R"(vantrel-fade: interrupted; the last level confirmed was \d+)"))
+      << midway.err;
+  EXPECT_LT(seconds_, 20);
+
+  // Within an exchange that would wait a minute: it is abandoned.
+  const LocalPort silent(true);
+  const ChildResult waiting = runFade({"--timeout", "60s", "127.0.0.1", silent.port(), "1", "0", "9"},
+                                      [&](int pid) {
+    interrupter = std::thread([pid] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+      kill(pid, SIGINT);
+    });
+  });
+  interrupter.join();
+  EXPECT_EQ(waiting.exitStatus, 130);
+  EXPECT_EQ(waiting.err, line("vantrel-fade: interrupted before any level was confirmed"));
+  EXPECT_LT(seconds_, 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, FadeEndToEnd, ::testing::ValuesIn(testedPlatforms()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace

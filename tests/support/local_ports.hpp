@@ -1,0 +1,41 @@
+#ifndef VANTREL_TESTS_LOCAL_PORTS_HPP
+#define VANTREL_TESTS_LOCAL_PORTS_HPP
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+/// A port on 127.0.0.1 that is bound, so that nobody else takes it while a
+/// test runs. Without `listening` it refuses every connection; with it the
+/// kernel accepts connections that nobody ever serves: a unit that takes
+/// the command and never answers.
+class LocalPort {
+ public:
+  explicit LocalPort(bool listening = false) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    if (listening)
+      listen(fd_, 16);
+    port_ = ntohs(address.sin_port);
+  }
+  ~LocalPort() { close(fd_); }
+  LocalPort(const LocalPort&) = delete;
+  LocalPort& operator=(const LocalPort&) = delete;
+
+  std::string port() const { return std::to_string(port_); }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+#endif
