@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -85,7 +86,8 @@ class Loopback : public ::testing::Test {
   void TearDown() override { finish(); }
 
   int start(const ReplyPlan& plan) {
-    server = std::thread([this, plan] { served = peer.serveOne(plan, 2000, 5000, exchange); });
+    server = std::thread(
+        [this, plan] { served = peer.serveOne(plan, 2000, 5000, exchange, &stop); });
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     timeval limit = {2, 0};  // no test can hang on a read
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
@@ -107,6 +109,7 @@ class Loopback : public ::testing::Test {
   }
 
   UnitPeer peer;
+  std::atomic<bool> stop{false};
   std::thread server;
   bool served = false;
   Exchange exchange;
@@ -138,6 +141,35 @@ TEST_F(Loopback, SplitSendsTheRestToAClientStillReading) {
   close(fd);
   finish();
   EXPECT_EQ(exchange.answered, kCommand);
+}
+
+TEST_F(Loopback, DelaysTheReply) {
+  ReplyPlan plan;
+  plan.delayUs = 300000;
+  int fd = start(plan);
+  const auto sentAt = std::chrono::steady_clock::now();
+  send(fd, kCommand.data(), kCommand.size(), 0);
+  EXPECT_EQ(recvOnce(fd), kCommand);
+  EXPECT_GE(std::chrono::steady_clock::now() - sentAt, std::chrono::milliseconds(250));
+  close(fd);
+}
+
+TEST_F(Loopback, StopDuringTheDelayClosesWithoutAnswering) {
+  ReplyPlan plan;
+  plan.delayUs = 10000000;
+  int fd = start(plan);
+  send(fd, kCommand.data(), kCommand.size(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto stoppedAt = std::chrono::steady_clock::now();
+  stop = true;
+  EXPECT_EQ(recvOnce(fd), Bytes());  // the close, well before the client's 2 s limit
+  finish();
+  EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
+  EXPECT_TRUE(exchange.stoppedInDelay);
+  EXPECT_TRUE(exchange.answered.empty());
+  EXPECT_NE(describeExchange(exchange).find("answered nothing (echo, stopped during the delay)"),
+            std::string::npos);
+  close(fd);
 }
 
 }  // namespace

@@ -4,15 +4,18 @@
 #include <arpa/inet.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
+#include "common/duration.hpp"
 #include "sim/unit_peer.hpp"
 
 namespace {
 
 const char kUsage[] =
     "usage: vantrel-sim [--listen ADDR] [--port P] [--count N] [--reply MODE]\n"
+    "                   [--delay DURATION]\n"
     "       vantrel-sim --help | --version\n"
     "  --listen ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P       TCP port, 0..65535 (default 0: any free port)\n"
@@ -23,19 +26,22 @@ const char kUsage[] =
     "                 split:N (echo in two writes, N bytes first, 1..3),\n"
     "                 close (no reply), reset (no reply, connection reset),\n"
     "                 bytes:HEX (these bytes, e.g. bytes:ff5a04ff, 1..64 bytes)\n"
+    "  --delay DURATION\n"
+    "                 wait this long before each reply: 0, or a number with s\n"
+    "                 or ms, e.g. 1.5s or 250ms, at most 24h (default 0)\n"
     "Prints the port on the first line of standard output, then one line per\n"
     "exchange. Stops on SIGINT or SIGTERM, or after N exchanges.\n"
     "Exit status: 0 when done, 2 on bad options or when it cannot listen.\n";
 
-// A client that never closes must not hold up a shutdown for long.
+// A client that neither sends nor closes must not hold up the next one for
+// long.
 const int kIoTimeoutMs = 2000;
-// How often the accept wait looks at the stop flag, in case a signal arrives
-// just before poll() starts.
-const int kAcceptPollMs = 200;
 
-volatile sig_atomic_t stopRequested = 0;
+// Set from the signal handler, so it must not take a lock.
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be lock-free");
+std::atomic<bool> stopRequested{false};
 
-void requestStop(int) { stopRequested = 1; }
+void requestStop(int) { stopRequested = true; }
 
 int usageError(const std::string& reason) {
   std::fprintf(stderr, "vantrel-sim: %s\n%s", reason.c_str(), kUsage);
@@ -61,7 +67,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (option != "--listen" && option != "--port" && option != "--count" &&
-        option != "--reply")
+        option != "--reply" && option != "--delay")
       return usageError("unknown option '" + option + "'");
     if (i + 1 == argc)
       return usageError(option + " needs a value");
@@ -77,6 +83,9 @@ int main(int argc, char** argv) {
     } else if (option == "--count") {
       if (!parseOptionNumber(value, 1, 1000000, count))
         return usageError(std::string("bad count '") + value + "'");
+    } else if (option == "--delay") {
+      if (!parseDuration(value, plan.delayUs))
+        return usageError(std::string("bad delay '") + value + "'");
     } else if (!parseReplyPlan(value, plan)) {
       return usageError(std::string("bad reply mode '") + value + "'");
     }
@@ -99,7 +108,7 @@ int main(int argc, char** argv) {
 
   for (int served = 0; !stopRequested && (count == 0 || served < count);) {
     Exchange exchange;
-    if (!peer.serveOne(plan, kAcceptPollMs, kIoTimeoutMs, exchange))
+    if (!peer.serveOne(plan, -1, kIoTimeoutMs, exchange, &stopRequested))
       continue;
     std::printf("%s\n", describeExchange(exchange).c_str());
     std::fflush(stdout);

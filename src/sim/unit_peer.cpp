@@ -8,23 +8,55 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// How often a wait looks at the stop flag; a signal usually ends it sooner.
+const int kStopCheckMs = 50;
+
+bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
+
+/// `ms` from now; -1 stands for no limit.
+Clock::time_point after(int ms) {
+  return ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(ms);
+}
+
+/// Waits until `fd` has something to read (fd < 0: only sleeps), `deadline`
+/// passes, a signal arrives or `*stop` turns true. True only when `fd` is
+/// ready; a poll() failure counts as ready, so that the read reports it.
+bool waitReadable(int fd, Clock::time_point deadline, const std::atomic<bool>* stop) {
+  for (;;) {
+    // Rounded up, so that no wait is shorter than asked.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (stopped(stop) || left <= 0)
+      return false;
+    int slice = left < INT_MAX ? static_cast<int>(left) : INT_MAX;
+    if (stop != nullptr && slice > kStopCheckMs)
+      slice = kStopCheckMs;
+    pollfd p = {fd, POLLIN, 0};
+    const int rc = poll(&p, 1, slice);
+    if (rc < 0 && errno == EINTR)
+      return false;
+    if (rc != 0)
+      return true;
+  }
+}
+
 enum class ReadResult { Data, Quiet, Closed };
 
-/// Waits up to `timeoutMs` for bytes and appends at most `limit` of them.
-/// Quiet: nothing came (or a signal cut the wait short); Closed: EOF or error.
+/// Waits until `deadline` for bytes and appends at most `limit` of them.
+/// Quiet: nothing came (or a signal or the stop cut the wait short);
+/// Closed: EOF or error.
 ReadResult readOnce(int fd, std::vector<std::uint8_t>& into, size_t limit,
-                    int timeoutMs) {
-  pollfd p = {fd, POLLIN, 0};
-  int rc = poll(&p, 1, timeoutMs);
-  if (rc == 0 || (rc < 0 && errno == EINTR))
+                    Clock::time_point deadline, const std::atomic<bool>* stop) {
+  if (!waitReadable(fd, deadline, stop))
     return ReadResult::Quiet;
-  if (rc < 0)
-    return ReadResult::Closed;
   std::uint8_t buf[512];
   ssize_t n = recv(fd, buf, limit < sizeof(buf) ? limit : sizeof(buf), 0);
   if (n < 0 && errno == EINTR)
@@ -33,6 +65,17 @@ ReadResult readOnce(int fd, std::vector<std::uint8_t>& into, size_t limit,
     return ReadResult::Closed;
   into.insert(into.end(), buf, buf + n);
   return ReadResult::Data;
+}
+
+/// Sleeps `us` microseconds; false when `*stop` turned true first.
+bool pause(std::int64_t us, const std::atomic<bool>* stop) {
+  const Clock::time_point until = Clock::now() + std::chrono::microseconds(us);
+  while (Clock::now() < until) {
+    if (stopped(stop))
+      return false;
+    waitReadable(-1, until, stop);
+  }
+  return true;
 }
 
 /// One send() of `bytes`; records in `answered` what actually went out.
@@ -119,9 +162,9 @@ bool UnitPeer::listen(const char* address, std::uint16_t port,
 }
 
 bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
-                        int ioTimeoutMs, Exchange& out) {
-  pollfd p = {listener_, POLLIN, 0};
-  if (listener_ < 0 || poll(&p, 1, acceptTimeoutMs) <= 0)
+                        int ioTimeoutMs, Exchange& out,
+                        const std::atomic<bool>* stop) {
+  if (listener_ < 0 || !waitReadable(listener_, after(acceptTimeoutMs), stop))
     return false;
   sockaddr_in from = {};
   socklen_t len = sizeof(from);
@@ -137,8 +180,15 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
 
   ReadResult last = ReadResult::Data;
   while (out.received.size() < 4 && last == ReadResult::Data)
-    last = readOnce(fd, out.received, 4 - out.received.size(), ioTimeoutMs);
+    last = readOnce(fd, out.received, 4 - out.received.size(), after(ioTimeoutMs), stop);
   bool open = last != ReadResult::Closed;
+
+  // A unit that is being switched off does not answer late.
+  if (plan.delayUs > 0 && !pause(plan.delayUs, stop)) {
+    out.stoppedInDelay = true;
+    close(fd);
+    return true;
+  }
 
   // Whatever arrived is the command, even if the client sent fewer than 4
   // bytes; a client that only half-closed can still read the reply.
@@ -169,14 +219,9 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
       writeOnce(fd, {reply.begin(), reply.begin() + first}, out.answered);
       // A client that reads once and closes must see only the first part, so
       // the rest goes out only if the client is still there after the pause.
-      auto deadline = std::chrono::steady_clock::now() +
-                      std::chrono::milliseconds(plan.splitDelayMs);
-      while (open) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
-          break;
-        ReadResult r = readOnce(fd, out.received, SIZE_MAX, static_cast<int>(left));
+      const Clock::time_point deadline = after(plan.splitDelayMs);
+      while (open && Clock::now() < deadline) {
+        ReadResult r = readOnce(fd, out.received, SIZE_MAX, deadline, stop);
         open = r != ReadResult::Closed;
         if (r == ReadResult::Quiet)
           break;
@@ -201,7 +246,8 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
 
   // Keep what the client sends after the reply too, so that `received` shows
   // everything it ever sent.
-  while (open && readOnce(fd, out.received, SIZE_MAX, ioTimeoutMs) == ReadResult::Data) {
+  while (open && readOnce(fd, out.received, SIZE_MAX, after(ioTimeoutMs), stop) ==
+                     ReadResult::Data) {
   }
   close(fd);
   return true;
@@ -232,7 +278,7 @@ std::string describeExchange(const Exchange& exchange) {
   }
   line += "; answered ";
   line += exchange.answered.empty() ? "nothing" : hex(exchange.answered);
-  return line + " (" + how + ")";
+  return line + " (" + how + (exchange.stoppedInDelay ? ", stopped during the delay" : "") + ")";
 }
 
 bool parseOptionNumber(const char* text, int lo, int hi, int& out) {

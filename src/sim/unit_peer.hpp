@@ -1,6 +1,7 @@
 #ifndef VANTREL_SIM_UNIT_PEER_HPP
 #define VANTREL_SIM_UNIT_PEER_HPP
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ struct ReplyPlan {
   int count = 2;           ///< Short: bytes sent; Long: extra bytes; Split: first part
   int splitDelayMs = 200;  ///< Split: pause before the second part
   std::vector<std::uint8_t> bytes;  ///< Fixed: the reply
+  /// Every kind: pause after the command, before the reply, in microseconds.
+  std::int64_t delayUs = 0;
 };
 
 /// What one connection brought and what the peer did about it.
@@ -33,6 +36,7 @@ struct Exchange {
   std::vector<std::uint8_t> received;   ///< every byte the client sent, until it closed
   std::vector<std::uint8_t> answered;   ///< every byte written back
   ReplyKind kind = ReplyKind::Echo;     ///< the plan that was applied
+  bool stoppedInDelay = false;          ///< a stop cut the delay short: nothing was answered
 };
 
 /// A listening socket that serves level commands one connection at a time.
@@ -53,9 +57,14 @@ class UnitPeer {
   /// Waits up to `acceptTimeoutMs` for a connection (-1: no limit), then runs
   /// one exchange with `plan`. Every read waits at most `ioTimeoutMs`.
   /// Returns false when no client came in time or the wait was interrupted
-  /// by a signal.
+  /// by a signal or `*stop`.
+  ///
+  /// Every wait ends within 50 ms of `*stop` turning true, and the exchange
+  /// then finishes without waiting any more: what has arrived is the command,
+  /// a delay ends the exchange unanswered, and the client's close is not
+  /// awaited.
   bool serveOne(const ReplyPlan& plan, int acceptTimeoutMs, int ioTimeoutMs,
-                Exchange& out);
+                Exchange& out, const std::atomic<bool>* stop = nullptr);
 
  private:
   int listener_ = -1;
