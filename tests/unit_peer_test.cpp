@@ -26,7 +26,7 @@ TEST(ParseReplyPlan, AcceptsEachMode) {
       {"short:0", ReplyKind::Short, 3, 0},    {"short:3", ReplyKind::Short, 3, 3},
       {"long:1", ReplyKind::Long, 3, 1},      {"long:64", ReplyKind::Long, 3, 64},
       {"split:3", ReplyKind::Split, 3, 3},    {"close", ReplyKind::Close, 3, 2},
-      {"reset", ReplyKind::Reset, 3, 2}};
+      {"reset", ReplyKind::Reset, 3, 2},      {"silent", ReplyKind::Silent, 3, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     ReplyPlan plan;
@@ -40,7 +40,7 @@ TEST(ParseReplyPlan, AcceptsEachMode) {
 TEST(ParseReplyPlan, RefusesBadModes) {
   for (const char* text : {"", "Echo", "echo:1", "echo ", "change", "change:", "change:4",
                            "change:-1", "short:4", "long:0", "long:65", "split:0", "split:4",
-                           "split:1x", "long:99999999999999999999", "close:", "bounce",
+                           "split:1x", "long:99999999999999999999", "close:", "bounce", "silent:1",
                            "bytes:", "bytes:f", "bytes:fg", "bytes:ff 00",
                            "bytes:00000000000000000000000000000000000000000000000000000000000000000"
                            "00000000000000000000000000000000000000000000000000000000000000000"}) {
@@ -85,9 +85,10 @@ class Loopback : public ::testing::Test {
   }
   void TearDown() override { finish(); }
 
-  int start(const ReplyPlan& plan) {
-    server = std::thread(
-        [this, plan] { served = peer.serveOne(plan, 2000, 5000, exchange, &stop); });
+  int start(const ReplyPlan& plan, int ioTimeoutMs = 5000) {
+    server = std::thread([this, plan, ioTimeoutMs] {
+      served = peer.serveOne(plan, 2000, ioTimeoutMs, exchange, &stop);
+    });
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     timeval limit = {2, 0};  // no test can hang on a read
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
@@ -110,6 +111,7 @@ class Loopback : public ::testing::Test {
 
   UnitPeer peer;
   std::atomic<bool> stop{false};
+  std::uint8_t buf[16];
   std::thread server;
   bool served = false;
   Exchange exchange;
@@ -154,21 +156,52 @@ TEST_F(Loopback, DelaysTheReply) {
   close(fd);
 }
 
-TEST_F(Loopback, StopDuringTheDelayClosesWithoutAnswering) {
+TEST_F(Loopback, StopEndsADelayOrASilenceWithoutAnswering) {
+  ReplyPlan delayed;
+  delayed.delayUs = 10000000;
+  ReplyPlan silent;
+  silent.kind = ReplyKind::Silent;
+  for (const ReplyPlan& plan : {delayed, silent}) {
+    SCOPED_TRACE(static_cast<int>(plan.kind));
+    stop = false;
+    int fd = start(plan);
+    send(fd, kCommand.data(), kCommand.size(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    stop = true;
+    EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);  // the close, well before the 2 s limit
+    finish();
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
+    EXPECT_TRUE(exchange.answered.empty());
+    EXPECT_EQ(exchange.stoppedInDelay, plan.kind == ReplyKind::Echo);
+    close(fd);
+  }
+  EXPECT_NE(describeExchange(exchange).find("answered nothing (silent)"), std::string::npos);
+}
+
+TEST_F(Loopback, SilentHoldsTheConnectionUntilTheClientCloses) {
   ReplyPlan plan;
-  plan.delayUs = 10000000;
+  plan.kind = ReplyKind::Silent;
+  int fd = start(plan, 100);  // longer than the read time-out: that does not end it
+  send(fd, kCommand.data(), kCommand.size(), 0);
+  timeval wait = {0, 300000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+  EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), -1);  // neither bytes nor the close
+  EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
+  send(fd, "\xab", 1, 0);
+  close(fd);
+  finish();
+  EXPECT_EQ(exchange.received, (Bytes{0x7e, 0x5a, 0x04, 0x80, 0xab}));
+  EXPECT_TRUE(exchange.answered.empty());
+}
+
+TEST_F(Loopback, SilentClosesWhenItsTimeIsUp) {
+  ReplyPlan plan;
+  plan.kind = ReplyKind::Silent;
+  plan.silentLimitMs = 200;
   int fd = start(plan);
   send(fd, kCommand.data(), kCommand.size(), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const auto stoppedAt = std::chrono::steady_clock::now();
-  stop = true;
-  EXPECT_EQ(recvOnce(fd), Bytes());  // the close, well before the client's 2 s limit
-  finish();
-  EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
-  EXPECT_TRUE(exchange.stoppedInDelay);
-  EXPECT_TRUE(exchange.answered.empty());
-  EXPECT_NE(describeExchange(exchange).find("answered nothing (echo, stopped during the delay)"),
-            std::string::npos);
+  EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);
   close(fd);
 }
 

@@ -242,6 +242,15 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
       open = false;
       break;
     }
+    case ReplyKind::Silent: {
+      // A hung unit holds the connection, but no client may hold the peer
+      // forever; the usual read time-out does not apply.
+      const Clock::time_point until = after(plan.silentLimitMs);
+      while (open && readOnce(fd, out.received, SIZE_MAX, until, stop) == ReadResult::Data) {
+      }
+      open = false;
+      break;
+    }
   }
 
   // Keep what the client sends after the reply too, so that `received` shows
@@ -275,6 +284,7 @@ std::string describeExchange(const Exchange& exchange) {
     case ReplyKind::Close: how = "closed"; break;
     case ReplyKind::Reset: how = "reset"; break;
     case ReplyKind::Fixed: how = "fixed"; break;
+    case ReplyKind::Silent: how = "silent"; break;
   }
   line += "; answered ";
   line += exchange.answered.empty() ? "nothing" : hex(exchange.answered);
@@ -304,9 +314,10 @@ bool parseReplyPlan(const char* text, ReplyPlan& plan) {
   std::string name = colon ? std::string(text, colon) : std::string(text);
   const char* arg = colon ? colon + 1 : nullptr;
   bool ok = false;
-  if (name == "echo" || name == "close" || name == "reset") {
+  if (name == "echo" || name == "close" || name == "reset" || name == "silent") {
     parsed.kind = name == "echo" ? ReplyKind::Echo
-                : name == "close" ? ReplyKind::Close : ReplyKind::Reset;
+                : name == "close" ? ReplyKind::Close
+                : name == "reset" ? ReplyKind::Reset : ReplyKind::Silent;
     ok = !arg;
   } else if (arg && name == "change") {
     parsed.kind = ReplyKind::ChangedByte;

@@ -18,6 +18,7 @@ enum class ReplyKind {
   Close,        ///< no reply; the connection is closed
   Reset,        ///< no reply; the connection is reset (RST)
   Fixed,        ///< `bytes`, whatever was received
+  Silent,       ///< no reply; held open until the client closes or `silentLimitMs` passes
 };
 
 struct ReplyPlan {
@@ -28,6 +29,7 @@ struct ReplyPlan {
   std::vector<std::uint8_t> bytes;  ///< Fixed: the reply
   /// Every kind: pause after the command, before the reply, in microseconds.
   std::int64_t delayUs = 0;
+  int silentLimitMs = 60000;  ///< Silent: longest time the connection is held open
 };
 
 /// What one connection brought and what the peer did about it.
@@ -75,7 +77,8 @@ class UnitPeer {
 std::string describeExchange(const Exchange& exchange);
 
 /// Reads a --reply argument ("echo", "change:I", "short:N", "long:N",
-/// "split:N", "close", "reset", "bytes:HEX"). Returns false when it does not parse.
+/// "split:N", "close", "reset", "bytes:HEX", "silent"). Returns false when it
+/// does not parse.
 bool parseReplyPlan(const char* text, ReplyPlan& plan);
 
 /// Reads a whole number in lo..hi written with digits only, nothing before
