@@ -76,6 +76,31 @@ TEST(DescribeExchange, SaysWhenBytesAreNoLevelCommand) {
             "127.0.0.1:5000 received nothing; answered nothing (closed)");
 }
 
+TEST(ShowLine, DrawsTheLevelAsABarAndANumberThenTheCount) {
+  EXPECT_EQ(showLine(-1, 0), "[....................] ---  exchanges: 0");
+  EXPECT_EQ(showLine(0, 3), "[....................]   0  exchanges: 3");
+  EXPECT_EQ(showLine(7, 4), "[#...................]   7  exchanges: 4");
+  EXPECT_EQ(showLine(128, 57), "[##########..........] 128  exchanges: 57");
+  EXPECT_EQ(showLine(255, 1000000), "[####################] 255  exchanges: 1000000");
+  EXPECT_EQ(showLine(256, 1), showLine(-1, 1));
+}
+
+TEST(EchoedLevel, IsTheCommandsLevelOnlyWhenTheReplyBeginsWithTheCommand) {
+  const Bytes notLevel = {0x7e, 0x5a, 0x06, 0x80};
+  struct Case { Bytes received, answered; int level; };
+  const Case cases[] = {
+      {kCommand, kCommand, 128},
+      {{0x7e, 0x5a, 0x04, 0x80, 0xab}, {0x7e, 0x5a, 0x04, 0x80, 0xa0}, 128},  // more each way
+      {kCommand, {0x7e, 0x5a, 0x04, 0x7f}, -1},
+      {kCommand, {0x7e, 0x5a, 0x04}, -1},
+      {kCommand, {}, -1},
+      {notLevel, notLevel, -1},
+      {{}, {}, -1}};
+  for (const Case& c : cases)
+    EXPECT_EQ(echoedLevel({"127.0.0.1:5000", c.received, c.answered, ReplyKind::Echo}), c.level)
+        << describeExchange({"127.0.0.1:5000", c.received, c.answered, ReplyKind::Echo});
+}
+
 // Runs serveOne on a thread while the test plays the client.
 class Loopback : public ::testing::Test {
  protected:

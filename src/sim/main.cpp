@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -15,7 +16,7 @@ namespace {
 
 const char kUsage[] =
     "usage: vantrel-sim [--listen ADDR] [--port P] [--count N] [--reply MODE]\n"
-    "                   [--delay DURATION]\n"
+    "                   [--delay DURATION] [--show]\n"
     "       vantrel-sim --help | --version\n"
     "  --listen ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P       TCP port, 0..65535 (default 0: any free port)\n"
@@ -31,6 +32,9 @@ const char kUsage[] =
     "  --delay DURATION\n"
     "                 wait this long before each reply: 0, or a number with s\n"
     "                 or ms, e.g. 1.5s or 250ms, at most 24h (default 0)\n"
+    "  --show         on a terminal, one line redrawn in place with the level\n"
+    "                 last echoed and the number of exchanges, instead of a\n"
+    "                 line per exchange\n"
     "Prints the port on the first line of standard output, then one line per\n"
     "exchange. Stops on SIGINT or SIGTERM, or after N exchanges.\n"
     "Exit status: 0 when done, 2 on bad options or when it cannot listen.\n";
@@ -56,6 +60,7 @@ int main(int argc, char** argv) {
   const char* address = "127.0.0.1";
   int port = 0;
   int count = 0;  // 0: no limit
+  bool show = false;
   ReplyPlan plan;
 
   for (int i = 1; i < argc; ++i) {
@@ -67,6 +72,10 @@ int main(int argc, char** argv) {
     if (option == "--version") {
       std::puts("vantrel-sim " VANTREL_VERSION);
       return 0;
+    }
+    if (option == "--show") {
+      show = true;
+      continue;
     }
     if (option != "--listen" && option != "--port" && option != "--count" &&
         option != "--reply" && option != "--delay")
@@ -106,15 +115,29 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::printf("%u\n", static_cast<unsigned>(peer.port()));
+  // A file or pipe keeps its log lines: the redrawn line is for a person.
+  show = show && isatty(STDOUT_FILENO);
+  int level = -1;
+  if (show)
+    std::printf("\r%s", showLine(level, 0).c_str());
   std::fflush(stdout);
 
-  for (int served = 0; !stopRequested && (count == 0 || served < count);) {
+  for (long long served = 0; !stopRequested && (count == 0 || served < count);) {
     Exchange exchange;
     if (!peer.serveOne(plan, -1, kIoTimeoutMs, exchange, &stopRequested))
       continue;
-    std::printf("%s\n", describeExchange(exchange).c_str());
-    std::fflush(stdout);
     ++served;
+    if (show) {
+      const int echoed = echoedLevel(exchange);
+      if (echoed >= 0)
+        level = echoed;
+      std::printf("\r%s", showLine(level, served).c_str());
+    } else {
+      std::printf("%s\n", describeExchange(exchange).c_str());
+    }
+    std::fflush(stdout);
   }
+  if (show)
+    std::putchar('\n');
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -98,6 +99,12 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
     text += two;
   }
   return text;
+}
+
+/// Whether `bytes` begin with a level command: 7E 5A, 04 or 05, the level.
+bool startsWithLevelCommand(const std::vector<std::uint8_t>& bytes) {
+  return bytes.size() >= 4 && bytes[0] == 0x7e && bytes[1] == 0x5a &&
+         (bytes[2] == 0x04 || bytes[2] == 0x05);
 }
 
 /// Reads 1 to 64 bytes written as pairs of hex digits, nothing else.
@@ -266,8 +273,7 @@ std::string describeExchange(const Exchange& exchange) {
   const std::vector<std::uint8_t>& in = exchange.received;
   std::string line = exchange.peer + " received ";
   line += in.empty() ? "nothing" : hex(in);
-  if (in.size() == 4 && in[0] == 0x7e && in[1] == 0x5a &&
-      (in[2] == 0x04 || in[2] == 0x05)) {
+  if (in.size() == 4 && startsWithLevelCommand(in)) {
     line += " (unit type " + std::to_string(in[2] - 3) + ", level " +
             std::to_string(in[3]) + ")";
   } else if (!in.empty()) {
@@ -289,6 +295,26 @@ std::string describeExchange(const Exchange& exchange) {
   line += "; answered ";
   line += exchange.answered.empty() ? "nothing" : hex(exchange.answered);
   return line + " (" + how + (exchange.stoppedInDelay ? ", stopped during the delay" : "") + ")";
+}
+
+int echoedLevel(const Exchange& exchange) {
+  const std::vector<std::uint8_t>& in = exchange.received;
+  const std::vector<std::uint8_t>& out = exchange.answered;
+  if (!startsWithLevelCommand(in) || out.size() < 4 ||
+      !std::equal(in.begin(), in.begin() + 4, out.begin()))
+    return -1;
+  return in[3];
+}
+
+std::string showLine(int level, long long exchanges) {
+  const int width = 20;
+  const bool known = level >= 0 && level <= 255;
+  const int filled = known ? (level * width + 127) / 255 : 0;
+  char number[8] = "---";
+  if (known)
+    std::snprintf(number, sizeof(number), "%3d", level);
+  return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] " + number +
+         "  exchanges: " + std::to_string(exchanges);
 }
 
 bool parseOptionNumber(const char* text, int lo, int hi, int& out) {

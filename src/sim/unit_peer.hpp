@@ -76,6 +76,17 @@ class UnitPeer {
 /// The simulator's one-line account of an exchange, without a line end.
 std::string describeExchange(const Exchange& exchange);
 
+/// The level the unit took in `exchange`: that of the level command in the
+/// first 4 bytes received, when the reply began with those 4 bytes; else -1.
+int echoedLevel(const Exchange& exchange);
+
+/// The simulator's --show line, without carriage return or line end: the
+/// unit's level (0..255; anything else stands for none yet) as a bar of
+/// plain ASCII and as a number, then the count of exchanges. The line never
+/// gets shorter as the count grows, so redrawing it in place leaves nothing
+/// behind.
+std::string showLine(int level, long long exchanges);
+
 /// Reads a --reply argument ("echo", "change:I", "short:N", "long:N",
 /// "split:N", "close", "reset", "bytes:HEX", "silent"). Returns false when it
 /// does not parse.
