@@ -1,6 +1,5 @@
 # Checks of the programs and manuals as they ship: what the programs load,
-# the manuals' lint, the simulator's --version and its stop on a signal, and
-# the tool under valgrind.
+# the manuals' lint, the simulator's --version, and the tool under valgrind.
 
 # Sanitizer builds load their runtimes as shared libraries: only the
 # programs as shipped are held to the C library.
@@ -34,12 +33,6 @@ add_test(NAME vantrel-sim_version
   COMMAND sh -c "test \"$($<TARGET_FILE:vantrel-sim> --version)\" = \"vantrel-sim ${PROJECT_VERSION}\"")
 add_test(NAME vantrel-sim_help
   COMMAND sh -c "$<TARGET_FILE:vantrel-sim> --help >help.out && head -n 1 help.out | grep -q '^usage: vantrel-sim '")
-
-# A signal must end the simulator at once, even in the middle of a delay.
-add_test(NAME vantrel-sim_stops_during_delay
-  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/sim_stops_on_signal.sh $<TARGET_FILE:vantrel-sim>
-    "answered nothing (echo, stopped during the delay)" --delay 60s)
-set_tests_properties(vantrel-sim_stops_during_delay PROPERTIES TIMEOUT 30)
 
 # The shipped tool under valgrind: memory errors, leaks and stray
 # descriptors, on the paths that release what open acquired. Required on CI;

@@ -78,7 +78,6 @@ TEST(DescribeExchange, SaysWhenBytesAreNoLevelCommand) {
 
 TEST(ShowLine, DrawsTheLevelAsABarAndANumberThenTheCount) {
   EXPECT_EQ(showLine(-1, 0), "[....................] ---  exchanges: 0");
-  EXPECT_EQ(showLine(0, 3), "[....................]   0  exchanges: 3");
   EXPECT_EQ(showLine(7, 4), "[#...................]   7  exchanges: 4");
   EXPECT_EQ(showLine(128, 57), "[##########..........] 128  exchanges: 57");
   EXPECT_EQ(showLine(255, 1000000), "[####################] 255  exchanges: 1000000");
@@ -86,19 +85,12 @@ TEST(ShowLine, DrawsTheLevelAsABarAndANumberThenTheCount) {
 }
 
 TEST(EchoedLevel, IsTheCommandsLevelOnlyWhenTheReplyBeginsWithTheCommand) {
-  const Bytes notLevel = {0x7e, 0x5a, 0x06, 0x80};
-  struct Case { Bytes received, answered; int level; };
-  const Case cases[] = {
-      {kCommand, kCommand, 128},
-      {{0x7e, 0x5a, 0x04, 0x80, 0xab}, {0x7e, 0x5a, 0x04, 0x80, 0xa0}, 128},  // more each way
-      {kCommand, {0x7e, 0x5a, 0x04, 0x7f}, -1},
-      {kCommand, {0x7e, 0x5a, 0x04}, -1},
-      {kCommand, {}, -1},
-      {notLevel, notLevel, -1},
-      {{}, {}, -1}};
-  for (const Case& c : cases)
-    EXPECT_EQ(echoedLevel({"127.0.0.1:5000", c.received, c.answered, ReplyKind::Echo}), c.level)
-        << describeExchange({"127.0.0.1:5000", c.received, c.answered, ReplyKind::Echo});
+  const Bytes longer = {0x7e, 0x5a, 0x04, 0x80, 0xa0}, notLevel = {0x7e, 0x5a, 0x06, 0x80};
+  EXPECT_EQ(echoedLevel({"", kCommand, kCommand, ReplyKind::Echo}), 128);
+  EXPECT_EQ(echoedLevel({"", longer, longer, ReplyKind::Long}), 128);
+  EXPECT_EQ(echoedLevel({"", kCommand, {0x7e, 0x5a, 0x04, 0x7f}, ReplyKind::ChangedByte}), -1);
+  EXPECT_EQ(echoedLevel({"", kCommand, {0x7e, 0x5a, 0x04}, ReplyKind::Short}), -1);
+  EXPECT_EQ(echoedLevel({"", notLevel, notLevel, ReplyKind::Echo}), -1);
 }
 
 // Runs serveOne on a thread while the test plays the client.
@@ -182,51 +174,41 @@ TEST_F(Loopback, DelaysTheReply) {
 }
 
 TEST_F(Loopback, StopEndsADelayOrASilenceWithoutAnswering) {
-  ReplyPlan delayed;
+  ReplyPlan delayed, silent;
   delayed.delayUs = 10000000;
-  ReplyPlan silent;
   silent.kind = ReplyKind::Silent;
   for (const ReplyPlan& plan : {delayed, silent}) {
-    SCOPED_TRACE(static_cast<int>(plan.kind));
     stop = false;
     int fd = start(plan);
     send(fd, kCommand.data(), kCommand.size(), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const auto stoppedAt = std::chrono::steady_clock::now();
     stop = true;
-    EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);  // the close, well before the 2 s limit
+    EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);  // the close, before the client's 2 s
     finish();
-    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
-    EXPECT_TRUE(exchange.answered.empty());
     EXPECT_EQ(exchange.stoppedInDelay, plan.kind == ReplyKind::Echo);
     close(fd);
   }
-  EXPECT_NE(describeExchange(exchange).find("answered nothing (silent)"), std::string::npos);
 }
 
-TEST_F(Loopback, SilentHoldsTheConnectionUntilTheClientCloses) {
+TEST_F(Loopback, SilentHoldsTheConnectionUntilTheClientClosesOrItsTimeIsUp) {
   ReplyPlan plan;
   plan.kind = ReplyKind::Silent;
-  int fd = start(plan, 100);  // longer than the read time-out: that does not end it
+  plan.silentLimitMs = 5000;
+  int fd = start(plan, 100);  // the read time-out does not end it
   send(fd, kCommand.data(), kCommand.size(), 0);
   timeval wait = {0, 300000};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
-  EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), -1);  // neither bytes nor the close
-  EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
-  send(fd, "\xab", 1, 0);
+  EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), -1);  // neither a reply nor the close
+  const auto closedAt = std::chrono::steady_clock::now();
   close(fd);
   finish();
-  EXPECT_EQ(exchange.received, (Bytes{0x7e, 0x5a, 0x04, 0x80, 0xab}));
-  EXPECT_TRUE(exchange.answered.empty());
-}
+  EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::seconds(3));
+  EXPECT_NE(describeExchange(exchange).find("; answered nothing (silent)"), std::string::npos);
 
-TEST_F(Loopback, SilentClosesWhenItsTimeIsUp) {
-  ReplyPlan plan;
-  plan.kind = ReplyKind::Silent;
   plan.silentLimitMs = 200;
-  int fd = start(plan);
+  fd = start(plan);
   send(fd, kCommand.data(), kCommand.size(), 0);
-  EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);
+  EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);  // the close, before the client's 2 s
   close(fd);
 }
 
