@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -25,7 +26,7 @@ TEST(ParseReplyPlan, AcceptsEachMode) {
       {"short:0", ReplyKind::Short, 3, 0},    {"short:3", ReplyKind::Short, 3, 3},
       {"long:1", ReplyKind::Long, 3, 1},      {"long:64", ReplyKind::Long, 3, 64},
       {"split:3", ReplyKind::Split, 3, 3},    {"close", ReplyKind::Close, 3, 2},
-      {"reset", ReplyKind::Reset, 3, 2}};
+      {"reset", ReplyKind::Reset, 3, 2},      {"silent", ReplyKind::Silent, 3, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     ReplyPlan plan;
@@ -39,7 +40,7 @@ TEST(ParseReplyPlan, AcceptsEachMode) {
 TEST(ParseReplyPlan, RefusesBadModes) {
   for (const char* text : {"", "Echo", "echo:1", "echo ", "change", "change:", "change:4",
                            "change:-1", "short:4", "long:0", "long:65", "split:0", "split:4",
-                           "split:1x", "long:99999999999999999999", "close:", "bounce",
+                           "split:1x", "long:99999999999999999999", "close:", "bounce", "silent:1",
                            "bytes:", "bytes:f", "bytes:fg", "bytes:ff 00",
                            "bytes:00000000000000000000000000000000000000000000000000000000000000000"
                            "00000000000000000000000000000000000000000000000000000000000000000"}) {
@@ -75,6 +76,23 @@ TEST(DescribeExchange, SaysWhenBytesAreNoLevelCommand) {
             "127.0.0.1:5000 received nothing; answered nothing (closed)");
 }
 
+TEST(ShowLine, DrawsTheLevelAsABarAndANumberThenTheCount) {
+  EXPECT_EQ(showLine(-1, 0), "[....................] ---  exchanges: 0");
+  EXPECT_EQ(showLine(7, 4), "[#...................]   7  exchanges: 4");
+  EXPECT_EQ(showLine(128, 57), "[##########..........] 128  exchanges: 57");
+  EXPECT_EQ(showLine(255, 1000000), "[####################] 255  exchanges: 1000000");
+  EXPECT_EQ(showLine(256, 1), showLine(-1, 1));
+}
+
+TEST(EchoedLevel, IsTheCommandsLevelOnlyWhenTheReplyBeginsWithTheCommand) {
+  const Bytes longer = {0x7e, 0x5a, 0x04, 0x80, 0xa0}, notLevel = {0x7e, 0x5a, 0x06, 0x80};
+  EXPECT_EQ(echoedLevel({"", kCommand, kCommand, ReplyKind::Echo}), 128);
+  EXPECT_EQ(echoedLevel({"", longer, longer, ReplyKind::Long}), 128);
+  EXPECT_EQ(echoedLevel({"", kCommand, {0x7e, 0x5a, 0x04, 0x7f}, ReplyKind::ChangedByte}), -1);
+  EXPECT_EQ(echoedLevel({"", kCommand, {0x7e, 0x5a, 0x04}, ReplyKind::Short}), -1);
+  EXPECT_EQ(echoedLevel({"", notLevel, notLevel, ReplyKind::Echo}), -1);
+}
+
 // Runs serveOne on a thread while the test plays the client.
 class Loopback : public ::testing::Test {
  protected:
@@ -84,8 +102,10 @@ class Loopback : public ::testing::Test {
   }
   void TearDown() override { finish(); }
 
-  int start(const ReplyPlan& plan) {
-    server = std::thread([this, plan] { served = peer.serveOne(plan, 2000, 5000, exchange); });
+  int start(const ReplyPlan& plan, int ioTimeoutMs = 5000) {
+    server = std::thread([this, plan, ioTimeoutMs] {
+      served = peer.serveOne(plan, 2000, ioTimeoutMs, exchange, &stop);
+    });
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     timeval limit = {2, 0};  // no test can hang on a read
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
@@ -107,6 +127,8 @@ class Loopback : public ::testing::Test {
   }
 
   UnitPeer peer;
+  std::atomic<bool> stop{false};
+  std::uint8_t buf[16];
   std::thread server;
   bool served = false;
   Exchange exchange;
@@ -138,6 +160,56 @@ TEST_F(Loopback, SplitSendsTheRestToAClientStillReading) {
   close(fd);
   finish();
   EXPECT_EQ(exchange.answered, kCommand);
+}
+
+TEST_F(Loopback, DelaysTheReply) {
+  ReplyPlan plan;
+  plan.delayUs = 300000;
+  int fd = start(plan);
+  const auto sentAt = std::chrono::steady_clock::now();
+  send(fd, kCommand.data(), kCommand.size(), 0);
+  EXPECT_EQ(recvOnce(fd), kCommand);
+  EXPECT_GE(std::chrono::steady_clock::now() - sentAt, std::chrono::milliseconds(250));
+  close(fd);
+}
+
+TEST_F(Loopback, StopEndsADelayOrASilenceWithoutAnswering) {
+  ReplyPlan delayed, silent;
+  delayed.delayUs = 10000000;
+  silent.kind = ReplyKind::Silent;
+  for (const ReplyPlan& plan : {delayed, silent}) {
+    stop = false;
+    int fd = start(plan);
+    send(fd, kCommand.data(), kCommand.size(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop = true;
+    EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);  // the close, before the client's 2 s
+    finish();
+    EXPECT_EQ(exchange.stoppedInDelay, plan.kind == ReplyKind::Echo);
+    close(fd);
+  }
+}
+
+TEST_F(Loopback, SilentHoldsTheConnectionUntilTheClientClosesOrItsTimeIsUp) {
+  ReplyPlan plan;
+  plan.kind = ReplyKind::Silent;
+  plan.silentLimitMs = 5000;
+  int fd = start(plan, 100);  // the read time-out does not end it
+  send(fd, kCommand.data(), kCommand.size(), 0);
+  timeval wait = {0, 300000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+  EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), -1);  // neither a reply nor the close
+  const auto closedAt = std::chrono::steady_clock::now();
+  close(fd);
+  finish();
+  EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::seconds(3));
+  EXPECT_NE(describeExchange(exchange).find("; answered nothing (silent)"), std::string::npos);
+
+  plan.silentLimitMs = 200;
+  fd = start(plan);
+  send(fd, kCommand.data(), kCommand.size(), 0);
+  EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);  // the close, before the client's 2 s
+  close(fd);
 }
 
 }  // namespace

@@ -3,16 +3,20 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
+#include "common/duration.hpp"
 #include "sim/unit_peer.hpp"
 
 namespace {
 
 const char kUsage[] =
     "usage: vantrel-sim [--listen ADDR] [--port P] [--count N] [--reply MODE]\n"
+    "                   [--delay DURATION] [--show]\n"
     "       vantrel-sim --help | --version\n"
     "  --listen ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P       TCP port, 0..65535 (default 0: any free port)\n"
@@ -22,20 +26,28 @@ const char kUsage[] =
     "                 long:N (echo plus N extra bytes, 1..64),\n"
     "                 split:N (echo in two writes, N bytes first, 1..3),\n"
     "                 close (no reply), reset (no reply, connection reset),\n"
-    "                 bytes:HEX (these bytes, e.g. bytes:ff5a04ff, 1..64 bytes)\n"
+    "                 bytes:HEX (these bytes, e.g. bytes:ff5a04ff, 1..64 bytes),\n"
+    "                 silent (no reply; hold the connection until the client\n"
+    "                 closes it, at most 60 s)\n"
+    "  --delay DURATION\n"
+    "                 wait this long before each reply: 0, or a number with s\n"
+    "                 or ms, e.g. 1.5s or 250ms, at most 24h (default 0)\n"
+    "  --show         on a terminal, one line redrawn in place with the level\n"
+    "                 last echoed and the number of exchanges, instead of a\n"
+    "                 line per exchange\n"
     "Prints the port on the first line of standard output, then one line per\n"
     "exchange. Stops on SIGINT or SIGTERM, or after N exchanges.\n"
     "Exit status: 0 when done, 2 on bad options or when it cannot listen.\n";
 
-// A client that never closes must not hold up a shutdown for long.
+// A client that neither sends nor closes must not hold up the next one for
+// long.
 const int kIoTimeoutMs = 2000;
-// How often the accept wait looks at the stop flag, in case a signal arrives
-// just before poll() starts.
-const int kAcceptPollMs = 200;
 
-volatile sig_atomic_t stopRequested = 0;
+// Set from the signal handler, so it must not take a lock.
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be lock-free");
+std::atomic<bool> stopRequested{false};
 
-void requestStop(int) { stopRequested = 1; }
+void requestStop(int) { stopRequested = true; }
 
 int usageError(const std::string& reason) {
   std::fprintf(stderr, "vantrel-sim: %s\n%s", reason.c_str(), kUsage);
@@ -48,6 +60,7 @@ int main(int argc, char** argv) {
   const char* address = "127.0.0.1";
   int port = 0;
   int count = 0;  // 0: no limit
+  bool show = false;
   ReplyPlan plan;
 
   for (int i = 1; i < argc; ++i) {
@@ -60,8 +73,12 @@ int main(int argc, char** argv) {
       std::puts("vantrel-sim " VANTREL_VERSION);
       return 0;
     }
+    if (option == "--show") {
+      show = true;
+      continue;
+    }
     if (option != "--listen" && option != "--port" && option != "--count" &&
-        option != "--reply")
+        option != "--reply" && option != "--delay")
       return usageError("unknown option '" + option + "'");
     if (i + 1 == argc)
       return usageError(option + " needs a value");
@@ -77,6 +94,9 @@ int main(int argc, char** argv) {
     } else if (option == "--count") {
       if (!parseOptionNumber(value, 1, 1000000, count))
         return usageError(std::string("bad count '") + value + "'");
+    } else if (option == "--delay") {
+      if (!parseDuration(value, plan.delayUs))
+        return usageError(std::string("bad delay '") + value + "'");
     } else if (!parseReplyPlan(value, plan)) {
       return usageError(std::string("bad reply mode '") + value + "'");
     }
@@ -95,15 +115,29 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::printf("%u\n", static_cast<unsigned>(peer.port()));
+  // A file or pipe keeps its log lines: the redrawn line is for a person.
+  show = show && isatty(STDOUT_FILENO);
+  int level = -1;
+  if (show)
+    std::printf("\r%s", showLine(level, 0).c_str());
   std::fflush(stdout);
 
-  for (int served = 0; !stopRequested && (count == 0 || served < count);) {
+  for (long long served = 0; !stopRequested && (count == 0 || served < count);) {
     Exchange exchange;
-    if (!peer.serveOne(plan, kAcceptPollMs, kIoTimeoutMs, exchange))
+    if (!peer.serveOne(plan, -1, kIoTimeoutMs, exchange, &stopRequested))
       continue;
-    std::printf("%s\n", describeExchange(exchange).c_str());
-    std::fflush(stdout);
     ++served;
+    if (show) {
+      const int echoed = echoedLevel(exchange);
+      if (echoed >= 0)
+        level = echoed;
+      std::printf("\r%s", showLine(level, served).c_str());
+    } else {
+      std::printf("%s\n", describeExchange(exchange).c_str());
+    }
+    std::fflush(stdout);
   }
+  if (show)
+    std::putchar('\n');
   return 0;
 }

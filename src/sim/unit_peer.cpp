@@ -6,25 +6,58 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// How often a wait looks at the stop flag; a signal usually ends it sooner.
+const int kStopCheckMs = 50;
+
+bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
+
+/// `ms` from now; -1 stands for no limit.
+Clock::time_point after(int ms) {
+  return ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(ms);
+}
+
+/// Waits until `fd` has something to read (fd < 0: only sleeps), `deadline`
+/// passes, a signal arrives or `*stop` turns true. True only when `fd` is
+/// ready; a poll() failure counts as ready, so that the read reports it.
+bool waitReadable(int fd, Clock::time_point deadline, const std::atomic<bool>* stop) {
+  for (;;) {
+    // Rounded up, so that no wait is shorter than asked.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (stopped(stop) || left <= 0)
+      return false;
+    int slice = left < INT_MAX ? static_cast<int>(left) : INT_MAX;
+    if (stop != nullptr && slice > kStopCheckMs)
+      slice = kStopCheckMs;
+    pollfd p = {fd, POLLIN, 0};
+    const int rc = poll(&p, 1, slice);
+    if (rc < 0 && errno == EINTR)
+      return false;
+    if (rc != 0)
+      return true;
+  }
+}
+
 enum class ReadResult { Data, Quiet, Closed };
 
-/// Waits up to `timeoutMs` for bytes and appends at most `limit` of them.
-/// Quiet: nothing came (or a signal cut the wait short); Closed: EOF or error.
+/// Waits until `deadline` for bytes and appends at most `limit` of them.
+/// Quiet: nothing came (or a signal or the stop cut the wait short);
+/// Closed: EOF or error.
 ReadResult readOnce(int fd, std::vector<std::uint8_t>& into, size_t limit,
-                    int timeoutMs) {
-  pollfd p = {fd, POLLIN, 0};
-  int rc = poll(&p, 1, timeoutMs);
-  if (rc == 0 || (rc < 0 && errno == EINTR))
+                    Clock::time_point deadline, const std::atomic<bool>* stop) {
+  if (!waitReadable(fd, deadline, stop))
     return ReadResult::Quiet;
-  if (rc < 0)
-    return ReadResult::Closed;
   std::uint8_t buf[512];
   ssize_t n = recv(fd, buf, limit < sizeof(buf) ? limit : sizeof(buf), 0);
   if (n < 0 && errno == EINTR)
@@ -33,6 +66,17 @@ ReadResult readOnce(int fd, std::vector<std::uint8_t>& into, size_t limit,
     return ReadResult::Closed;
   into.insert(into.end(), buf, buf + n);
   return ReadResult::Data;
+}
+
+/// Sleeps `us` microseconds; false when `*stop` turned true first.
+bool pause(std::int64_t us, const std::atomic<bool>* stop) {
+  const Clock::time_point until = Clock::now() + std::chrono::microseconds(us);
+  while (Clock::now() < until) {
+    if (stopped(stop))
+      return false;
+    waitReadable(-1, until, stop);
+  }
+  return true;
 }
 
 /// One send() of `bytes`; records in `answered` what actually went out.
@@ -55,6 +99,12 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
     text += two;
   }
   return text;
+}
+
+/// Whether `bytes` begin with a level command: 7E 5A, 04 or 05, the level.
+bool startsWithLevelCommand(const std::vector<std::uint8_t>& bytes) {
+  return bytes.size() >= 4 && bytes[0] == 0x7e && bytes[1] == 0x5a &&
+         (bytes[2] == 0x04 || bytes[2] == 0x05);
 }
 
 /// Reads 1 to 64 bytes written as pairs of hex digits, nothing else.
@@ -119,9 +169,9 @@ bool UnitPeer::listen(const char* address, std::uint16_t port,
 }
 
 bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
-                        int ioTimeoutMs, Exchange& out) {
-  pollfd p = {listener_, POLLIN, 0};
-  if (listener_ < 0 || poll(&p, 1, acceptTimeoutMs) <= 0)
+                        int ioTimeoutMs, Exchange& out,
+                        const std::atomic<bool>* stop) {
+  if (listener_ < 0 || !waitReadable(listener_, after(acceptTimeoutMs), stop))
     return false;
   sockaddr_in from = {};
   socklen_t len = sizeof(from);
@@ -137,8 +187,15 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
 
   ReadResult last = ReadResult::Data;
   while (out.received.size() < 4 && last == ReadResult::Data)
-    last = readOnce(fd, out.received, 4 - out.received.size(), ioTimeoutMs);
+    last = readOnce(fd, out.received, 4 - out.received.size(), after(ioTimeoutMs), stop);
   bool open = last != ReadResult::Closed;
+
+  // A unit that is being switched off does not answer late.
+  if (plan.delayUs > 0 && !pause(plan.delayUs, stop)) {
+    out.stoppedInDelay = true;
+    close(fd);
+    return true;
+  }
 
   // Whatever arrived is the command, even if the client sent fewer than 4
   // bytes; a client that only half-closed can still read the reply.
@@ -169,14 +226,9 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
       writeOnce(fd, {reply.begin(), reply.begin() + first}, out.answered);
       // A client that reads once and closes must see only the first part, so
       // the rest goes out only if the client is still there after the pause.
-      auto deadline = std::chrono::steady_clock::now() +
-                      std::chrono::milliseconds(plan.splitDelayMs);
-      while (open) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
-          break;
-        ReadResult r = readOnce(fd, out.received, SIZE_MAX, static_cast<int>(left));
+      const Clock::time_point deadline = after(plan.splitDelayMs);
+      while (open && Clock::now() < deadline) {
+        ReadResult r = readOnce(fd, out.received, SIZE_MAX, deadline, stop);
         open = r != ReadResult::Closed;
         if (r == ReadResult::Quiet)
           break;
@@ -197,11 +249,21 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
       open = false;
       break;
     }
+    case ReplyKind::Silent: {
+      // A hung unit holds the connection, but no client may hold the peer
+      // forever; the usual read time-out does not apply.
+      const Clock::time_point until = after(plan.silentLimitMs);
+      while (open && readOnce(fd, out.received, SIZE_MAX, until, stop) == ReadResult::Data) {
+      }
+      open = false;
+      break;
+    }
   }
 
   // Keep what the client sends after the reply too, so that `received` shows
   // everything it ever sent.
-  while (open && readOnce(fd, out.received, SIZE_MAX, ioTimeoutMs) == ReadResult::Data) {
+  while (open && readOnce(fd, out.received, SIZE_MAX, after(ioTimeoutMs), stop) ==
+                     ReadResult::Data) {
   }
   close(fd);
   return true;
@@ -211,8 +273,7 @@ std::string describeExchange(const Exchange& exchange) {
   const std::vector<std::uint8_t>& in = exchange.received;
   std::string line = exchange.peer + " received ";
   line += in.empty() ? "nothing" : hex(in);
-  if (in.size() == 4 && in[0] == 0x7e && in[1] == 0x5a &&
-      (in[2] == 0x04 || in[2] == 0x05)) {
+  if (in.size() == 4 && startsWithLevelCommand(in)) {
     line += " (unit type " + std::to_string(in[2] - 3) + ", level " +
             std::to_string(in[3]) + ")";
   } else if (!in.empty()) {
@@ -229,10 +290,31 @@ std::string describeExchange(const Exchange& exchange) {
     case ReplyKind::Close: how = "closed"; break;
     case ReplyKind::Reset: how = "reset"; break;
     case ReplyKind::Fixed: how = "fixed"; break;
+    case ReplyKind::Silent: how = "silent"; break;
   }
   line += "; answered ";
   line += exchange.answered.empty() ? "nothing" : hex(exchange.answered);
-  return line + " (" + how + ")";
+  return line + " (" + how + (exchange.stoppedInDelay ? ", stopped during the delay" : "") + ")";
+}
+
+int echoedLevel(const Exchange& exchange) {
+  const std::vector<std::uint8_t>& in = exchange.received;
+  const std::vector<std::uint8_t>& out = exchange.answered;
+  if (!startsWithLevelCommand(in) || out.size() < 4 ||
+      !std::equal(in.begin(), in.begin() + 4, out.begin()))
+    return -1;
+  return in[3];
+}
+
+std::string showLine(int level, long long exchanges) {
+  const int width = 20;
+  const bool known = level >= 0 && level <= 255;
+  const int filled = known ? (level * width + 127) / 255 : 0;
+  char number[8] = "---";
+  if (known)
+    std::snprintf(number, sizeof(number), "%3d", level);
+  return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] " + number +
+         "  exchanges: " + std::to_string(exchanges);
 }
 
 bool parseOptionNumber(const char* text, int lo, int hi, int& out) {
@@ -258,9 +340,10 @@ bool parseReplyPlan(const char* text, ReplyPlan& plan) {
   std::string name = colon ? std::string(text, colon) : std::string(text);
   const char* arg = colon ? colon + 1 : nullptr;
   bool ok = false;
-  if (name == "echo" || name == "close" || name == "reset") {
+  if (name == "echo" || name == "close" || name == "reset" || name == "silent") {
     parsed.kind = name == "echo" ? ReplyKind::Echo
-                : name == "close" ? ReplyKind::Close : ReplyKind::Reset;
+                : name == "close" ? ReplyKind::Close
+                : name == "reset" ? ReplyKind::Reset : ReplyKind::Silent;
     ok = !arg;
   } else if (arg && name == "change") {
     parsed.kind = ReplyKind::ChangedByte;

@@ -1,6 +1,7 @@
 #ifndef VANTREL_SIM_UNIT_PEER_HPP
 #define VANTREL_SIM_UNIT_PEER_HPP
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ enum class ReplyKind {
   Close,        ///< no reply; the connection is closed
   Reset,        ///< no reply; the connection is reset (RST)
   Fixed,        ///< `bytes`, whatever was received
+  Silent,       ///< no reply; held open until the client closes or `silentLimitMs` passes
 };
 
 struct ReplyPlan {
@@ -25,6 +27,9 @@ struct ReplyPlan {
   int count = 2;           ///< Short: bytes sent; Long: extra bytes; Split: first part
   int splitDelayMs = 200;  ///< Split: pause before the second part
   std::vector<std::uint8_t> bytes;  ///< Fixed: the reply
+  /// Every kind: pause after the command, before the reply, in microseconds.
+  std::int64_t delayUs = 0;
+  int silentLimitMs = 60000;  ///< Silent: longest time the connection is held open
 };
 
 /// What one connection brought and what the peer did about it.
@@ -33,6 +38,7 @@ struct Exchange {
   std::vector<std::uint8_t> received;   ///< every byte the client sent, until it closed
   std::vector<std::uint8_t> answered;   ///< every byte written back
   ReplyKind kind = ReplyKind::Echo;     ///< the plan that was applied
+  bool stoppedInDelay = false;          ///< a stop cut the delay short: nothing was answered
 };
 
 /// A listening socket that serves level commands one connection at a time.
@@ -53,9 +59,14 @@ class UnitPeer {
   /// Waits up to `acceptTimeoutMs` for a connection (-1: no limit), then runs
   /// one exchange with `plan`. Every read waits at most `ioTimeoutMs`.
   /// Returns false when no client came in time or the wait was interrupted
-  /// by a signal.
+  /// by a signal or `*stop`.
+  ///
+  /// Every wait ends within 50 ms of `*stop` turning true, and the exchange
+  /// then finishes without waiting any more: what has arrived is the command,
+  /// a delay ends the exchange unanswered, and the client's close is not
+  /// awaited.
   bool serveOne(const ReplyPlan& plan, int acceptTimeoutMs, int ioTimeoutMs,
-                Exchange& out);
+                Exchange& out, const std::atomic<bool>* stop = nullptr);
 
  private:
   int listener_ = -1;
@@ -65,8 +76,20 @@ class UnitPeer {
 /// The simulator's one-line account of an exchange, without a line end.
 std::string describeExchange(const Exchange& exchange);
 
+/// The level the unit took in `exchange`: that of the level command in the
+/// first 4 bytes received, when the reply began with those 4 bytes; else -1.
+int echoedLevel(const Exchange& exchange);
+
+/// The simulator's --show line, without carriage return or line end: the
+/// unit's level (0..255; anything else stands for none yet) as a bar of
+/// plain ASCII and as a number, then the count of exchanges. The line never
+/// gets shorter as the count grows, so redrawing it in place leaves nothing
+/// behind.
+std::string showLine(int level, long long exchanges);
+
 /// Reads a --reply argument ("echo", "change:I", "short:N", "long:N",
-/// "split:N", "close", "reset", "bytes:HEX"). Returns false when it does not parse.
+/// "split:N", "close", "reset", "bytes:HEX", "silent"). Returns false when it
+/// does not parse.
 bool parseReplyPlan(const char* text, ReplyPlan& plan);
 
 /// Reads a whole number in lo..hi written with digits only, nothing before
