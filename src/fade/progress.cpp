@@ -1,17 +1,11 @@
 #include "fade/progress.hpp"
 
-namespace {
-
-const int kBarWidth = 32;
-
-}  // namespace
+#include "common/level_bar.hpp"
 
 std::string progressText(int level, int commands, int failed) {
-  const int filled = (level * kBarWidth + 127) / 255;
-  std::string text = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] ";
   char numbers[80];
-  std::snprintf(numbers, sizeof numbers, "%3d  %d commands, %d failed", level, commands, failed);
-  return text + numbers;
+  std::snprintf(numbers, sizeof numbers, " %3d  %d commands, %d failed", level, commands, failed);
+  return levelBar(level) + numbers;
 }
 
 void ProgressLine::show(int level, int commands, int failed) {

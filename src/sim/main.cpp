@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/duration.hpp"
+#include "common/whole_number.hpp"
 #include "sim/unit_peer.hpp"
 
 namespace {
@@ -89,10 +90,10 @@ int main(int argc, char** argv) {
         return usageError(std::string("not an IPv4 address: '") + value + "'");
       address = value;
     } else if (option == "--port") {
-      if (!parseOptionNumber(value, 0, 65535, port))
+      if (!parseWholeNumber(value, 0, 65535, port))
         return usageError(std::string("bad port '") + value + "'");
     } else if (option == "--count") {
-      if (!parseOptionNumber(value, 1, 1000000, count))
+      if (!parseWholeNumber(value, 1, 1000000, count))
         return usageError(std::string("bad count '") + value + "'");
     } else if (option == "--delay") {
       if (!parseDuration(value, plan.delayUs))

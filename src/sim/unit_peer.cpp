@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/level_bar.hpp"
+#include "common/whole_number.hpp"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -307,31 +310,10 @@ int echoedLevel(const Exchange& exchange) {
 }
 
 std::string showLine(int level, long long exchanges) {
-  const int width = 20;
-  const bool known = level >= 0 && level <= 255;
-  const int filled = known ? (level * width + 127) / 255 : 0;
   char number[8] = "---";
-  if (known)
+  if (level >= 0 && level <= 255)
     std::snprintf(number, sizeof(number), "%3d", level);
-  return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] " + number +
-         "  exchanges: " + std::to_string(exchanges);
-}
-
-bool parseOptionNumber(const char* text, int lo, int hi, int& out) {
-  if (*text == '\0')
-    return false;
-  long value = 0;
-  for (; *text; ++text) {
-    if (*text < '0' || *text > '9')
-      return false;
-    value = value * 10 + (*text - '0');
-    if (value > hi)
-      return false;
-  }
-  if (value < lo)
-    return false;
-  out = static_cast<int>(value);
-  return true;
+  return levelBar(level) + " " + number + "  exchanges: " + std::to_string(exchanges);
 }
 
 bool parseReplyPlan(const char* text, ReplyPlan& plan) {
@@ -347,16 +329,16 @@ bool parseReplyPlan(const char* text, ReplyPlan& plan) {
     ok = !arg;
   } else if (arg && name == "change") {
     parsed.kind = ReplyKind::ChangedByte;
-    ok = parseOptionNumber(arg, 0, 3, parsed.byteIndex);
+    ok = parseWholeNumber(arg, 0, 3, parsed.byteIndex);
   } else if (arg && name == "short") {
     parsed.kind = ReplyKind::Short;
-    ok = parseOptionNumber(arg, 0, 3, parsed.count);
+    ok = parseWholeNumber(arg, 0, 3, parsed.count);
   } else if (arg && name == "long") {
     parsed.kind = ReplyKind::Long;
-    ok = parseOptionNumber(arg, 1, 64, parsed.count);
+    ok = parseWholeNumber(arg, 1, 64, parsed.count);
   } else if (arg && name == "split") {
     parsed.kind = ReplyKind::Split;
-    ok = parseOptionNumber(arg, 1, 3, parsed.count);
+    ok = parseWholeNumber(arg, 1, 3, parsed.count);
   } else if (arg && name == "bytes") {
     parsed.kind = ReplyKind::Fixed;
     ok = parseHex(arg, parsed.bytes);

@@ -92,8 +92,5 @@ std::string showLine(int level, long long exchanges);
 /// does not parse.
 bool parseReplyPlan(const char* text, ReplyPlan& plan);
 
-/// Reads a whole number in lo..hi written with digits only, nothing before
-/// or after. Returns false, leaving `out` alone, when it does not parse.
-bool parseOptionNumber(const char* text, int lo, int hi, int& out);
 
 #endif
