@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs vantrel-dim once under valgrind against vantrel-sim and fails on any
+# Runs vantrel-dim, or a fade of vantrel-fade, once under valgrind against
+# vantrel-sim and fails on any
 # memory error, any leak, or any descriptor other than 0, 1 and 2 still open
 # at exit. valgrind does not count open descriptors as errors, so its summary
 # line is read here.
 #
-# usage: under_valgrind.sh VALGRIND VANTREL_DIM VANTREL_SIM CASE
-#   CASE: success | refused | missing_reply
+# usage: under_valgrind.sh VALGRIND PROGRAM VANTREL_SIM CASE
+#   CASE: success | refused | missing_reply (PROGRAM is vantrel-dim)
+#         fade (PROGRAM is vantrel-fade)
 set -uo pipefail
 
 valgrind=$1 tool=$2 sim=$3 case=$4
@@ -33,6 +35,7 @@ start_sim() {
 
 case $case in
   success) start_sim --reply echo; expect='Output succeeded.' ;;
+  fade) start_sim --reply echo; expect='Level 64 confirmed' ;;
   missing_reply) start_sim --reply close; expect='0x0 0x0 0x00 0x00(000)' ;;
   refused)
     # A port that was just free is refused once its listener has gone.
@@ -41,8 +44,11 @@ case $case in
   *) echo "unknown case $case"; exit 2 ;;
 esac
 
+args=(127.0.0.1 "$port" 1 128)
+[[ $case == fade ]] && args=(--over 0 127.0.0.1 "$port" 1 0 64)
 LC_ALL=C.UTF-8 "$valgrind" --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=all \
-  --track-fds=yes "$tool" 127.0.0.1 "$port" 1 128 >"$work/out" 2>"$work/valgrind.log"
+  --suppressions="$(dirname "$0")/valgrind.supp" \
+  --track-fds=yes "$tool" "${args[@]}" >"$work/out" 2>"$work/valgrind.log"
 status=$?
 cat "$work/out"; echo
 failed=0
