@@ -45,13 +45,23 @@ TEST(FadeSchedule, CommandsAreDueEvenlyAndNeverEarly) {
 
 TEST(FadeSchedule, ALateCommandSkipsToTheLatestDueButNeverPastTheLast) {
   const FadeSchedule timed(0, 100, 1000000, 10);  // one every 100 ms
-  EXPECT_EQ(timed.next(0, 50000), 1);    // on time: the next one
-  EXPECT_EQ(timed.next(0, 99999), 1);
-  EXPECT_EQ(timed.next(0, 350000), 3);   // 1..3 due: 1 and 2 are skipped
-  EXPECT_EQ(timed.next(4, 450000), 5);   // never backwards
-  EXPECT_EQ(timed.next(5, 9000000), 10); // far behind: straight to the last
+  const std::int64_t fast = 100;                   // µs per exchange
+  EXPECT_EQ(timed.next(0, 50000, fast), 1);    // on time: the next one
+  EXPECT_EQ(timed.next(0, 99999, fast), 1);
+  EXPECT_EQ(timed.next(0, 350000, fast), 3);   // 1..3 due: 1 and 2 are skipped
+  EXPECT_EQ(timed.next(4, 450000, fast), 5);   // never backwards
+  EXPECT_EQ(timed.next(5, 9000000, fast), 10); // far behind: straight to the last
   const FadeSchedule untimed(0, 100, 0, 0);
-  EXPECT_EQ(untimed.next(0, 9000000), 1);  // --over 0 skips nothing
+  EXPECT_EQ(untimed.next(0, 9000000, 9000000), 1);  // --over 0 skips nothing
+}
+
+TEST(FadeSchedule, ASlowUnitDoesNotHoldUpTheLastCommand) {
+  const FadeSchedule timed(0, 100, 1000000, 10);
+  // Command 9, due at 900 ms, would end at 1050 ms, after the last is due.
+  EXPECT_EQ(timed.next(8, 800000, 150000), 10);
+  EXPECT_EQ(timed.next(8, 800000, 50000), 9);
+  EXPECT_EQ(timed.next(7, 850000, 150000), 8);   // 8 ends at 1000 ms: just in time
+  EXPECT_EQ(timed.next(7, 860000, 150000), 10);
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ class Fade {
       beganUs = monotonicUs();
       const CommandResult result =
           sendLevelCommand(address_, options_.port, frame, timeoutMs_, stop_);
+      lastExchangeUs_ = monotonicUs() - beganUs;
       if (result.failure == LinkFailure::Stopped)
         return result;
       ++sent_;
@@ -63,6 +64,8 @@ class Fade {
 
   /// The level the unit last confirmed, or -1 before it confirmed any.
   int confirmedLevel() const { return confirmedLevel_; }
+  /// How long the last try took, from connect to close.
+  std::int64_t lastExchangeUs() const { return lastExchangeUs_; }
   std::string tally() const {
     return counted(sent_, "command", "commands") + " sent, " + std::to_string(failed_) + " failed";
   }
@@ -78,6 +81,7 @@ class Fade {
   int sent_ = 0;
   int failed_ = 0;
   int confirmedLevel_ = -1;
+  std::int64_t lastExchangeUs_ = 0;
 };
 
 }  // namespace
@@ -99,12 +103,19 @@ int main(int argc, char* argv[]) {
       break;
   }
 
+  // Several fades may run side by side: each line on standard error names
+  // the unit it is about.
+  const std::string unit = std::string(options.address) + ":" + std::to_string(options.port);
+  auto report = [&unit](const std::string& text) {
+    std::fprintf(stderr, "vantrel-fade: %s: %s\n", unit.c_str(), text.c_str());
+  };
+  const std::string notConfirmed = "level " + std::to_string(options.to) + " not confirmed";
+
   const std::atomic<bool>& stop = catchInterrupts();
   char address[16];
   char why[128];
   if (!lookUpIPv4(options.address, address, why)) {
-    std::fprintf(stderr, "vantrel-fade: level %d not confirmed: cannot look up '%s': %s\n",
-                 options.to, options.address, why);
+    report(notConfirmed + ": cannot look up the address: " + why);
     return 1;
   }
 
@@ -119,14 +130,15 @@ int main(int argc, char* argv[]) {
   int command = 0;
   const bool started = result.confirmed();
   while (started && command < schedule.steps()) {
-    command = schedule.next(command, monotonicUs() - zeroUs);
-    if (!sleepUntil(zeroUs + schedule.dueUs(command), stop))
+    const int next = schedule.next(command, monotonicUs() - zeroUs, fade.lastExchangeUs());
+    if (!sleepUntil(zeroUs + schedule.dueUs(next), stop))
       break;
     // A failed command between the first and the last is passed over: the
     // next level supersedes it.
-    const int tries = command == schedule.steps() ? options.tries : 1;
+    const int tries = next == schedule.steps() ? options.tries : 1;
     std::int64_t beganUs;
-    result = fade.send(schedule.level(command), tries, beganUs);
+    result = fade.send(schedule.level(next), tries, beganUs);
+    command = next;
     if (stop.load())
       break;
   }
@@ -139,20 +151,17 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (stop.load()) {
-    if (fade.confirmedLevel() < 0)
-      std::fputs("vantrel-fade: interrupted before any level was confirmed\n", stderr);
-    else
-      std::fprintf(stderr, "vantrel-fade: interrupted; the last level confirmed was %d\n",
-                   fade.confirmedLevel());
+    report(fade.confirmedLevel() < 0
+               ? "interrupted before any level was confirmed"
+               : "interrupted; the last level confirmed was " +
+                     std::to_string(fade.confirmedLevel()));
     return 130;
   }
   const std::string tries = counted(options.tries, "try", "tries");
   if (command == schedule.steps())
-    std::fprintf(stderr, "vantrel-fade: level %d not confirmed after %s: %s\n", options.to,
-                 tries.c_str(), describeResult(result).c_str());
+    report(notConfirmed + " after " + tries + ": " + describeResult(result));
   else
-    std::fprintf(stderr, "vantrel-fade: level %d not confirmed: the fade could not start, "
-                 "level %d failed %s: %s\n",
-                 options.to, options.from, tries.c_str(), describeResult(result).c_str());
+    report(notConfirmed + ": could not start at level " + std::to_string(options.from) +
+           " after " + tries + ": " + describeResult(result));
   return 1;
 }

@@ -4,7 +4,8 @@
 
 std::string progressText(int level, int commands, int failed) {
   char numbers[80];
-  std::snprintf(numbers, sizeof numbers, " %3d  %d commands, %d failed", level, commands, failed);
+  std::snprintf(numbers, sizeof numbers, " %3d  %d %s, %d failed", level, commands,
+                commands == 1 ? "command" : "commands", failed);
   return levelBar(level) + numbers;
 }
 

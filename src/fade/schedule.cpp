@@ -30,13 +30,16 @@ std::int64_t FadeSchedule::dueUs(int command) const {
   return (overUs_ * command + steps_ - 1) / steps_;
 }
 
-int FadeSchedule::next(int command, std::int64_t elapsedUs) const {
+int FadeSchedule::next(int command, std::int64_t elapsedUs, std::int64_t exchangeUs) const {
   int following = command + 1;
   if (overUs_ > 0) {
     // The latest command j with over × j / steps <= elapsed.
     const std::int64_t due = elapsedUs * steps_ / overUs_;
     if (due > following)
       following = due < steps_ ? static_cast<int>(due) : steps_;
+    if (following < steps_ &&
+        std::max(elapsedUs, dueUs(following)) + exchangeUs > dueUs(steps_))
+      following = steps_;
   }
   return following;
 }

@@ -25,9 +25,11 @@ class FadeSchedule {
   std::int64_t dueUs(int command) const;
 
   /// The command that follows `command` once `elapsedUs` have passed since
-  /// time 0: the next one, or in a timed fade the latest one already due,
-  /// so that a slow unit makes the fade coarser rather than longer.
-  int next(int command, std::int64_t elapsedUs) const;
+  /// time 0, for a unit that takes `exchangeUs` per command: the next one,
+  /// or in a timed fade the latest one already due, and the last one when
+  /// any before it would still be running when the last is due. A slow
+  /// unit makes the fade coarser, not longer.
+  int next(int command, std::int64_t elapsedUs, std::int64_t exchangeUs) const;
 
  private:
   int from_;
