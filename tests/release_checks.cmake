@@ -1,10 +1,10 @@
 # Checks of the programs and manuals as they ship: what the programs load,
-# the manuals' lint, the simulator's --version, and the tool under valgrind.
+# the manuals' lint, --help and --version, and the tools under valgrind.
 
 # Sanitizer builds load their runtimes as shared libraries: only the
 # programs as shipped are held to the C library.
 if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
-  foreach(program vantrel-dim vantrel-sim)
+  foreach(program vantrel-dim vantrel-fade vantrel-sim)
     add_test(NAME ${program}_needs_only_libc
       COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:${program}>
         -P ${CMAKE_CURRENT_SOURCE_DIR}/check_linux_needs.cmake)
@@ -19,7 +19,8 @@ if(DEFINED ENV{CI})
 endif()
 find_program(MANDOC mandoc ${lint_required})
 find_program(GROFF groff ${lint_required})
-set(man_pages ${PROJECT_SOURCE_DIR}/man/vantrel-dim.1 ${PROJECT_SOURCE_DIR}/man/vantrel-sim.1)
+set(man_pages ${PROJECT_SOURCE_DIR}/man/vantrel-dim.1 ${PROJECT_SOURCE_DIR}/man/vantrel-fade.1
+  ${PROJECT_SOURCE_DIR}/man/vantrel-sim.1)
 if(MANDOC)
   add_test(NAME man_pages_mandoc_lint COMMAND ${MANDOC} -T lint -W warning ${man_pages})
   set_tests_properties(man_pages_mandoc_lint PROPERTIES FAIL_REGULAR_EXPRESSION ".")
@@ -29,10 +30,12 @@ if(GROFF)
   set_tests_properties(man_pages_groff_warnings PROPERTIES FAIL_REGULAR_EXPRESSION ".")
 endif()
 
-add_test(NAME vantrel-sim_version
-  COMMAND sh -c "test \"$($<TARGET_FILE:vantrel-sim> --version)\" = \"vantrel-sim ${PROJECT_VERSION}\"")
-add_test(NAME vantrel-sim_help
-  COMMAND sh -c "$<TARGET_FILE:vantrel-sim> --help >help.out && head -n 1 help.out | grep -q '^usage: vantrel-sim '")
+foreach(program vantrel-fade vantrel-sim)
+  add_test(NAME ${program}_version
+    COMMAND sh -c "test \"$($<TARGET_FILE:${program}> --version)\" = \"${program} ${PROJECT_VERSION}\"")
+  add_test(NAME ${program}_help
+    COMMAND sh -c "$<TARGET_FILE:${program}> --help >${program}-help.out && head -n 1 ${program}-help.out | grep -q '^usage: ${program} '")
+endforeach()
 
 # The shipped tool under valgrind: memory errors, leaks and stray
 # descriptors, on the paths that release what open acquired. Required on CI;
@@ -50,10 +53,14 @@ if(NOT VANTREL_VALGRIND_TESTS STREQUAL "OFF")
     find_program(VALGRIND valgrind)
   endif()
   if(VALGRIND)
-    foreach(path success refused missing_reply)
+    foreach(path success refused missing_reply fade)
+      set(program vantrel-dim)
+      if(path STREQUAL "fade")
+        set(program vantrel-fade)
+      endif()
       add_test(NAME valgrind_${path}
         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/under_valgrind.sh ${VALGRIND}
-          $<TARGET_FILE:vantrel-dim> $<TARGET_FILE:vantrel-sim> ${path})
+          $<TARGET_FILE:${program}> $<TARGET_FILE:vantrel-sim> ${path})
       set_tests_properties(valgrind_${path} PROPERTIES LABELS valgrind TIMEOUT 60)
     endforeach()
   else()

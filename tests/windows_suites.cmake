@@ -95,11 +95,13 @@ add_test(NAME wine_stop COMMAND ${wine_env} ${VANTREL_WINESERVER} -k)
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
-# A user copies the .exe alone to a Windows machine: it may need nothing
+# A user copies an .exe alone to a Windows machine: it may need nothing
 # beyond the DLLs that come with every Windows.
-add_test(NAME windows_exe_needs_only_system_dlls COMMAND ${CMAKE_COMMAND}
-  -DOBJDUMP=${VANTREL_OBJDUMP} -DEXE=${windows_dir}/vantrel-dim.exe
-  -P ${CMAKE_CURRENT_SOURCE_DIR}/check_windows_imports.cmake)
+foreach(program vantrel-dim vantrel-fade)
+  add_test(NAME windows_${program}_needs_only_system_dlls COMMAND ${CMAKE_COMMAND}
+    -DOBJDUMP=${VANTREL_OBJDUMP} -DEXE=${windows_dir}/${program}.exe
+    -P ${CMAKE_CURRENT_SOURCE_DIR}/check_windows_imports.cmake)
+endforeach()
 
 # The Windows build's own tests, discovered under wine, run with these.
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${wine_dir}/windows_tests.cmake)
