@@ -43,6 +43,12 @@ std::int64_t monotonicMs();
 /// What an error code of these calls means to a caller.
 LinkFailure failureOf(long error);
 
+/// How long a wait with `limit` may wait next, in milliseconds: at most 50,
+/// so that a stop is seen in time. 0 when the wait is over; `stopped` then
+/// says whether the stop flag ended it rather than the deadline. Shared by
+/// both platforms' waits.
+int nextWaitMs(const WaitLimit& limit, bool& stopped);
+
 }  // namespace socket_calls
 
 #endif

@@ -47,3 +47,12 @@ void TcpSession::close() {
 LinkFailure TcpSession::failure() const {
   return socket_calls::failureOf(error_);
 }
+
+int socket_calls::nextWaitMs(const WaitLimit& limit, bool& stopped) {
+  const std::int64_t kStopCheckMs = 50;
+  stopped = limit.stop != nullptr && limit.stop->load();
+  const std::int64_t left = limit.deadlineMs - monotonicMs();
+  if (stopped || left <= 0)
+    return 0;
+  return static_cast<int>(left < kStopCheckMs ? left : kStopCheckMs);
+}

@@ -16,24 +16,18 @@
 
 namespace {
 
-// How often a wait with a limit looks at its stop flag.
-const int kStopCheckMs = 50;
-
 // Waits until `fd` is ready for `events`: fails with ETIMEDOUT at the
 // deadline and with EINTR once the stop flag is up.
 bool waitUntilReady(int fd, short events, const WaitLimit& limit, long& error) {
   for (;;) {
-    if (limit.stop != nullptr && limit.stop->load()) {
-      error = EINTR;
-      return false;
-    }
-    const std::int64_t left = limit.deadlineMs - socket_calls::monotonicMs();
-    if (left <= 0) {
-      error = ETIMEDOUT;
+    bool stopped = false;
+    const int waitMs = socket_calls::nextWaitMs(limit, stopped);
+    if (waitMs == 0) {
+      error = stopped ? EINTR : ETIMEDOUT;
       return false;
     }
     pollfd p = {fd, events, 0};
-    const int ready = poll(&p, 1, static_cast<int>(left < kStopCheckMs ? left : kStopCheckMs));
+    const int ready = poll(&p, 1, waitMs);
     if (ready > 0)
       return true;
     if (ready < 0 && errno != EINTR) {

@@ -8,21 +8,15 @@
 
 namespace {
 
-// How often a wait with a limit looks at its stop flag.
-const int kStopCheckMs = 50;
-
 // Waits until `s` is ready to write (or, for a connect, has failed) or to
 // read: fails with WSAETIMEDOUT at the deadline and with WSAEINTR once the
 // stop flag is up.
 bool waitUntilReady(SOCKET s, bool toWrite, const WaitLimit& limit, long& error) {
   for (;;) {
-    if (limit.stop != nullptr && limit.stop->load()) {
-      error = WSAEINTR;
-      return false;
-    }
-    const std::int64_t left = limit.deadlineMs - socket_calls::monotonicMs();
-    if (left <= 0) {
-      error = WSAETIMEDOUT;
+    bool stopped = false;
+    const int waitMs = socket_calls::nextWaitMs(limit, stopped);
+    if (waitMs == 0) {
+      error = stopped ? WSAEINTR : WSAETIMEDOUT;
       return false;
     }
     fd_set ready;
@@ -31,8 +25,7 @@ bool waitUntilReady(SOCKET s, bool toWrite, const WaitLimit& limit, long& error)
     FD_ZERO(&failed);
     FD_SET(s, &ready);
     FD_SET(s, &failed);
-    const long slice = static_cast<long>(left < kStopCheckMs ? left : kStopCheckMs);
-    timeval wait = {0, slice * 1000};
+    timeval wait = {0, waitMs * 1000L};
     const int count = select(0, toWrite ? nullptr : &ready, toWrite ? &ready : nullptr, &failed,
                              &wait);
     if (count > 0)
