@@ -9,6 +9,7 @@
 
 #include "sim/unit_peer.hpp"
 #include "support/child_process.hpp"
+#include "support/dim_messages.hpp"
 #include "support/local_ports.hpp"
 #include "support/tool_platform.hpp"
 
@@ -22,19 +23,6 @@ const char kTypeMessage[] =
 const char kLevelMessage[] =
     "\nPlease input a value of 0 to 255 to the forth argument. "
     "調光値に0～255の数字を入力してください。\n";
-
-std::string succeeded(int level) {
-  return "\nOutput succeeded. 調光値" + std::to_string(level) + "で出力が成功しました。\n";
-}
-std::string failed(int level) {
-  return "\nOutput failed. 調光値" + std::to_string(level) + "で出力が失敗しました。\n";
-}
-std::string sent(const std::string& bytes) {
-  return "Send data to the Vantrel: " + bytes + "\n";
-}
-std::string received(const std::string& bytes) {
-  return "\nReceive data from the Vantrel: " + bytes;
-}
 
 class EndToEnd : public ::testing::TestWithParam<ToolPlatform> {
  protected:

@@ -37,34 +37,42 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-}  // namespace
-
-ChildResult runChild(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& environment, int timeoutMs,
-                     const std::function<void(int)>& started) {
-  ChildResult result;
+// Starts `argv` with standard input from /dev/null, standard output into
+// `out` (or left alone when it is -1) and standard error into `err` (likewise).
+pid_t startChild(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                 int out, int err) {
   std::vector<std::string> args = argv;
   std::vector<std::string> env = mergedEnvironment(environment);
   std::vector<char*> argp = pointers(args);
   std::vector<char*> envp = pointers(env);
-
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
-    return result;
-
   const pid_t pid = fork();
   if (pid == 0) {
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
+    if (out >= 0)
+      dup2(out, 1);
+    if (err >= 0)
+      dup2(err, 2);
     // Only the three standard streams: whatever else the test holds open
     // (a listening socket, say) is none of the child's business.
     close_range(3, ~0U, 0);
     execve(argp[0], argp.data(), envp.data());
     _exit(127);
   }
+  return pid;
+}
+
+}  // namespace
+
+ChildResult runChild(const std::vector<std::string>& argv,
+                     const std::vector<std::string>& environment, int timeoutMs,
+                     const std::function<void(int)>& started) {
+  ChildResult result;
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+    return result;
+  const pid_t pid = startChild(argv, environment, outPipe[1], errPipe[1]);
   close(outPipe[1]);
   close(errPipe[1]);
   if (started)
@@ -121,4 +129,63 @@ ChildResult runChild(const std::vector<std::string>& argv,
   else if (WIFSIGNALED(status))
     result.signal = WTERMSIG(status);
   return result;
+}
+
+BackgroundChild::BackgroundChild(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& environment) {
+  int outPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0)
+    return;
+  pid_ = startChild(argv, environment, outPipe[1], -1);
+  close(outPipe[1]);
+  out_ = outPipe[0];
+}
+
+BackgroundChild::~BackgroundChild() {
+  if (stop(0, 0) == -1 && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0)
+    close(out_);
+}
+
+std::string BackgroundChild::readLine(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const size_t end = pending_.find('\n');
+    if (end != std::string::npos) {
+      std::string line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+      return line;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p = {out_, POLLIN, 0};
+    if (out_ < 0 || left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+      return "";
+    char buffer[512];
+    const ssize_t n = read(out_, buffer, sizeof buffer);
+    if (n <= 0)
+      return "";
+    pending_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+int BackgroundChild::stop(int signal, int timeoutMs) {
+  if (pid_ <= 0)
+    return -1;
+  if (signal != 0)
+    kill(pid_, signal);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  while (waitpid(pid_, &status, WNOHANG) != pid_) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      return -1;
+    usleep(10 * 1000);
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -24,4 +24,30 @@ ChildResult runChild(const std::vector<std::string>& argv,
                      const std::vector<std::string>& environment, int timeoutMs,
                      const std::function<void(int)>& started = {});
 
+/// A child process that runs while the test goes on, for a peer the test
+/// talks to: its standard output is read a line at a time, its standard
+/// error is the test's own. Killed, if still running, when destroyed.
+class BackgroundChild {
+ public:
+  BackgroundChild(const std::vector<std::string>& argv,
+                  const std::vector<std::string>& environment);
+  ~BackgroundChild();
+  BackgroundChild(const BackgroundChild&) = delete;
+  BackgroundChild& operator=(const BackgroundChild&) = delete;
+
+  /// The next line of standard output without its line end (LF or CR LF),
+  /// or "" when none came within `timeoutMs`.
+  std::string readLine(int timeoutMs);
+
+  /// Sends `signal` (0: none) and waits up to `timeoutMs` for the child to
+  /// end. Returns its exit status, or -1 when it did not exit in time or
+  /// died of a signal.
+  int stop(int signal, int timeoutMs);
+
+ private:
+  int pid_ = -1;
+  int out_ = -1;
+  std::string pending_;
+};
+
 #endif
