@@ -2,14 +2,13 @@
 // over TCP, one connection at a time.
 
 #include <arpa/inet.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "common/duration.hpp"
+#include "common/platform.hpp"
 #include "common/whole_number.hpp"
 #include "sim/unit_peer.hpp"
 
@@ -43,12 +42,6 @@ const char kUsage[] =
 // A client that neither sends nor closes must not hold up the next one for
 // long.
 const int kIoTimeoutMs = 2000;
-
-// Set from the signal handler, so it must not take a lock.
-static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be lock-free");
-std::atomic<bool> stopRequested{false};
-
-void requestStop(int) { stopRequested = true; }
 
 int usageError(const std::string& reason) {
   std::fprintf(stderr, "vantrel-sim: %s\n%s", reason.c_str(), kUsage);
@@ -103,11 +96,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  struct sigaction action = {};
-  action.sa_handler = requestStop;  // no SA_RESTART: poll() must return EINTR
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  const std::atomic<bool>& stop = catchStopRequests();
 
   UnitPeer peer;
   std::string error;
@@ -117,15 +106,15 @@ int main(int argc, char** argv) {
   }
   std::printf("%u\n", static_cast<unsigned>(peer.port()));
   // A file or pipe keeps its log lines: the redrawn line is for a person.
-  show = show && isatty(STDOUT_FILENO);
+  show = show && isTerminal(stdout);
   int level = -1;
   if (show)
     std::printf("\r%s", showLine(level, 0).c_str());
   std::fflush(stdout);
 
-  for (long long served = 0; !stopRequested && (count == 0 || served < count);) {
+  for (long long served = 0; !stop.load() && (count == 0 || served < count);) {
     Exchange exchange;
-    if (!peer.serveOne(plan, -1, kIoTimeoutMs, exchange, &stopRequested))
+    if (!peer.serveOne(plan, -1, kIoTimeoutMs, exchange, &stop))
       continue;
     ++served;
     if (show) {
