@@ -1,9 +1,8 @@
 // vantrel-sim: a stand-in lighting power unit that answers level commands
 // over TCP, one connection at a time.
 
-#include <arpa/inet.h>
-
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -78,8 +77,8 @@ int main(int argc, char** argv) {
       return usageError(option + " needs a value");
     const char* value = argv[++i];
     if (option == "--listen") {
-      in_addr unused;
-      if (inet_pton(AF_INET, value, &unused) != 1)
+      std::uint32_t unused;
+      if (!parseIPv4(value, unused))
         return usageError(std::string("not an IPv4 address: '") + value + "'");
       address = value;
     } else if (option == "--port") {
