@@ -35,7 +35,8 @@ const char kUsage[] =
     "                 last echoed and the number of exchanges, instead of a\n"
     "                 line per exchange\n"
     "Prints the port on the first line of standard output, then one line per\n"
-    "exchange. Stops on SIGINT or SIGTERM, or after N exchanges.\n"
+    "exchange. Stops after N exchanges, or on SIGINT or SIGTERM (on Windows:\n"
+    "Ctrl+C, Ctrl+Break or closing the console window).\n"
     "Exit status: 0 when done, 2 on bad options or when it cannot listen.\n";
 
 // A client that neither sends nor closes must not hold up the next one for
