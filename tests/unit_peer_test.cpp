@@ -93,6 +93,23 @@ TEST(EchoedLevel, IsTheCommandsLevelOnlyWhenTheReplyBeginsWithTheCommand) {
   EXPECT_EQ(echoedLevel({"", notLevel, notLevel, ReplyKind::Echo}), -1);
 }
 
+// --listen once took what inet_pton takes; the simulator reads it itself now,
+// so that every platform takes the same.
+TEST(ParseIPv4, TakesWhatInetPtonTakes) {
+  for (const char* text : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.200.0.9", "1.2.3",
+                           "1.2.3.4.5", "256.1.1.1", "1.2.3.1000", "01.2.3.4", "1.2.3.00",
+                           "1..2.3", ".1.2.3", "1.2.3.", "1.2.3.4 ", " 1.2.3.4", "+1.2.3.4",
+                           "0x7f.0.0.1", "", "localhost"}) {
+    in_addr expected;
+    const bool valid = inet_pton(AF_INET, text, &expected) == 1;
+    std::uint32_t address = 0;
+    EXPECT_EQ(parseIPv4(text, address), valid) << "'" << text << "'";
+    if (valid) {
+      EXPECT_EQ(address, ntohl(expected.s_addr)) << text;
+    }
+  }
+}
+
 // Runs serveOne on a thread while the test plays the client.
 class Loopback : public ::testing::Test {
  protected:

@@ -22,6 +22,13 @@ bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop);
 /// that are handed the flag look at it at least every 50 ms.
 const std::atomic<bool>& catchInterrupts();
 
+/// As catchInterrupts(), and a request to end the process sets the same flag
+/// too: SIGTERM, and on Windows the closing of the console window. Windows
+/// ends the process as soon as the handler of the close returns, or a few
+/// seconds after the close at the latest, so that handler never returns: it
+/// waits for main to finish, which must then be prompt.
+const std::atomic<bool>& catchStopRequests();
+
 /// Whether `stream` is a terminal (on Windows, a console).
 bool isTerminal(std::FILE* stream);
 

@@ -8,10 +8,19 @@ namespace {
 
 const std::int64_t kStopCheckUs = 50000;
 
+// Set from a signal handler, so it must not take a lock.
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be lock-free");
 std::atomic<bool> interrupted{false};
 
 void onInterrupt(int) {
   interrupted.store(true);
+}
+
+void catchSignal(int number) {
+  struct sigaction action = {};
+  action.sa_handler = onInterrupt;  // no SA_RESTART: blocking calls return at once
+  sigemptyset(&action.sa_mask);
+  sigaction(number, &action, nullptr);
 }
 
 }  // namespace
@@ -39,10 +48,13 @@ bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
 }
 
 const std::atomic<bool>& catchInterrupts() {
-  struct sigaction action = {};
-  action.sa_handler = onInterrupt;  // no SA_RESTART: blocking calls return at once
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  catchSignal(SIGINT);
+  return interrupted;
+}
+
+const std::atomic<bool>& catchStopRequests() {
+  catchSignal(SIGINT);
+  catchSignal(SIGTERM);
   return interrupted;
 }
 

@@ -24,6 +24,16 @@ BOOL WINAPI onControl(DWORD event) {
   return TRUE;
 }
 
+// The handler runs on a thread of its own, and Windows ends the process as
+// soon as it returns from the close event: main's exit ends the wait.
+BOOL WINAPI onControlOrClose(DWORD event) {
+  if (event != CTRL_CLOSE_EVENT)
+    return onControl(event);
+  interrupted.store(true);
+  Sleep(INFINITE);
+  return TRUE;
+}
+
 struct Timer {
   HANDLE handle;
   bool highResolution;
@@ -80,6 +90,11 @@ bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
 
 const std::atomic<bool>& catchInterrupts() {
   SetConsoleCtrlHandler(onControl, TRUE);
+  return interrupted;
+}
+
+const std::atomic<bool>& catchStopRequests() {
+  SetConsoleCtrlHandler(onControlOrClose, TRUE);
   return interrupted;
 }
 

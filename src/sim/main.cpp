@@ -1,15 +1,13 @@
 // vantrel-sim: a stand-in lighting power unit that answers level commands
 // over TCP, one connection at a time.
 
-#include <arpa/inet.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "common/duration.hpp"
+#include "common/platform.hpp"
 #include "common/whole_number.hpp"
 #include "sim/unit_peer.hpp"
 
@@ -37,18 +35,13 @@ const char kUsage[] =
     "                 last echoed and the number of exchanges, instead of a\n"
     "                 line per exchange\n"
     "Prints the port on the first line of standard output, then one line per\n"
-    "exchange. Stops on SIGINT or SIGTERM, or after N exchanges.\n"
+    "exchange. Stops after N exchanges, or on SIGINT or SIGTERM (on Windows:\n"
+    "Ctrl+C, Ctrl+Break or closing the console window).\n"
     "Exit status: 0 when done, 2 on bad options or when it cannot listen.\n";
 
 // A client that neither sends nor closes must not hold up the next one for
 // long.
 const int kIoTimeoutMs = 2000;
-
-// Set from the signal handler, so it must not take a lock.
-static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be lock-free");
-std::atomic<bool> stopRequested{false};
-
-void requestStop(int) { stopRequested = true; }
 
 int usageError(const std::string& reason) {
   std::fprintf(stderr, "vantrel-sim: %s\n%s", reason.c_str(), kUsage);
@@ -85,8 +78,8 @@ int main(int argc, char** argv) {
       return usageError(option + " needs a value");
     const char* value = argv[++i];
     if (option == "--listen") {
-      in_addr unused;
-      if (inet_pton(AF_INET, value, &unused) != 1)
+      std::uint32_t unused;
+      if (!parseIPv4(value, unused))
         return usageError(std::string("not an IPv4 address: '") + value + "'");
       address = value;
     } else if (option == "--port") {
@@ -103,11 +96,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  struct sigaction action = {};
-  action.sa_handler = requestStop;  // no SA_RESTART: poll() must return EINTR
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  const std::atomic<bool>& stop = catchStopRequests();
 
   UnitPeer peer;
   std::string error;
@@ -117,15 +106,15 @@ int main(int argc, char** argv) {
   }
   std::printf("%u\n", static_cast<unsigned>(peer.port()));
   // A file or pipe keeps its log lines: the redrawn line is for a person.
-  show = show && isatty(STDOUT_FILENO);
+  show = show && isTerminal(stdout);
   int level = -1;
   if (show)
     std::printf("\r%s", showLine(level, 0).c_str());
   std::fflush(stdout);
 
-  for (long long served = 0; !stopRequested && (count == 0 || served < count);) {
+  for (long long served = 0; !stop.load() && (count == 0 || served < count);) {
     Exchange exchange;
-    if (!peer.serveOne(plan, -1, kIoTimeoutMs, exchange, &stopRequested))
+    if (!peer.serveOne(plan, -1, kIoTimeoutMs, exchange, &stop))
       continue;
     ++served;
     if (show) {

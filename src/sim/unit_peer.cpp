@@ -1,24 +1,21 @@
 #include "sim/unit_peer.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
 #include "common/level_bar.hpp"
+#include "common/platform.hpp"
 #include "common/whole_number.hpp"
+#include "sim/peer_socket.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using peer_socket::Handle;
+using peer_socket::Readiness;
 
 // How often a wait looks at the stop flag; a signal usually ends it sooner.
 const int kStopCheckMs = 50;
@@ -30,10 +27,10 @@ Clock::time_point after(int ms) {
   return ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(ms);
 }
 
-/// Waits until `fd` has something to read (fd < 0: only sleeps), `deadline`
-/// passes, a signal arrives or `*stop` turns true. True only when `fd` is
-/// ready; a poll() failure counts as ready, so that the read reports it.
-bool waitReadable(int fd, Clock::time_point deadline, const std::atomic<bool>* stop) {
+/// Waits until `handle` has something to read, `deadline` passes, a signal
+/// arrives or `*stop` turns true. True only when `handle` is ready; a failed
+/// wait counts as ready, so that the read reports it.
+bool waitReadable(Handle handle, Clock::time_point deadline, const std::atomic<bool>* stop) {
   for (;;) {
     // Rounded up, so that no wait is shorter than asked.
     const auto left =
@@ -43,12 +40,11 @@ bool waitReadable(int fd, Clock::time_point deadline, const std::atomic<bool>* s
     int slice = left < INT_MAX ? static_cast<int>(left) : INT_MAX;
     if (stop != nullptr && slice > kStopCheckMs)
       slice = kStopCheckMs;
-    pollfd p = {fd, POLLIN, 0};
-    const int rc = poll(&p, 1, slice);
-    if (rc < 0 && errno == EINTR)
-      return false;
-    if (rc != 0)
-      return true;
+    switch (peer_socket::waitReadable(handle, slice)) {
+      case Readiness::Ready: return true;
+      case Readiness::Interrupted: return false;
+      case Readiness::TimedOut: break;
+    }
   }
 }
 
@@ -57,15 +53,16 @@ enum class ReadResult { Data, Quiet, Closed };
 /// Waits until `deadline` for bytes and appends at most `limit` of them.
 /// Quiet: nothing came (or a signal or the stop cut the wait short);
 /// Closed: EOF or error.
-ReadResult readOnce(int fd, std::vector<std::uint8_t>& into, size_t limit,
+ReadResult readOnce(Handle connection, std::vector<std::uint8_t>& into, size_t limit,
                     Clock::time_point deadline, const std::atomic<bool>* stop) {
-  if (!waitReadable(fd, deadline, stop))
+  if (!waitReadable(connection, deadline, stop))
     return ReadResult::Quiet;
   std::uint8_t buf[512];
-  ssize_t n = recv(fd, buf, limit < sizeof(buf) ? limit : sizeof(buf), 0);
-  if (n < 0 && errno == EINTR)
+  const long n =
+      peer_socket::receiveSome(connection, buf, limit < sizeof(buf) ? limit : sizeof(buf));
+  if (n < 0)
     return ReadResult::Quiet;
-  if (n <= 0)  // ECONNRESET is the usual end when the client leaves data unread
+  if (n == 0)
     return ReadResult::Closed;
   into.insert(into.end(), buf, buf + n);
   return ReadResult::Data;
@@ -73,23 +70,23 @@ ReadResult readOnce(int fd, std::vector<std::uint8_t>& into, size_t limit,
 
 /// Sleeps `us` microseconds; false when `*stop` turned true first.
 bool pause(std::int64_t us, const std::atomic<bool>* stop) {
-  const Clock::time_point until = Clock::now() + std::chrono::microseconds(us);
-  while (Clock::now() < until) {
-    if (stopped(stop))
-      return false;
-    waitReadable(-1, until, stop);
-  }
-  return true;
+  static const std::atomic<bool> never{false};
+  return sleepUntil(monotonicUs() + us, stop != nullptr ? *stop : never);
 }
 
-/// One send() of `bytes`; records in `answered` what actually went out.
-void writeOnce(int fd, const std::vector<std::uint8_t>& bytes,
+/// One send of `bytes`; records in `answered` what actually went out.
+void writeOnce(Handle connection, const std::vector<std::uint8_t>& bytes,
                std::vector<std::uint8_t>& answered) {
   if (bytes.empty())
     return;
-  ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  const long n = peer_socket::sendSome(connection, bytes.data(), bytes.size());
   if (n > 0)
     answered.insert(answered.end(), bytes.begin(), bytes.begin() + n);
+}
+
+std::string dottedIPv4(std::uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xff) + "." +
+         std::to_string(address >> 8 & 0xff) + "." + std::to_string(address & 0xff);
 }
 
 std::string hex(const std::vector<std::uint8_t>& bytes) {
@@ -135,57 +132,54 @@ bool parseHex(const char* text, std::vector<std::uint8_t>& out) {
 }  // namespace
 
 UnitPeer::~UnitPeer() {
-  if (listener_ >= 0)
-    close(listener_);
+  if (listener_ != peer_socket::kNoSocket)
+    peer_socket::closeSocket(listener_);
+  if (networkStarted_)
+    peer_socket::cleanup();
 }
 
 bool UnitPeer::listen(const char* address, std::uint16_t port,
                       std::string& error) {
-  sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  if (inet_pton(AF_INET, address, &addr.sin_addr) != 1) {
+  std::uint32_t ip = 0;
+  if (!parseIPv4(address, ip)) {
     error = std::string("not an IPv4 address: ") + address;
     return false;
   }
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) {
-    error = std::string("socket: ") + std::strerror(errno);
+  if (!networkStarted_ && !peer_socket::startup(error))
+    return false;
+  networkStarted_ = true;
+  const Handle listener = peer_socket::createSocket();
+  if (listener == peer_socket::kNoSocket) {
+    error = "socket: " + peer_socket::lastError();
     return false;
   }
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  socklen_t len = sizeof(addr);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) < 0 ||
-      ::listen(fd, 16) < 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) < 0) {
-    error = std::string(address) + ":" + std::to_string(port) + ": " +
-            std::strerror(errno);
-    close(fd);
+  std::uint16_t bound = 0;
+  if (!peer_socket::bindAndListen(listener, ip, port, bound)) {
+    error = std::string(address) + ":" + std::to_string(port) + ": " + peer_socket::lastError();
+    peer_socket::closeSocket(listener);
     return false;
   }
-  if (listener_ >= 0)
-    close(listener_);
-  listener_ = fd;
-  port_ = ntohs(addr.sin_port);
+  if (listener_ != peer_socket::kNoSocket)
+    peer_socket::closeSocket(listener_);
+  listener_ = listener;
+  port_ = bound;
   return true;
 }
 
 bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
                         int ioTimeoutMs, Exchange& out,
                         const std::atomic<bool>* stop) {
-  if (listener_ < 0 || !waitReadable(listener_, after(acceptTimeoutMs), stop))
+  if (listener_ == peer_socket::kNoSocket ||
+      !waitReadable(listener_, after(acceptTimeoutMs), stop))
     return false;
-  sockaddr_in from = {};
-  socklen_t len = sizeof(from);
-  int fd = accept(listener_, reinterpret_cast<sockaddr*>(&from), &len);
-  if (fd < 0)
+  std::uint32_t ip = 0;
+  std::uint16_t port = 0;
+  const Handle fd = peer_socket::acceptClient(listener_, ip, port);
+  if (fd == peer_socket::kNoSocket)
     return false;
 
-  char ip[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &from.sin_addr, ip, sizeof(ip));
   out = Exchange();
-  out.peer = std::string(ip) + ":" + std::to_string(ntohs(from.sin_port));
+  out.peer = dottedIPv4(ip) + ":" + std::to_string(port);
   out.kind = plan.kind;
 
   ReadResult last = ReadResult::Data;
@@ -196,7 +190,7 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
   // A unit that is being switched off does not answer late.
   if (plan.delayUs > 0 && !pause(plan.delayUs, stop)) {
     out.stoppedInDelay = true;
-    close(fd);
+    peer_socket::closeSocket(fd);
     return true;
   }
 
@@ -246,12 +240,10 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
     case ReplyKind::Close:
       open = false;
       break;
-    case ReplyKind::Reset: {
-      linger off = {1, 0};
-      setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof(off));
+    case ReplyKind::Reset:
+      peer_socket::resetOnClose(fd);
       open = false;
       break;
-    }
     case ReplyKind::Silent: {
       // A hung unit holds the connection, but no client may hold the peer
       // forever; the usual read time-out does not apply.
@@ -268,7 +260,7 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
   while (open && readOnce(fd, out.received, SIZE_MAX, after(ioTimeoutMs), stop) ==
                      ReadResult::Data) {
   }
-  close(fd);
+  peer_socket::closeSocket(fd);
   return true;
 }
 
@@ -346,4 +338,27 @@ bool parseReplyPlan(const char* text, ReplyPlan& plan) {
   if (ok)
     plan = parsed;
   return ok;
+}
+
+bool parseIPv4(const char* text, std::uint32_t& address) {
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  std::uint32_t parsed = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *text++ != '.')
+      return false;
+    // Some readers take a leading zero for octal: refused, as inet_pton does.
+    if (!isDigit(text[0]) || (text[0] == '0' && isDigit(text[1])))
+      return false;
+    unsigned value = 0;
+    while (isDigit(*text)) {
+      value = value * 10 + static_cast<unsigned>(*text++ - '0');
+      if (value > 255)
+        return false;
+    }
+    parsed = parsed << 8 | value;
+  }
+  if (*text != '\0')
+    return false;
+  address = parsed;
+  return true;
 }

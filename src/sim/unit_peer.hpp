@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/peer_socket.hpp"
+
 /// How the stand-in unit answers a command. Each kind other than Echo leads
 /// the tool to a different verdict, so that every outcome can be tried
 /// without hardware.
@@ -49,7 +51,8 @@ class UnitPeer {
   UnitPeer& operator=(const UnitPeer&) = delete;
   ~UnitPeer();
 
-  /// Binds and listens on address:port; port 0 takes a free port.
+  /// Binds and listens on address:port (an address as parseIPv4 reads it);
+  /// port 0 takes a free port. A port that another socket listens on fails.
   /// On failure returns false and sets `error` to a one-line reason.
   bool listen(const char* address, std::uint16_t port, std::string& error);
 
@@ -69,8 +72,9 @@ class UnitPeer {
                 Exchange& out, const std::atomic<bool>* stop = nullptr);
 
  private:
-  int listener_ = -1;
+  peer_socket::Handle listener_ = peer_socket::kNoSocket;
   std::uint16_t port_ = 0;
+  bool networkStarted_ = false;
 };
 
 /// The simulator's one-line account of an exchange, without a line end.
@@ -92,5 +96,10 @@ std::string showLine(int level, long long exchanges);
 /// does not parse.
 bool parseReplyPlan(const char* text, ReplyPlan& plan);
 
+/// Reads an IPv4 address in dotted decimal, as --listen takes it: four
+/// numbers 0..255 between dots, without leading zeros. The address is in
+/// host byte order. Returns false, leaving `address` alone, for anything
+/// else.
+bool parseIPv4(const char* text, std::uint32_t& address);
 
 #endif
