@@ -5,8 +5,12 @@ include(GNUInstallDirs)
 if(WIN32)
   # A Windows user unpacks the .zip and runs the .exe files from where they
   # lie, with their manuals beside them as plain text.
-  set(windows_programs vantrel-dim vantrel-fade)
+  set(windows_programs vantrel-dim vantrel-fade vantrel-sim)
   install(TARGETS ${windows_programs} RUNTIME DESTINATION .)
+  # How to try everything in cmd, in the line ends Notepad expects.
+  configure_file(doc/README-windows.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY
+    NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
   find_program(MANDOC mandoc)
   find_program(COL col)
   if(MANDOC AND COL)
