@@ -1,6 +1,6 @@
 #include "fade/level_command.hpp"
 
-#include <cstdio>
+#include "common/hex_bytes.hpp"
 
 CommandResult sendLevelCommand(const char* address, std::uint16_t port, const CommandFrame& frame,
                                int timeoutMs, const std::atomic<bool>& stop) {
@@ -26,16 +26,6 @@ CommandResult sendLevelCommand(const char* address, std::uint16_t port, const Co
 }
 
 namespace {
-
-std::string hexBytes(const unsigned char* bytes, long count) {
-  std::string text;
-  char two[4];
-  for (long i = 0; i < count; ++i) {
-    std::snprintf(two, sizeof two, "%02x", bytes[i]);
-    text += (i == 0 ? "" : " ") + std::string(two);
-  }
-  return text;
-}
 
 // The words for a failed call, where the platform's code has some.
 std::string failureWords(const CommandResult& result, const char* call) {
@@ -68,7 +58,7 @@ std::string describeResult(const CommandResult& result) {
       break;
   }
   if (reply.count > 0)
-    return "reply " + hexBytes(reply.bytes, reply.count) + " is not the echo";
+    return "reply " + hexBytes(reply.bytes, static_cast<std::size_t>(reply.count)) + " is not the echo";
   if (reply.count == 0)
     return "no reply: the unit closed the connection";
   if (result.failure == LinkFailure::Reset)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/hex_bytes.hpp"
 #include "common/level_bar.hpp"
 #include "common/platform.hpp"
 #include "common/whole_number.hpp"
@@ -90,15 +91,7 @@ std::string dottedIPv4(std::uint32_t address) {
 }
 
 std::string hex(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  char two[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(two, sizeof(two), "%02x", b);
-    if (!text.empty())
-      text += ' ';
-    text += two;
-  }
-  return text;
+  return hexBytes(bytes.data(), bytes.size());
 }
 
 /// Whether `bytes` begin with a level command: 7E 5A, 04 or 05, the level.
