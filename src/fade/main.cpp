@@ -8,20 +8,16 @@
 #include <string>
 
 #include "common/platform.hpp"
-#include "fade/level_command.hpp"
+#include "common/progress_line.hpp"
 #include "fade/options.hpp"
 #include "fade/progress.hpp"
 #include "fade/schedule.hpp"
+#include "fade/verdicts.hpp"
 #include "link/command_frame.hpp"
+#include "link/level_command.hpp"
 #include "link/tcp_session.hpp"
 
 namespace {
-
-const std::int64_t kPauseAfterFailedTryUs = 100000;
-
-std::string counted(int count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 /// Sends the commands of one fade and keeps the tally the user sees.
 class Fade {
@@ -55,7 +51,7 @@ class Fade {
                     describeResult(result).c_str());
         std::fflush(stdout);
       }
-      progress_.show(confirmedLevel_ < 0 ? options_.from : confirmedLevel_, sent_, failed_);
+      progress_.show(progressText(confirmedLevel_ < 0 ? options_.from : confirmedLevel_, sent_, failed_));
       if (result.confirmed() || attempt == tries ||
           !sleepUntil(monotonicUs() + kPauseAfterFailedTryUs, stop_))
         return result;
@@ -66,9 +62,7 @@ class Fade {
   int confirmedLevel() const { return confirmedLevel_; }
   /// How long the last try took, from connect to close.
   std::int64_t lastExchangeUs() const { return lastExchangeUs_; }
-  std::string tally() const {
-    return counted(sent_, "command", "commands") + " sent, " + std::to_string(failed_) + " failed";
-  }
+  std::string tally() const { return commandTally(sent_, failed_); }
   double elapsedSeconds() const { return (monotonicUs() - startUs_) / 1e6; }
 
  private:
@@ -91,7 +85,7 @@ int main(int argc, char* argv[]) {
   std::string problem;
   switch (parseFadeArguments(argc, argv, options, problem)) {
     case FadeRequest::Help:
-      std::fputs(kFadeHelp, stdout);
+      std::fputs(fadeHelp().c_str(), stdout);
       return 0;
     case FadeRequest::Version:
       std::puts("vantrel-fade " VANTREL_VERSION);
@@ -109,13 +103,12 @@ int main(int argc, char* argv[]) {
   auto report = [&unit](const std::string& text) {
     std::fprintf(stderr, "vantrel-fade: %s: %s\n", unit.c_str(), text.c_str());
   };
-  const std::string notConfirmed = "level " + std::to_string(options.to) + " not confirmed";
 
   const std::atomic<bool>& stop = catchInterrupts();
   char address[16];
   char why[128];
   if (!lookUpIPv4(options.address, address, why)) {
-    report(notConfirmed + ": cannot look up the address: " + why);
+    report(lookUpFailed(options.to, why));
     return 1;
   }
 
@@ -151,17 +144,12 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (stop.load()) {
-    report(fade.confirmedLevel() < 0
-               ? "interrupted before any level was confirmed"
-               : "interrupted; the last level confirmed was " +
-                     std::to_string(fade.confirmedLevel()));
+    report(interrupted(fade.confirmedLevel()));
     return 130;
   }
-  const std::string tries = counted(options.tries, "try", "tries");
   if (command == schedule.steps())
-    report(notConfirmed + " after " + tries + ": " + describeResult(result));
+    report(lastNotConfirmed(options.to, options.tries, result));
   else
-    report(notConfirmed + ": could not start at level " + std::to_string(options.from) +
-           " after " + tries + ": " + describeResult(result));
+    report(notStarted(options.to, options.from, options.tries, result));
   return 1;
 }

@@ -4,13 +4,23 @@
 #include <vector>
 
 #include "common/duration.hpp"
+#include "common/options.hpp"
 #include "common/whole_number.hpp"
 
 const char kFadeUsage[] =
     "usage: vantrel-fade [OPTION]... ADDRESS PORT TYPE FROM TO\n"
     "Try 'vantrel-fade --help' for more information.\n";
 
-const char kFadeHelp[] =
+const char kFadeTimingHelp[] =
+    "  --steps N           commands after the first, 1..255 (default: one per\n"
+    "                      level, at most 40 a second)\n"
+    "  --timeout DURATION  limit for one command: connect, send and reply\n"
+    "                      (default 1s)\n"
+    "  --tries N           tries of the first and the last command, 1..100\n"
+    "                      (default 3)\n";
+
+std::string fadeHelp() {
+  return std::string(
     "usage: vantrel-fade [OPTION]... ADDRESS PORT TYPE FROM TO\n"
     "       vantrel-fade --help | --version\n"
     "Takes a Vantrel power unit from level FROM to level TO (0..255) over time,\n"
@@ -20,13 +30,8 @@ const char kFadeHelp[] =
     "  PORT                its TCP port, 1..65535\n"
     "  TYPE                the unit type, 1 or 2\n"
     "  --over DURATION     time from the first command to the last (default 1s);\n"
-    "                      0: each command as soon as the one before is answered\n"
-    "  --steps N           commands after the first, 1..255 (default: one per\n"
-    "                      level, at most 40 a second)\n"
-    "  --timeout DURATION  limit for one command: connect, send and reply\n"
-    "                      (default 1s)\n"
-    "  --tries N           tries of the first and the last command, 1..100\n"
-    "                      (default 3)\n"
+    "                      0: each command as soon as the one before is answered\n") +
+    kFadeTimingHelp +
     "  --verbose           a line per command on standard output\n"
     "  --quiet             no result line and no progress display\n"
     "  --help              this text\n"
@@ -34,36 +39,26 @@ const char kFadeHelp[] =
     "DURATION is a number with s or ms (2s, 1.5s, 250ms), or 0; at most 24 hours.\n"
     "Exit status: 0 when level TO was confirmed, 1 when it was not, 2 for a usage\n"
     "error, 130 when interrupted.\n";
+}
 
-namespace {
-
-bool takesValue(const std::string& name) {
+bool isFadeTimingOption(const std::string& name) {
   return name == "--over" || name == "--steps" || name == "--timeout" || name == "--tries";
 }
 
-bool isFlag(const std::string& name) {
-  return name == "--verbose" || name == "--quiet" || name == "--help" || name == "--version";
-}
-
-std::string quoted(const char* text) {
-  return std::string("'") + text + "'";
-}
-
-// Reads one option's value; on failure says what the option takes.
-bool readOption(const std::string& name, const char* value, FadeOptions& options,
-                std::string& problem) {
+bool readFadeTimingOption(const std::string& name, const char* value, FadeTiming& timing,
+                          std::string& problem) {
   bool ok = false;
   if (name == "--over") {
-    ok = parseDuration(value, options.overUs);
+    ok = parseDuration(value, timing.overUs);
   } else if (name == "--timeout") {
     std::int64_t timeout = 0;
     ok = parseDuration(value, timeout) && timeout > 0;
     if (ok)
-      options.timeoutUs = timeout;
+      timing.timeoutUs = timeout;
   } else if (name == "--steps") {
-    ok = parseWholeNumber(value, 1, 255, options.steps);
+    ok = parseWholeNumber(value, 1, 255, timing.steps);
   } else {
-    ok = parseWholeNumber(value, 1, 100, options.tries);
+    ok = parseWholeNumber(value, 1, 100, timing.tries);
   }
   if (!ok) {
     const char* wanted = name == "--over"      ? "a duration such as 2s, 1.5s, 250ms or 0, at most 24 hours"
@@ -74,6 +69,8 @@ bool readOption(const std::string& name, const char* value, FadeOptions& options
   }
   return ok;
 }
+
+namespace {
 
 bool readArguments(const std::vector<const char*>& arguments, FadeOptions& options,
                    std::string& problem) {
@@ -117,44 +114,27 @@ bool readArguments(const std::vector<const char*>& arguments, FadeOptions& optio
 
 FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& options,
                                std::string& problem) {
-  std::vector<const char*> arguments;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      arguments.push_back(arg);
-      continue;
+  static const std::vector<OptionSpec> specs = {
+      {"--over", true},     {"--steps", true},  {"--timeout", true}, {"--tries", true},
+      {"--verbose", false}, {"--quiet", false}, {"--help", false},   {"--version", false}};
+  FadeRequest request = FadeRequest::Fade;
+  auto take = [&](const std::string& name, const char* value, std::string& why) {
+    if (name == "--help" || name == "--version") {
+      request = name == "--help" ? FadeRequest::Help : FadeRequest::Version;
+      return OptionTaken::Finish;
     }
-    if (std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-      continue;
-    }
-    const char* equals = std::strchr(arg, '=');
-    const std::string name = equals ? std::string(arg, equals) : std::string(arg);
-    if (isFlag(name)) {
-      if (equals) {
-        problem = "option " + name + " takes no value";
-        return FadeRequest::UsageError;
-      }
-      if (name == "--help")
-        return FadeRequest::Help;
-      if (name == "--version")
-        return FadeRequest::Version;
+    if (name == "--verbose" || name == "--quiet") {
       (name == "--verbose" ? options.verbose : options.quiet) = true;
-      continue;
+      return OptionTaken::Next;
     }
-    if (!takesValue(name)) {
-      problem = "unknown option " + quoted(name.c_str());
-      return FadeRequest::UsageError;
-    }
-    const char* value = equals ? equals + 1 : (i + 1 < argc ? argv[++i] : nullptr);
-    if (value == nullptr) {
-      problem = "option " + name + " needs a value";
-      return FadeRequest::UsageError;
-    }
-    if (!readOption(name, value, options, problem))
-      return FadeRequest::UsageError;
-  }
+    return readFadeTimingOption(name, value, options, why) ? OptionTaken::Next
+                                                           : OptionTaken::Refused;
+  };
+  std::vector<const char*> arguments;
+  if (!readOptions(argc, argv, specs, take, arguments, problem))
+    return FadeRequest::UsageError;
+  if (request != FadeRequest::Fade)
+    return request;
   if (options.verbose && options.quiet) {
     problem = "--verbose and --quiet exclude each other";
     return FadeRequest::UsageError;

@@ -4,17 +4,32 @@
 #include <cstdint>
 #include <string>
 
+/// The options that shape a fade, the same in every tool that fades.
+struct FadeTiming {
+  std::int64_t overUs = 1000000;
+  int steps = 0;  ///< 1..255, or 0 for the default
+  std::int64_t timeoutUs = 1000000;
+  int tries = 3;
+};
+
+/// Whether `name` is --over, --steps, --timeout or --tries.
+bool isFadeTimingOption(const std::string& name);
+
+/// Reads the value of one of those options into `timing`; on failure
+/// `problem` says what the option takes.
+bool readFadeTimingOption(const std::string& name, const char* value, FadeTiming& timing,
+                          std::string& problem);
+
+/// --help's lines for --steps, --timeout and --tries.
+extern const char kFadeTimingHelp[];
+
 /// What the command line asks of vantrel-fade.
-struct FadeOptions {
+struct FadeOptions : FadeTiming {
   const char* address = nullptr;  ///< IPv4 address or host name, not empty
   std::uint16_t port = 0;         ///< 1..65535
   int unitType = 1;               ///< 1 or 2
   int from = 0;                   ///< 0..255
   int to = 0;                     ///< 0..255
-  std::int64_t overUs = 1000000;
-  int steps = 0;  ///< 1..255, or 0 for the default
-  std::int64_t timeoutUs = 1000000;
-  int tries = 3;
   bool verbose = false;
   bool quiet = false;
 };
@@ -30,6 +45,6 @@ FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& 
 /// The synopsis and a pointer to --help, for a usage error.
 extern const char kFadeUsage[];
 /// The whole of --help.
-extern const char kFadeHelp[];
+std::string fadeHelp();
 
 #endif

@@ -34,6 +34,25 @@ long receiveBytes(SocketHandle handle, unsigned char* buffer, int length,
 
 void closeSocket(SocketHandle handle);
 
+/// Creates a non-blocking IPv4 TCP stream socket.
+bool createNonBlockingSocket(SocketHandle& handle, long& error);
+
+/// Starts connecting a non-blocking socket to `address` as inet_addr reads
+/// it. `pending` says the connect goes on: wait until the socket is ready to
+/// write, then finishConnect().
+bool startConnect(SocketHandle handle, const char* address, std::uint16_t port, bool& pending,
+                  long& error);
+
+/// Whether a pending connect succeeded, once its socket is ready to write.
+bool finishConnect(SocketHandle handle, long& error);
+
+/// One send or receive on a non-blocking socket. On -1, `wouldBlock` tells
+/// "not now" from a failure, whose code is in `error`.
+long sendNow(SocketHandle handle, const unsigned char* bytes, int length, bool& wouldBlock,
+             long& error);
+long receiveNow(SocketHandle handle, unsigned char* buffer, int length, bool& wouldBlock,
+                long& error);
+
 /// Undoes a successful `startup`.
 void cleanup();
 

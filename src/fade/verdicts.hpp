@@ -1,0 +1,29 @@
+#ifndef VANTREL_FADE_VERDICTS_HPP
+#define VANTREL_FADE_VERDICTS_HPP
+
+#include <string>
+
+#include "link/level_command.hpp"
+
+/// The words in which our tools report how a fade ended, the same in each
+/// tool, so that a user who knows one knows them all.
+
+/// "1 command", "2 commands".
+std::string counted(int count, const char* one, const char* many);
+
+/// "41 commands sent, 2 failed".
+std::string commandTally(int sent, int failed);
+
+/// "level TO not confirmed: cannot look up the address: WHY".
+std::string lookUpFailed(int to, const char* why);
+
+/// The last command never confirmed TO: "level TO not confirmed after N tries: WHY".
+std::string lastNotConfirmed(int to, int tries, const CommandResult& last);
+
+/// The first command never confirmed FROM, so the fade never began.
+std::string notStarted(int to, int from, int tries, const CommandResult& last);
+
+/// Stopped by the user, with where it left the unit (`confirmed` -1: nowhere known).
+std::string interrupted(int confirmed);
+
+#endif
