@@ -17,6 +17,11 @@ std::int64_t monotonicUs();
 /// true.
 bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop);
 
+/// How late a plain wait on sockets (poll, select) may end past its time-out
+/// here: Windows ends it on its timer tick, so the last stretch before a due
+/// time is left to sleepUntil(); Linux needs no such care.
+std::int64_t plainWaitSlackUs();
+
 /// From now on Ctrl+C (SIGINT; on Windows the console's Ctrl+C and
 /// Ctrl+Break) sets the returned flag instead of ending the process. Waits
 /// that are handed the flag look at it at least every 50 ms.

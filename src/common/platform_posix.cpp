@@ -47,6 +47,10 @@ bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
   }
 }
 
+std::int64_t plainWaitSlackUs() {
+  return 0;
+}
+
 const std::atomic<bool>& catchInterrupts() {
   catchSignal(SIGINT);
   return interrupted;

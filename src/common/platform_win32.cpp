@@ -88,6 +88,10 @@ bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
   }
 }
 
+std::int64_t plainWaitSlackUs() {
+  return kTickUs;
+}
+
 const std::atomic<bool>& catchInterrupts() {
   SetConsoleCtrlHandler(onControl, TRUE);
   return interrupted;

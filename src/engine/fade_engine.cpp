@@ -1,0 +1,239 @@
+#include "engine/fade_engine.hpp"
+
+#include <algorithm>
+#include <climits>
+
+#include "common/platform.hpp"
+
+struct FadeEngine::Run {
+  EngineUnit unit;
+  int known = -1;
+
+  bool active = false;
+  FadePlan plan;
+  FadeSchedule schedule{0, 0, 0, 0};
+  int from = -1;
+  int command = 0;  ///< the schedule's command that is due or in flight
+  int attempt = 1;
+  int tries = 1;    ///< of this command
+  std::int64_t dueUs = 0;
+
+  bool flying = false;
+  PendingCommand pending;
+  std::int64_t beganUs = 0;
+  std::int64_t exchangeUs = 0;  ///< how long the last try took
+  CommandResult last;
+
+  bool replaced = false;
+  FadePlan next;
+};
+
+FadeEngine::FadeEngine(std::int64_t timeoutUs, int tries, EngineListener& listener)
+    : timeoutUs_(timeoutUs), tries_(tries), listener_(listener) {}
+
+FadeEngine::~FadeEngine() = default;
+
+int FadeEngine::addUnit(const EngineUnit& unit) {
+  runs_.push_back(std::make_unique<Run>());
+  runs_.back()->unit = unit;
+  return static_cast<int>(runs_.size()) - 1;
+}
+
+int FadeEngine::knownLevel(int unit) const {
+  return at(unit).known;
+}
+
+void FadeEngine::setKnownLevel(int unit, int level) {
+  at(unit).known = level;
+}
+
+void FadeEngine::startFade(int unit, const FadePlan& plan) {
+  Run& run = at(unit);
+  if (!run.active) {
+    begin(run, plan);
+    return;
+  }
+  run.replaced = true;
+  run.next = plan;
+  if (!run.flying) {
+    end(unit, FadeEnd::How::Replaced);
+    begin(run, plan);
+  }
+}
+
+bool FadeEngine::busy() const {
+  for (const auto& run : runs_) {
+    if (run->active)
+      return true;
+  }
+  return false;
+}
+
+void FadeEngine::stopAll() {
+  for (std::size_t i = 0; i < runs_.size(); ++i) {
+    Run& run = *runs_[i];
+    if (!run.active)
+      continue;
+    if (run.flying) {
+      run.pending.abandon(LinkFailure::Stopped);
+      run.last = run.pending.result();
+      run.flying = false;
+    }
+    end(static_cast<int>(i), FadeEnd::How::Stopped);
+  }
+}
+
+void FadeEngine::begin(Run& run, const FadePlan& plan) {
+  run.plan = plan;
+  run.replaced = false;
+  run.from = !plan.fade ? -1 : plan.from == FadePlan::kFromKnown ? run.known : plan.from;
+  // Without a level to start from there is nothing to fade: one command,
+  // tried as a last one is.
+  run.schedule = run.from < 0 ? FadeSchedule(plan.to, plan.to, 0, 0)
+                              : FadeSchedule(run.from, plan.to, plan.overUs, plan.steps);
+  run.command = 0;
+  run.attempt = 1;
+  run.tries = tries_;
+  run.dueUs = plan.zeroUs;
+  run.last = CommandResult();
+  run.active = true;
+}
+
+void FadeEngine::end(int unit, FadeEnd::How how) {
+  Run& run = at(unit);
+  run.active = false;
+  FadeEnd ended;
+  ended.how = how;
+  ended.from = run.from;
+  ended.to = run.plan.to;
+  ended.tries = run.tries;
+  ended.last = run.last;
+  listener_.fadeEnded(unit, ended);
+}
+
+void FadeEngine::launch(int unit, std::int64_t nowUs) {
+  Run& run = at(unit);
+  const int level = run.schedule.level(run.command);
+  run.flying = true;
+  run.beganUs = nowUs;
+  run.pending.start(run.unit.address.c_str(), run.unit.port,
+                    buildCommandFrame(run.unit.type, static_cast<unsigned char>(level)));
+  if (run.pending.finished())
+    complete(unit, monotonicUs());
+}
+
+void FadeEngine::complete(int unit, std::int64_t nowUs) {
+  Run& run = at(unit);
+  run.flying = false;
+  run.last = run.pending.result();
+  run.exchangeUs = nowUs - run.beganUs;
+  const int level = run.schedule.level(run.command);
+  if (run.last.confirmed())
+    run.known = level;
+  listener_.commandEnded(unit, level, run.last, run.beganUs);
+
+  if (run.replaced) {
+    end(unit, FadeEnd::How::Replaced);
+    begin(run, run.next);
+    return;
+  }
+  if (!run.last.confirmed() && run.attempt < run.tries) {
+    ++run.attempt;
+    run.dueUs = nowUs + kPauseAfterFailedTryUs;
+    return;
+  }
+  const int steps = run.schedule.steps();
+  if (run.command == steps) {
+    end(unit, run.last.confirmed() ? FadeEnd::How::Confirmed : FadeEnd::How::NotConfirmed);
+    return;
+  }
+  if (run.command == 0 && !run.last.confirmed()) {
+    end(unit, FadeEnd::How::NotStarted);
+    return;
+  }
+  // The fade's own clock is the run's: retries of the first command, and
+  // slow units, make it coarser, never longer. A failed command between the
+  // first and the last is passed over; the next level supersedes it.
+  run.command = run.schedule.next(run.command, nowUs - run.plan.zeroUs, run.exchangeUs);
+  run.attempt = 1;
+  run.tries = run.command == steps ? tries_ : 1;
+  run.dueUs = run.plan.zeroUs + run.schedule.dueUs(run.command);
+}
+
+void FadeEngine::addWaits(std::vector<SocketWait>& waits) {
+  waiting_.clear();
+  for (std::size_t i = 0; i < runs_.size(); ++i) {
+    const Run& run = *runs_[i];
+    if (!run.flying)
+      continue;
+    waiting_.emplace_back(static_cast<int>(i), waits.size());
+    SocketWait wait;
+    wait.handle = run.pending.handle();
+    wait.write = run.pending.wantsWrite();
+    wait.read = !wait.write;
+    waits.push_back(wait);
+  }
+}
+
+std::int64_t FadeEngine::nextDueUs() const {
+  std::int64_t next = INT64_MAX;
+  for (const auto& run : runs_) {
+    if (run->flying)
+      next = std::min(next, run->beganUs + timeoutUs_);
+    else if (run->active)
+      next = std::min(next, run->dueUs);
+  }
+  return next;
+}
+
+void FadeEngine::advance(const std::vector<SocketWait>& waits) {
+  // Answers first: they decide when each unit's next command is due.
+  for (const auto& [unit, index] : waiting_) {
+    Run& run = at(unit);
+    if (index >= waits.size() || !waits[index].ready || !run.flying)
+      continue;
+    run.pending.proceed();
+    if (run.pending.finished())
+      complete(unit, monotonicUs());
+  }
+  waiting_.clear();
+  std::int64_t now = monotonicUs();
+  for (std::size_t i = 0; i < runs_.size(); ++i) {
+    Run& run = *runs_[i];
+    if (run.flying && now >= run.beganUs + timeoutUs_) {
+      run.pending.abandon(LinkFailure::TimedOut);
+      complete(static_cast<int>(i), now);
+    }
+  }
+  for (std::size_t i = 0; i < runs_.size(); ++i) {
+    Run& run = *runs_[i];
+    if (run.active && !run.flying && run.dueUs <= now) {
+      launch(static_cast<int>(i), now);
+      now = monotonicUs();
+    }
+  }
+}
+
+void FadeEngine::run(const std::atomic<bool>& stop) {
+  std::vector<SocketWait> waits;
+  while (busy() && !stop.load()) {
+    waits.clear();
+    addWaits(waits);
+    waitUntil(waits, nextDueUs(), stop);
+    advance(waits);
+  }
+  if (stop.load())
+    stopAll();
+}
+
+void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
+               const std::atomic<bool>& stop) {
+  const std::int64_t leftUs = deadlineUs - monotonicUs();
+  const std::int64_t slackUs = plainWaitSlackUs();
+  if (leftUs <= 0)
+    return;
+  if (leftUs > slackUs)
+    waitForSockets(waits, leftUs - slackUs, &stop);
+  else
+    sleepUntil(deadlineUs, stop);  // precise, at the cost of not watching the sockets
+}

@@ -1,0 +1,130 @@
+#ifndef VANTREL_ENGINE_FADE_ENGINE_HPP
+#define VANTREL_ENGINE_FADE_ENGINE_HPP
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fade/schedule.hpp"
+#include "link/level_command.hpp"
+#include "link/socket_wait.hpp"
+
+/// Where a unit is and what it is, as the engine reaches it.
+struct EngineUnit {
+  std::string address;  ///< a dotted IPv4 address: host names are looked up beforehand
+  std::uint16_t port = 0;
+  int type = 1;
+};
+
+/// What one unit is asked to do: go to `to`, at once or over time.
+struct FadePlan {
+  /// `from` for a fade from the level the unit last confirmed.
+  static constexpr int kFromKnown = -1;
+
+  int to = 0;
+  /// false: one command to `to`, whatever the level before.
+  bool fade = true;
+  /// 0..255, or kFromKnown; a fade from a level that is not known is one
+  /// command to `to`.
+  int from = kFromKnown;
+  std::int64_t overUs = 0;
+  int steps = 0;  ///< as FadeSchedule takes it: 0 for the default
+  /// Time 0 on monotonicUs(): command k is due at zeroUs + over × k / steps.
+  /// Fades that share it keep in step.
+  std::int64_t zeroUs = 0;
+};
+
+/// How a unit's fade ended.
+struct FadeEnd {
+  enum class How {
+    Confirmed,     ///< the unit confirmed `to`
+    NotStarted,    ///< the first command failed every try: the fade was given up
+    NotConfirmed,  ///< the last command failed every try
+    Stopped,       ///< stopAll()
+    Replaced,      ///< a new plan took over; it starts from here
+  };
+  How how = How::Confirmed;
+  int from = -1;  ///< the level it started from; -1 when it went straight to `to`
+  int to = 0;
+  int tries = 0;        ///< how often the failed command was tried
+  CommandResult last;   ///< the last command's result
+};
+
+/// What the engine tells its owner, on the engine's thread.
+class EngineListener {
+ public:
+  /// One try of a command ended (not when stopAll() cut it short).
+  virtual void commandEnded(int unit, int level, const CommandResult& result,
+                            std::int64_t beganUs) = 0;
+  virtual void fadeEnded(int unit, const FadeEnd& end) = 0;
+
+ protected:
+  ~EngineListener() = default;
+};
+
+/// Runs the fades of many units at once on one thread and one clock: each
+/// command on a connection of its own, as vantrel-fade sends them (the same
+/// levels and due times, late commands skipped, the first and last tried
+/// `tries` times, the ones between once), with every socket and every due
+/// time waited for together, so that a slow or silent unit delays no other.
+/// A unit's fade can be started while others run, and replaced.
+class FadeEngine {
+ public:
+  FadeEngine(std::int64_t timeoutUs, int tries, EngineListener& listener);
+  ~FadeEngine();
+  FadeEngine(const FadeEngine&) = delete;
+  FadeEngine& operator=(const FadeEngine&) = delete;
+
+  /// Adds a unit and returns its index.
+  int addUnit(const EngineUnit& unit);
+  /// The level the unit last confirmed, or -1.
+  int knownLevel(int unit) const;
+  void setKnownLevel(int unit, int level);
+
+  /// Starts `plan` on `unit`. A fade that is running there is replaced: a
+  /// command in flight ends first (so that its level is known), the old
+  /// fade ends as Replaced, and `plan` starts from there.
+  void startFade(int unit, const FadePlan& plan);
+  /// Whether any fade is running.
+  bool busy() const;
+  /// Ends every fade at once, as Stopped; commands in flight are abandoned.
+  void stopAll();
+
+  /// Runs until no fade is left, or until `stop` turns true, which stops
+  /// them all within 50 ms.
+  void run(const std::atomic<bool>& stop);
+
+  /// For an owner with a loop of its own, one turn of it is: addWaits(),
+  /// the owner's own sockets, a wait until nextDueUs() at the latest
+  /// (waitUntil() does it precisely), then advance() with what was ready.
+  void addWaits(std::vector<SocketWait>& waits);
+  /// When the engine has something to do next on monotonicUs(), or
+  /// INT64_MAX when it has nothing.
+  std::int64_t nextDueUs() const;
+  void advance(const std::vector<SocketWait>& waits);
+
+ private:
+  struct Run;
+  void begin(Run& run, const FadePlan& plan);
+  Run& at(int unit) { return *runs_[static_cast<std::size_t>(unit)]; }
+  const Run& at(int unit) const { return *runs_[static_cast<std::size_t>(unit)]; }
+  void launch(int unit, std::int64_t nowUs);
+  void complete(int unit, std::int64_t nowUs);
+  void end(int unit, FadeEnd::How how);
+
+  std::int64_t timeoutUs_;
+  int tries_;
+  EngineListener& listener_;
+  NetworkStack stack_;
+  std::vector<std::unique_ptr<Run>> runs_;
+  std::vector<std::pair<int, std::size_t>> waiting_;  ///< unit, its index in the waits
+};
+
+/// Waits for `waits` until `deadlineUs` on monotonicUs(), to the
+/// microsecond where the platform allows, or until `stop` turns true.
+void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
+               const std::atomic<bool>& stop);
+
+#endif

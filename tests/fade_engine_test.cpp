@@ -1,0 +1,111 @@
+// The engine against units served on 127.0.0.1: fades that share a clock,
+// a silent unit among good ones, and a fade replaced while it runs.
+
+#include "engine/fade_engine.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/platform.hpp"
+#include "support/local_ports.hpp"
+#include "support/serving_unit.hpp"
+
+namespace {
+
+struct Recorder : EngineListener {
+  void commandEnded(int unit, int level, const CommandResult& result, std::int64_t) override {
+    if (result.confirmed())
+      confirmed[unit].push_back(level);
+  }
+  void fadeEnded(int unit, const FadeEnd& end) override { ends[unit].push_back(end); }
+
+  std::map<int, std::vector<int>> confirmed;
+  std::map<int, std::vector<FadeEnd>> ends;
+};
+
+int addLocalUnit(FadeEngine& engine, const std::string& port) {
+  return engine.addUnit({"127.0.0.1", static_cast<std::uint16_t>(std::stoi(port)), 1});
+}
+
+TEST(FadeEngine, FadesInStepWhileASilentUnitTimesOut) {
+  ServingUnit up;
+  ServingUnit down;
+  const LocalPort silent(true);
+  Recorder recorder;
+  FadeEngine engine(300000, 1, recorder);
+  const int a = addLocalUnit(engine, up.port());
+  const int b = addLocalUnit(engine, down.port());
+  const int c = addLocalUnit(engine, silent.port());
+  const std::int64_t zero = monotonicUs();
+  engine.startFade(a, {200, true, 0, 400000, 4, zero});
+  engine.startFade(b, {55, true, 255, 400000, 4, zero});
+  engine.startFade(c, {10, true, 0, 400000, 4, zero});
+  const std::atomic<bool> stop{false};
+  engine.run(stop);
+  const std::int64_t tookUs = monotonicUs() - zero;
+  up.finish();
+  down.finish();
+
+  EXPECT_EQ(up.levels(), (std::vector<int>{0, 50, 100, 150, 200}));
+  EXPECT_EQ(down.levels(), (std::vector<int>{255, 205, 155, 105, 55}));
+  EXPECT_EQ(recorder.ends[a].at(0).how, FadeEnd::How::Confirmed);
+  EXPECT_EQ(recorder.ends[b].at(0).how, FadeEnd::How::Confirmed);
+  ASSERT_EQ(recorder.ends[c].size(), 1u);
+  EXPECT_EQ(recorder.ends[c][0].how, FadeEnd::How::NotStarted);
+  EXPECT_EQ(recorder.ends[c][0].last.failure, LinkFailure::TimedOut);
+  // The silent unit's 300 ms never stretched the others' 400 ms fade much.
+  EXPECT_GE(tookUs, 400000);
+  EXPECT_LT(tookUs, 3000000);
+  const auto upAt = up.arrivals();
+  const auto downAt = down.arrivals();
+  ASSERT_EQ(upAt.size(), downAt.size());
+  for (std::size_t k = 0; k < upAt.size(); ++k)
+    EXPECT_LT(std::chrono::abs(upAt[k] - downAt[k]), std::chrono::milliseconds(60)) << k;
+}
+
+TEST(FadeEngine, ANewPlanReplacesARunningFadeFromTheLevelLastConfirmed) {
+  ServingUnit unit;
+  Recorder recorder;
+  FadeEngine engine(1000000, 3, recorder);
+  const int u = addLocalUnit(engine, unit.port());
+  engine.setKnownLevel(u, 0);
+  engine.startFade(u, {255, true, FadePlan::kFromKnown, 10000000, 10, monotonicUs()});
+  const std::atomic<bool> stop{false};
+  // Let the first command through, then send the unit somewhere else.
+  std::vector<SocketWait> waits;
+  while (recorder.confirmed[u].empty()) {
+    waits.clear();
+    engine.addWaits(waits);
+    waitUntil(waits, engine.nextDueUs(), stop);
+    engine.advance(waits);
+  }
+  engine.startFade(u, {40, true, FadePlan::kFromKnown, 0, 2, monotonicUs()});
+  engine.run(stop);
+  unit.finish();
+
+  ASSERT_EQ(recorder.ends[u].size(), 2u);
+  EXPECT_EQ(recorder.ends[u][0].how, FadeEnd::How::Replaced);
+  EXPECT_EQ(recorder.ends[u][1].how, FadeEnd::How::Confirmed);
+  EXPECT_EQ(recorder.ends[u][1].from, 0);
+  EXPECT_EQ(unit.levels(), (std::vector<int>{0, 0, 20, 40}));
+  EXPECT_EQ(engine.knownLevel(u), 40);
+}
+
+TEST(FadeEngine, AUnitWithoutAKnownLevelGoesStraightToItsTarget) {
+  ServingUnit unit;
+  Recorder recorder;
+  FadeEngine engine(1000000, 3, recorder);
+  const int u = addLocalUnit(engine, unit.port());
+  engine.startFade(u, {90, true, FadePlan::kFromKnown, 1000000, 0, monotonicUs()});
+  const std::atomic<bool> stop{false};
+  engine.run(stop);
+  unit.finish();
+  EXPECT_EQ(unit.levels(), (std::vector<int>{90}));
+  EXPECT_EQ(recorder.ends[u].at(0).from, -1);
+}
+
+}  // namespace
