@@ -82,7 +82,8 @@ target_compile_definitions(end_to_end_tests PRIVATE
   VANTREL_WINDOWS_DIM_PATH="${windows_dir}/vantrel-dim.exe"
   VANTREL_WINDOWS_DIM_SCRIPTED_PATH="${windows_dir}/tests/vantrel-dim-scripted.exe"
   VANTREL_WINDOWS_FADE_PATH="${windows_dir}/vantrel-fade.exe"
-  VANTREL_WINDOWS_SIM_PATH="${windows_dir}/vantrel-sim.exe")
+  VANTREL_WINDOWS_SIM_PATH="${windows_dir}/vantrel-sim.exe"
+  VANTREL_WINDOWS_VANTREL_PATH="${windows_dir}/vantrel.exe")
 
 # Wine's first start in a prefix takes seconds; after that a running
 # wineserver makes each start quick. Start one for the whole run, kept up
@@ -98,7 +99,7 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 # A user copies an .exe alone to a Windows machine: it may need nothing
 # beyond the DLLs that come with every Windows.
-foreach(program vantrel-dim vantrel-fade vantrel-sim)
+foreach(program vantrel-dim vantrel-fade vantrel-sim vantrel)
   add_test(NAME windows_${program}_needs_only_system_dlls COMMAND ${CMAKE_COMMAND}
     -DOBJDUMP=${VANTREL_OBJDUMP} -DEXE=${windows_dir}/${program}.exe
     -P ${CMAKE_CURRENT_SOURCE_DIR}/check_windows_imports.cmake)

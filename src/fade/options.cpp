@@ -19,6 +19,13 @@ const char kFadeTimingHelp[] =
     "  --tries N           tries of the first and the last command, 1..100\n"
     "                      (default 3)\n";
 
+const char kFadeReportHelp[] =
+    "  --verbose           a line per command on standard output\n"
+    "  --quiet             no result line and no progress display\n"
+    "  --help              this text\n"
+    "  --version           the version\n"
+    "DURATION is a number with s or ms (2s, 1.5s, 250ms), or 0; at most 24 hours.\n";
+
 std::string fadeHelp() {
   return std::string(
     "usage: vantrel-fade [OPTION]... ADDRESS PORT TYPE FROM TO\n"
@@ -31,12 +38,7 @@ std::string fadeHelp() {
     "  TYPE                the unit type, 1 or 2\n"
     "  --over DURATION     time from the first command to the last (default 1s);\n"
     "                      0: each command as soon as the one before is answered\n") +
-    kFadeTimingHelp +
-    "  --verbose           a line per command on standard output\n"
-    "  --quiet             no result line and no progress display\n"
-    "  --help              this text\n"
-    "  --version           the version\n"
-    "DURATION is a number with s or ms (2s, 1.5s, 250ms), or 0; at most 24 hours.\n"
+    kFadeTimingHelp + kFadeReportHelp +
     "Exit status: 0 when level TO was confirmed, 1 when it was not, 2 for a usage\n"
     "error, 130 when interrupted.\n";
 }

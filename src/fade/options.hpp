@@ -22,6 +22,9 @@ bool readFadeTimingOption(const std::string& name, const char* value, FadeTiming
 
 /// --help's lines for --steps, --timeout and --tries.
 extern const char kFadeTimingHelp[];
+/// --help's lines for --verbose, --quiet, --help and --version, and what a
+/// DURATION is.
+extern const char kFadeReportHelp[];
 
 /// What the command line asks of vantrel-fade.
 struct FadeOptions : FadeTiming {

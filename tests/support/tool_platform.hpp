@@ -18,6 +18,7 @@ struct ToolPlatform {
   std::vector<std::string> scriptedCommand;  ///< runs its scripted build
   std::vector<std::string> fadeCommand;      ///< runs vantrel-fade
   std::vector<std::string> simCommand;       ///< runs vantrel-sim
+  std::vector<std::string> vantrelCommand;   ///< runs vantrel
   std::vector<std::string> environment;      ///< set for the tool's run
   std::string lineEnd;                       ///< what a "\n" of the tool becomes
   std::string (*encode)(const std::string& utf8);

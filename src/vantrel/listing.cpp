@@ -1,0 +1,60 @@
+#include "vantrel/listing.hpp"
+
+#include <algorithm>
+
+#include "common/files.hpp"
+
+namespace {
+
+std::string padded(const std::string& text, std::size_t width) {
+  return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
+}
+
+template <typename Entries>
+std::size_t widest(const Entries& entries) {
+  std::size_t width = 0;
+  for (const auto& entry : entries)
+    width = std::max(width, entry.name.size());
+  return width;
+}
+
+}  // namespace
+
+std::string listing(const UnitsFile& file, const RememberedLevels& levels) {
+  std::string text = "units:\n";
+  std::size_t placeWidth = 0;
+  for (const Unit& unit : file.units)
+    placeWidth = std::max(placeWidth, unit.address.size() + 1 + std::to_string(unit.port).size());
+  const std::size_t unitWidth = widest(file.units);
+  for (const Unit& unit : file.units) {
+    const RememberedLevel level = levels.find({unit.address, unit.port, unit.type});
+    text += "  " + padded(unit.name, unitWidth) + "  " +
+            padded(unit.address + ":" + std::to_string(unit.port), placeWidth) + "  type " +
+            std::to_string(unit.type) + "  level ";
+    text += level.level < 0 ? "-"
+                            : std::to_string(level.level) + " (" +
+                                  localTimeText(level.confirmedMs) + ")";
+    text += "\n";
+  }
+  if (!file.groups.empty()) {
+    text += "groups:\n";
+    const std::size_t width = widest(file.groups);
+    for (const Group& group : file.groups) {
+      text += "  " + padded(group.name, width) + " ";
+      for (int member : group.members)
+        text += " " + file.units[static_cast<std::size_t>(member)].name;
+      text += "\n";
+    }
+  }
+  if (!file.scenes.empty()) {
+    text += "scenes:\n";
+    const std::size_t width = widest(file.scenes);
+    for (const Scene& scene : file.scenes) {
+      text += "  " + padded(scene.name, width) + " ";
+      for (std::size_t i = 0; i < scene.settings.size(); ++i)
+        text += (i == 0 ? " " : ", ") + scene.settings[i].target + " " + scene.settings[i].written;
+      text += "\n";
+    }
+  }
+  return text;
+}

@@ -1,0 +1,190 @@
+// vantrel [OPTION]... set TARGET... LEVEL | scene NAME | list: sets many
+// Vantrel power units at once by the names of a units file, as fades that
+// keep in step when asked, and remembers the levels they confirmed.
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/platform.hpp"
+#include "engine/fade_engine.hpp"
+#include "fade/verdicts.hpp"
+#include "link/tcp_session.hpp"
+#include "units/remembered_levels.hpp"
+#include "units/units_file.hpp"
+#include "vantrel/listing.hpp"
+#include "vantrel/options.hpp"
+#include "vantrel/run_report.hpp"
+
+namespace {
+
+/// A unit of the run and the level it is to reach.
+struct Target {
+  int unit;  ///< index into UnitsFile::units
+  int level;
+};
+
+int usageError(const std::string& problem) {
+  std::fprintf(stderr, "vantrel: %s\n%s", problem.c_str(), kVantrelUsage);
+  return 2;
+}
+
+void warn(const std::string& warning) {
+  if (!warning.empty())
+    std::fprintf(stderr, "vantrel: %s\n", warning.c_str());
+}
+
+bool readUnits(const char* given, UnitsFile& file) {
+  std::string path;
+  std::string problem;
+  if (!findUnitsFile(given, path, problem)) {
+    std::fprintf(stderr, "vantrel: %s\n", problem.c_str());
+    return false;
+  }
+  std::vector<std::string> problems;
+  if (loadUnitsFile(path, file, problems))
+    return true;
+  for (const std::string& line : problems)
+    std::fprintf(stderr, "%s\n", line.c_str());
+  return false;
+}
+
+// The units that the command names, each once, in the order of the file.
+bool chooseTargets(const UnitsFile& file, const VantrelOptions& options,
+                   std::vector<Target>& targets, std::string& problem) {
+  switch (options.command) {
+    case VantrelOptions::Command::List:
+      return true;
+    case VantrelOptions::Command::Scene: {
+      const int scene = file.findScene(options.scene);
+      if (scene < 0) {
+        problem = std::string("unknown scene '") + options.scene + "'";
+        return false;
+      }
+      for (const auto& [unit, level] : file.scenes[static_cast<std::size_t>(scene)].levels)
+        targets.push_back({unit, level});
+      return true;
+    }
+    case VantrelOptions::Command::Set: {
+      std::vector<int> units;
+      for (const char* target : options.targets) {
+        if (!file.addTarget(target, units)) {
+          problem = std::string("unknown unit or group '") + target + "'";
+          return false;
+        }
+      }
+      for (int unit : units)
+        targets.push_back({unit, options.level});
+      return true;
+    }
+  }
+  return false;
+}
+
+FadePlan planFor(const Target& target, const VantrelOptions& options, std::int64_t zeroUs) {
+  FadePlan plan;
+  plan.to = target.level;
+  plan.fade = options.over;
+  plan.from = options.from >= 0 ? options.from : FadePlan::kFromKnown;
+  plan.overUs = options.overUs;
+  plan.steps = options.steps;
+  plan.zeroUs = zeroUs;
+  return plan;
+}
+
+// Remembered once, at the end, so that a run costs one write however many
+// units it set.
+void remember(const UnitsFile& file, const std::vector<Target>& targets,
+              const std::vector<RunReport::Confirmed>& confirmed, const std::string& path) {
+  std::vector<std::pair<UnitKey, RememberedLevel>> levels;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (confirmed[i].level < 0)
+      continue;
+    const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
+    levels.push_back({{unit.address, unit.port, unit.type},
+                      {confirmed[i].level, confirmed[i].atMs, confirmed[i].lastOn}});
+  }
+  std::string warning;
+  if (!levels.empty() && !rememberLevels(path, levels, warning))
+    warn(warning);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  VantrelOptions options;
+  std::string problem;
+  switch (parseVantrelArguments(argc, argv, options, problem)) {
+    case VantrelRequest::Help:
+      std::fputs(vantrelHelp().c_str(), stdout);
+      return 0;
+    case VantrelRequest::Version:
+      std::puts("vantrel " VANTREL_VERSION);
+      return 0;
+    case VantrelRequest::UsageError:
+      return usageError(problem);
+    case VantrelRequest::Run:
+      break;
+  }
+
+  UnitsFile file;
+  if (!readUnits(options.config, file))
+    return 2;
+  std::vector<Target> targets;
+  if (!chooseTargets(file, options, targets, problem))
+    return usageError(problem);
+
+  const std::string levelsPath = levelsFilePath();
+  std::string warning;
+  const RememberedLevels remembered = RememberedLevels::read(levelsPath, warning);
+  warn(warning);
+
+  if (options.command == VantrelOptions::Command::List) {
+    std::fputs(listing(file, remembered).c_str(), stdout);
+    return 0;
+  }
+
+  const std::atomic<bool>& stop = catchInterrupts();
+  std::vector<std::string> names;
+  for (const Target& target : targets)
+    names.push_back(file.units[static_cast<std::size_t>(target.unit)].name);
+  RunReport report(names, {options.verbose, options.quiet, !options.quiet && isTerminal(stderr)});
+  FadeEngine engine(options.timeoutUs, options.tries, report);
+
+  // Host names are looked up before time 0, so that no lookup holds up a
+  // fade that has begun.
+  std::vector<bool> reachable;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
+    char address[16] = "";
+    char why[128];
+    reachable.push_back(lookUpIPv4(unit.address.c_str(), address, why));
+    engine.addUnit({address, unit.port, unit.type});
+    engine.setKnownLevel(static_cast<int>(i),
+                         remembered.find({unit.address, unit.port, unit.type}).level);
+    if (!reachable.back())
+      report.failedToBegin(static_cast<int>(i), lookUpFailed(targets[i].level, why));
+  }
+
+  const std::int64_t zeroUs = monotonicUs();
+  report.start(zeroUs);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const int unit = static_cast<int>(i);
+    if (!reachable[i])
+      continue;
+    if (stop.load()) {
+      report.failedToBegin(unit, interrupted(-1));
+      continue;
+    }
+    if (options.over && options.from < 0 && engine.knownLevel(unit) < 0)
+      report.note(unit, "level not known: straight to " + std::to_string(targets[i].level) +
+                            ", without a fade");
+    engine.startFade(unit, planFor(targets[i], options, zeroUs));
+  }
+  engine.run(stop);
+
+  remember(file, targets, report.confirmed(), levelsPath);
+  return report.finish(stop.load());
+}

@@ -1,0 +1,138 @@
+#include "vantrel/options.hpp"
+
+#include <cstring>
+
+#include "common/options.hpp"
+#include "units/level.hpp"
+
+const char kVantrelUsage[] =
+    "usage: vantrel [OPTION]... set TARGET... LEVEL\n"
+    "       vantrel [OPTION]... scene NAME\n"
+    "       vantrel [OPTION]... list\n"
+    "Try 'vantrel --help' for more information.\n";
+
+std::string vantrelHelp() {
+  return std::string(
+             "usage: vantrel [OPTION]... set TARGET... LEVEL\n"
+             "       vantrel [OPTION]... scene NAME\n"
+             "       vantrel [OPTION]... list\n"
+             "       vantrel --help | --version\n"
+             "Sets many Vantrel power units at once, by the names of a units file: the\n"
+             "units named (TARGET: a unit, a group, or all) to LEVEL, or every unit of a\n"
+             "scene to its level; with --over, as fades that keep in step.\n"
+             "\n"
+             "  set TARGET... LEVEL each unit named, directly or in a group, to LEVEL\n"
+             "  scene NAME          each unit of the scene to its level in it\n"
+             "  list                the units with their last confirmed levels, the\n"
+             "                      groups and the scenes; sends nothing\n"
+             "  LEVEL               0..255, or a percentage such as 50%\n"
+             "  --config FILE       the units file (default: vantrel.toml here, else the\n"
+             "                      user's or the system's; see vantrel(1))\n"
+             "  --over DURATION     fade over this time from each unit's last confirmed\n"
+             "                      level (default: one command to the level)\n"
+             "  --from LEVEL        with --over: fade every unit from LEVEL\n") +
+         kFadeTimingHelp + kFadeReportHelp +
+         "Exit status: 0 when every unit confirmed its level, 1 when any did not, 2 for a\n"
+         "usage or units file error, 130 when interrupted.\n";
+}
+
+namespace {
+
+const char kLevelWanted[] = "a level from 0 to 255, or a percentage from 0% to 100%";
+
+bool readLevel(const char* what, const char* text, int& level, std::string& problem) {
+  if (parseLevel(text, level))
+    return true;
+  problem = std::string("invalid ") + what + " " + quoted(text) + ": " + kLevelWanted;
+  return false;
+}
+
+bool readCommand(const std::vector<const char*>& operands, VantrelOptions& options,
+                 std::string& problem) {
+  if (operands.empty()) {
+    problem = "missing command: set, scene or list";
+    return false;
+  }
+  const std::string command = operands[0];
+  const std::size_t count = operands.size() - 1;
+  if (command == "set") {
+    options.command = VantrelOptions::Command::Set;
+    if (count < 2) {
+      problem = count == 0 ? "set: missing TARGET and LEVEL" : "set: missing LEVEL";
+      return false;
+    }
+    options.targets.assign(operands.begin() + 1, operands.end() - 1);
+    return readLevel("LEVEL", operands.back(), options.level, problem);
+  }
+  if (command == "scene") {
+    options.command = VantrelOptions::Command::Scene;
+    if (count != 1) {
+      problem = count == 0 ? "scene: missing NAME" : "scene: expected one NAME, not " +
+                                                         std::to_string(count);
+      return false;
+    }
+    options.scene = operands[1];
+    return true;
+  }
+  if (command == "list") {
+    options.command = VantrelOptions::Command::List;
+    if (count != 0) {
+      problem = "list: unexpected " + quoted(operands[1]);
+      return false;
+    }
+    return true;
+  }
+  problem = "unknown command " + quoted(operands[0]) + ": set, scene or list";
+  return false;
+}
+
+}  // namespace
+
+VantrelRequest parseVantrelArguments(int argc, const char* const argv[], VantrelOptions& options,
+                                     std::string& problem) {
+  static const std::vector<OptionSpec> specs = {
+      {"--config", true},   {"--over", true},     {"--from", true},  {"--steps", true},
+      {"--timeout", true},  {"--tries", true},    {"--verbose", false}, {"--quiet", false},
+      {"--help", false},    {"--version", false}};
+  VantrelRequest request = VantrelRequest::Run;
+  auto take = [&](const std::string& name, const char* value, std::string& why) {
+    if (name == "--help" || name == "--version") {
+      request = name == "--help" ? VantrelRequest::Help : VantrelRequest::Version;
+      return OptionTaken::Finish;
+    }
+    if (name == "--verbose" || name == "--quiet") {
+      (name == "--verbose" ? options.verbose : options.quiet) = true;
+      return OptionTaken::Next;
+    }
+    if (name == "--config") {
+      if (*value == '\0') {
+        why = "--config needs a file name";
+        return OptionTaken::Refused;
+      }
+      options.config = value;
+      return OptionTaken::Next;
+    }
+    if (name == "--from")
+      return readLevel("--from", value, options.from, why) ? OptionTaken::Next
+                                                           : OptionTaken::Refused;
+    options.over = options.over || name == "--over";
+    return readFadeTimingOption(name, value, options, why) ? OptionTaken::Next
+                                                           : OptionTaken::Refused;
+  };
+  std::vector<const char*> operands;
+  if (!readOptions(argc, argv, specs, take, operands, problem))
+    return VantrelRequest::UsageError;
+  if (request != VantrelRequest::Run)
+    return request;
+  if (options.verbose && options.quiet) {
+    problem = "--verbose and --quiet exclude each other";
+    return VantrelRequest::UsageError;
+  }
+  if (!readCommand(operands, options, problem))
+    return VantrelRequest::UsageError;
+  if (options.from >= 0 && !options.over) {
+    problem = "--from needs --over";
+    return VantrelRequest::UsageError;
+  }
+  return VantrelRequest::Run;
+}

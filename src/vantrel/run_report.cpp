@@ -1,0 +1,98 @@
+#include "vantrel/run_report.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "common/platform.hpp"
+#include "fade/verdicts.hpp"
+#include "units/remembered_levels.hpp"
+
+RunReport::RunReport(std::vector<std::string> names, const Style& style)
+    : names_(std::move(names)), style_(style),
+      progress_(style.progress ? stderr : nullptr), confirmed_(names_.size()) {
+  for (const std::string& name : names_)
+    nameWidth_ = std::max(nameWidth_, static_cast<int>(name.size()));
+}
+
+void RunReport::note(int unit, const std::string& text) {
+  if (!style_.verbose)
+    return;
+  progress_.clear();
+  std::printf("%s: %s\n", names_[static_cast<std::size_t>(unit)].c_str(), text.c_str());
+  std::fflush(stdout);
+}
+
+void RunReport::report(int unit, const std::string& text) {
+  progress_.clear();
+  std::fprintf(stderr, "vantrel: %s: %s\n", names_[static_cast<std::size_t>(unit)].c_str(),
+               text.c_str());
+}
+
+void RunReport::failedToBegin(int unit, const std::string& why) {
+  ++done_;
+  ++failedUnits_;
+  report(unit, why);
+}
+
+void RunReport::showProgress() {
+  progress_.show(std::to_string(done_) + " of " + counted(static_cast<int>(names_.size()), "unit", "units") +
+                 " done, " + commandTally(sent_, failed_));
+}
+
+void RunReport::commandEnded(int unit, int level, const CommandResult& result,
+                             std::int64_t beganUs) {
+  ++sent_;
+  if (result.confirmed()) {
+    Confirmed& confirmed = confirmed_[static_cast<std::size_t>(unit)];
+    confirmed.level = level;
+    confirmed.atMs = wallClockMs();
+    if (level > 0)
+      confirmed.lastOn = level;
+  } else {
+    ++failed_;
+  }
+  if (style_.verbose) {
+    progress_.clear();
+    std::printf("%10.3f ms  %-*s  level %3d  %s\n", (beganUs - zeroUs_) / 1000.0, nameWidth_,
+                names_[static_cast<std::size_t>(unit)].c_str(), level,
+                describeResult(result).c_str());
+    std::fflush(stdout);
+  }
+  showProgress();
+}
+
+void RunReport::fadeEnded(int unit, const FadeEnd& end) {
+  ++done_;
+  switch (end.how) {
+    case FadeEnd::How::Confirmed:
+      break;
+    case FadeEnd::How::NotStarted:
+      ++failedUnits_;
+      report(unit, notStarted(end.to, end.from, end.tries, end.last));
+      break;
+    case FadeEnd::How::NotConfirmed:
+      ++failedUnits_;
+      report(unit, lastNotConfirmed(end.to, end.tries, end.last));
+      break;
+    case FadeEnd::How::Stopped:
+    case FadeEnd::How::Replaced:
+      ++failedUnits_;
+      report(unit, interrupted(confirmed_[static_cast<std::size_t>(unit)].level));
+      break;
+  }
+  showProgress();
+}
+
+int RunReport::finish(bool stopped) {
+  progress_.clear();
+  if (stopped)
+    return 130;
+  if (failedUnits_ > 0)
+    return 1;
+  if (!style_.quiet)
+    std::printf("All %s confirmed in %.3f s: %s\n",
+                counted(static_cast<int>(names_.size()), "unit", "units").c_str(),
+                (monotonicUs() - zeroUs_) / 1e6, commandTally(sent_, failed_).c_str());
+  return 0;
+}

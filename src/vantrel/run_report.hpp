@@ -1,0 +1,64 @@
+#ifndef VANTREL_VANTREL_RUN_REPORT_HPP
+#define VANTREL_VANTREL_RUN_REPORT_HPP
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/progress_line.hpp"
+#include "engine/fade_engine.hpp"
+
+/// What a run of vantrel tells its user while the units fade and at the
+/// end, and the levels it saw confirmed. Units are known by their index in
+/// the run, which is the engine's.
+class RunReport : public EngineListener {
+ public:
+  struct Style {
+    bool verbose = false;
+    bool quiet = false;
+    bool progress = false;  ///< redraw a progress line on standard error
+  };
+  /// A level the unit confirmed in this run, for remembering.
+  struct Confirmed {
+    int level = -1;
+    std::int64_t atMs = 0;  ///< when, in milliseconds since 1970 UTC
+    int lastOn = -1;        ///< the last level above 0 it confirmed, or -1
+  };
+
+  RunReport(std::vector<std::string> names, const Style& style);
+
+  /// Time 0 of the run on monotonicUs(): the moment its first commands go.
+  void start(std::int64_t zeroUs) { zeroUs_ = zeroUs; }
+
+  /// A line of its own for --verbose.
+  void note(int unit, const std::string& text);
+  /// A unit that could not even begin, and why.
+  void failedToBegin(int unit, const std::string& why);
+
+  void commandEnded(int unit, int level, const CommandResult& result,
+                    std::int64_t beganUs) override;
+  void fadeEnded(int unit, const FadeEnd& end) override;
+
+  /// Says how the run ended and returns the exit status: 0 when every unit
+  /// confirmed its level, 130 when interrupted, else 1.
+  int finish(bool stopped);
+
+  const std::vector<Confirmed>& confirmed() const { return confirmed_; }
+
+ private:
+  void report(int unit, const std::string& text);
+  void showProgress();
+
+  std::vector<std::string> names_;
+  Style style_;
+  std::int64_t zeroUs_ = 0;
+  int nameWidth_ = 0;
+  ProgressLine progress_;
+  std::vector<Confirmed> confirmed_;
+  int done_ = 0;
+  int failedUnits_ = 0;
+  int sent_ = 0;
+  int failed_ = 0;
+};
+
+#endif

@@ -1,0 +1,251 @@
+// Runs the built vantrel as a child process against units served on
+// 127.0.0.1 by the test, with a units file and a levels file of its own:
+// what reaches each unit, the exit status, what it says, and what it
+// remembers. Timing is checked only for order and coarse bounds.
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/child_process.hpp"
+#include "support/local_ports.hpp"
+#include "support/serving_unit.hpp"
+#include "support/tool_platform.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// A folder of the test's own for the units file and the levels file.
+class Site {
+ public:
+  Site() {
+    char name[] = "/tmp/vantrel-test-XXXXXX";
+    dir_ = mkdtemp(name);
+  }
+  ~Site() { std::filesystem::remove_all(dir_); }
+
+  /// Writes the units file: `units` are (name, port) pairs of type-1 units
+  /// on 127.0.0.1, `rest` is appended as it stands.
+  void write(const std::vector<std::pair<std::string, std::string>>& units,
+             const std::string& rest = "") const {
+    std::ofstream file(config());
+    for (const auto& [name, port] : units)
+      file << "[units." << name << "]\naddress = \"127.0.0.1\"\nport = " << port
+           << "\ntype = 1\n\n";
+    file << rest;
+  }
+  std::string config() const { return dir_ + "/vantrel.toml"; }
+  std::string state() const { return dir_ + "/state/levels"; }
+
+ private:
+  std::string dir_;
+};
+
+class VantrelEndToEnd : public ::testing::TestWithParam<ToolPlatform> {
+ protected:
+  ChildResult run(const std::vector<std::string>& args,
+                  const std::function<void(int)>& started = {}) {
+    std::vector<std::string> argv = GetParam().vantrelCommand;
+    argv.insert(argv.end(), {"--config", site_.config()});
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> environment = GetParam().environment;
+    environment.push_back("VANTREL_STATE=" + site_.state());
+    const Clock::time_point start = Clock::now();
+    ChildResult result = runChild(argv, environment, 30000, started);
+    seconds_ = std::chrono::duration<double>(Clock::now() - start).count();
+    return result;
+  }
+  /// `text` as lines of the platform's console.
+  std::string lines(const std::string& text) const { return console(GetParam(), text); }
+  bool matches(const std::string& text, const std::string& pattern) const {
+    return std::regex_match(text, std::regex(pattern + GetParam().lineEnd));
+  }
+  /// The level `list` shows for the unit `name`, "-" when none.
+  std::string listedLevel(const std::string& name) {
+    const ChildResult listed = run({"list"});
+    std::smatch found;
+    const std::regex line("  " + name + " +127\\.0\\.0\\.1:\\d+ +type 1 +level (-|\\d+)");
+    return std::regex_search(listed.out, found, line) ? found[1].str() : "not listed";
+  }
+
+  Site site_;
+  double seconds_ = 0;
+};
+
+TEST_P(VantrelEndToEnd, SceneSetsEachUnitToItsLevelAndRemembersThem) {
+  ServingUnit counter;
+  ServingUnit left;
+  ServingUnit right;
+  site_.write({{"counter", counter.port()}, {"shelf-left", left.port()}, {"shelf-right", right.port()}},
+              "[groups]\nshelves = [\"shelf-left\", \"shelf-right\"]\n\n"
+              "[scenes.open]\nall = 10\ncounter = 255\nshelves = \"80%\"\n");
+  EXPECT_EQ(listedLevel("counter"), "-");
+  const ChildResult result = run({"scene", "open"});
+  counter.finish();
+  left.finish();
+  right.finish();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_TRUE(matches(result.out, R"(All 3 units confirmed in \d+\.\d{3} s: 3 commands sent, 0 failed)"))
+      << result.out;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(counter.levels(), (std::vector<int>{255}));
+  EXPECT_EQ(left.levels(), (std::vector<int>{204}));
+  EXPECT_EQ(right.levels(), (std::vector<int>{204}));
+  EXPECT_EQ(listedLevel("counter"), "255");
+  EXPECT_EQ(listedLevel("shelf-right"), "204");
+}
+
+TEST_P(VantrelEndToEnd, SetReachesTheUnitsOfAGroupEachOnce) {
+  ServingUnit counter;
+  ServingUnit left;
+  ServingUnit right;
+  site_.write({{"counter", counter.port()}, {"shelf-left", left.port()}, {"shelf-right", right.port()}},
+              "[groups]\nshelves = [\"shelf-left\", \"shelf-right\"]\n");
+  const ChildResult result = run({"set", "shelves", "shelf-left", "50%"});
+  counter.finish();
+  left.finish();
+  right.finish();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_TRUE(matches(result.out, R"(All 2 units confirmed in \d+\.\d{3} s: 2 commands sent, 0 failed)"))
+      << result.out;
+  EXPECT_EQ(counter.levels(), std::vector<int>{});
+  EXPECT_EQ(left.levels(), (std::vector<int>{128}));
+  EXPECT_EQ(right.levels(), (std::vector<int>{128}));
+}
+
+TEST_P(VantrelEndToEnd, TimedFadeTakesEveryUnitThroughItsLevelsInStep) {
+  ServingUnit a;
+  ServingUnit b;
+  site_.write({{"a", a.port()}, {"b", b.port()}});
+  // b's level is remembered from a first run; a's is not, so --from decides.
+  ASSERT_EQ(run({"set", "b", "60"}).exitStatus, 0);
+  const ChildResult result =
+      run({"--over", "600ms", "--steps", "6", "--from", "0", "set", "all", "60", "--verbose"});
+  a.finish();
+  b.finish();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(a.levels(), (std::vector<int>{0, 10, 20, 30, 40, 50, 60}));
+  EXPECT_EQ(b.levels(), (std::vector<int>{60, 0, 10, 20, 30, 40, 50, 60}));
+  EXPECT_GE(b.arrivals().back() - b.arrivals()[1], std::chrono::milliseconds(500));
+  EXPECT_LT(seconds_, 10);
+  std::istringstream out(result.out);
+  std::string line;
+  int commandLines = 0;
+  while (std::getline(out, line))
+    commandLines += std::regex_search(line, std::regex(R"(^ +\d+\.\d{3} ms  [ab]  level +\d+  confirmed)"));
+  EXPECT_EQ(commandLines, 14) << result.out;
+}
+
+TEST_P(VantrelEndToEnd, RefusedAndSilentUnitsFailAloneAndQuickly) {
+  ServingUnit good;
+  const LocalPort refusing;
+  const LocalPort silent(true);
+  site_.write({{"good", good.port()}, {"gone", refusing.port()}, {"hung", silent.port()}});
+  const ChildResult result = run({"--timeout", "1s", "--tries", "1", "set", "all", "7"});
+  good.finish();
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, lines("vantrel: gone: level 7 not confirmed after 1 try: connection refused\n"
+                              "vantrel: hung: level 7 not confirmed after 1 try: "
+                              "timed out waiting for the reply\n"));
+  EXPECT_EQ(good.levels(), (std::vector<int>{7}));
+  EXPECT_LT(seconds_, 8);  // one time-out, not one per unit
+  EXPECT_EQ(listedLevel("good"), "7");
+  EXPECT_EQ(listedLevel("gone"), "-");
+}
+
+TEST_P(VantrelEndToEnd, UsageAndFileErrorsSayWhyAndConnectNowhere) {
+  ServingUnit unit;
+  site_.write({{"counter", unit.port()}}, "[scenes.open]\ncounter = 255\n");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"set", "counter"}, {"set", "nobody", "10"}, {"scene", "closed"}, {"dim", "counter"},
+           {"set", "counter", "101%"}, {"--from", "0", "set", "counter", "10"}, {"--tries=0", "list"}}) {
+    const ChildResult result = run(args);
+    EXPECT_EQ(result.exitStatus, 2) << args[0];
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(matches(result.err, "vantrel: [^\r\n]+" + GetParam().lineEnd +
+                                        "usage: vantrel .*" + GetParam().lineEnd + ".*"))
+        << result.err;
+  }
+  site_.write({{"counter", unit.port()}}, "[scenes.open]\ncountr = 255\n");
+  const ChildResult bad = run({"scene", "open"});
+  EXPECT_EQ(bad.exitStatus, 2);
+  EXPECT_TRUE(matches(bad.err, site_.config() + ":7:1: .*countr.*")) << bad.err;
+  unit.finish();
+  EXPECT_EQ(unit.exchanges().size(), 0u);
+}
+
+TEST_P(VantrelEndToEnd, InterruptStopsEveryUnitAndRemembersWhatWasConfirmed) {
+  ServingUnit a;
+  ServingUnit b;
+  site_.write({{"a", a.port()}, {"b", b.port()}});
+  std::thread interrupter;
+  const ChildResult result =
+      run({"--over", "30s", "--steps", "1", "--from", "20", "set", "a", "b", "255"}, [&](int pid) {
+        interrupter = std::thread([&a, &b, pid] {
+          for (int i = 0; i < 1000 && (a.levels().empty() || b.levels().empty()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          kill(pid, SIGINT);
+        });
+      });
+  interrupter.join();
+  a.finish();
+  b.finish();
+  EXPECT_EQ(result.exitStatus, 130);
+  EXPECT_EQ(result.err, lines("vantrel: a: interrupted; the last level confirmed was 20\n"
+                              "vantrel: b: interrupted; the last level confirmed was 20\n"));
+  EXPECT_LT(seconds_, 20);
+  EXPECT_EQ(listedLevel("a"), "20");
+  EXPECT_EQ(listedLevel("b"), "20");
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, VantrelEndToEnd, ::testing::ValuesIn(testedPlatforms()),
+                         [](const auto& info) { return info.param.name; });
+
+// Eight runs at once, one per unit, as a scheduler starts them: none loses
+// another's level.
+TEST(VantrelRuns, RunningSideBySideLoseNoLevel) {
+  Site site;
+  std::vector<std::unique_ptr<ServingUnit>> units;
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < 8; ++i) {
+    units.push_back(std::make_unique<ServingUnit>());
+    entries.push_back({"u" + std::to_string(i), units.back()->port()});
+  }
+  site.write(entries);
+  const ToolPlatform linux = testedPlatforms().front();
+  std::vector<std::thread> runs;
+  std::vector<int> statuses(8, -1);
+  for (int i = 0; i < 8; ++i) {
+    runs.emplace_back([&, i] {
+      std::vector<std::string> argv = linux.vantrelCommand;
+      argv.insert(argv.end(), {"--config", site.config(), "set", "u" + std::to_string(i),
+                               std::to_string(100 + i)});
+      statuses[i] = runChild(argv, {"VANTREL_STATE=" + site.state()}, 30000).exitStatus;
+    });
+  }
+  for (std::thread& run : runs)
+    run.join();
+  EXPECT_EQ(statuses, std::vector<int>(8, 0));
+  std::vector<std::string> list = linux.vantrelCommand;
+  list.insert(list.end(), {"--config", site.config(), "list"});
+  const std::string listed = runChild(list, {"VANTREL_STATE=" + site.state()}, 30000).out;
+  for (int i = 0; i < 8; ++i)
+    EXPECT_TRUE(std::regex_search(listed, std::regex("  u" + std::to_string(i) + " .* level " +
+                                                     std::to_string(100 + i) + " ")))
+        << listed;
+}
+
+}  // namespace
