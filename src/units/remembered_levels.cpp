@@ -1,0 +1,163 @@
+#include "units/remembered_levels.hpp"
+
+#include <chrono>
+
+#include "common/files.hpp"
+#include "common/whole_number.hpp"
+#include "units/units_file.hpp"
+#include "units/utc_time.hpp"
+
+namespace {
+
+const char kColumns[] = "ADDRESS PORT TYPE LEVEL CONFIRMED LAST_ON";
+
+// The newer confirmation, with the other's last non-zero level when it has none of its own.
+RememberedLevel newer(const RememberedLevel& known, const RememberedLevel& confirmed) {
+  if (known.level < 0)
+    return confirmed;
+  const bool confirmedWins = confirmed.confirmedMs >= known.confirmedMs;
+  RememberedLevel winner = confirmedWins ? confirmed : known;
+  if (winner.lastOn < 0)
+    winner.lastOn = confirmedWins ? known.lastOn : confirmed.lastOn;
+  return winner;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> found;
+  std::size_t at = 0;
+  while ((at = line.find_first_not_of(" \t", at)) != std::string::npos) {
+    const std::size_t end = line.find_first_of(" \t", at);
+    found.push_back(line.substr(at, end - at));
+    at = end;
+  }
+  return found;
+}
+
+bool readLine(const std::string& line, UnitKey& key, RememberedLevel& level) {
+  const std::vector<std::string> field = fields(line);
+  int port = 0;
+  if (field.size() != 6 || !parseWholeNumber(field[1].c_str(), 1, 65535, port) ||
+      !parseWholeNumber(field[2].c_str(), 1, 2, key.type) ||
+      !parseWholeNumber(field[3].c_str(), 0, 255, level.level) ||
+      !parseUtcTime(field[4], level.confirmedMs) ||
+      (field[5] != "-" && !parseWholeNumber(field[5].c_str(), 1, 255, level.lastOn)))
+    return false;
+  key.address = field[0];
+  key.port = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+// Only what reads back: a line per unit with a known level, under the line naming the columns.
+std::string fileText(const RememberedLevels& levels) {
+  std::string text = std::string("# ") + kColumns + "\n";
+  for (const auto& [key, level] : levels.entries()) {
+    if (!isValidAddress(key.address) || key.port == 0 || key.type < 1 || key.type > 2 ||
+        level.level < 0 || level.level > 255)
+      continue;
+    const bool lastOnKnown = level.lastOn >= 1 && level.lastOn <= 255;
+    text += key.address + " " + std::to_string(key.port) + " " + std::to_string(key.type) + " " +
+            std::to_string(level.level) + " " + utcTimeText(level.confirmedMs) + " " +
+            (lastOnKnown ? std::to_string(level.lastOn) : "-") + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+bool UnitKey::operator==(const UnitKey& other) const {
+  return address == other.address && port == other.port && type == other.type;
+}
+
+RememberedLevels RememberedLevels::read(const std::string& path, std::string& warning) {
+  RememberedLevels levels;
+  std::string text;
+  FileError error;
+  const ReadOutcome outcome = readWholeFile(path, text, error);
+  if (outcome != ReadOutcome::Read) {
+    if (outcome == ReadOutcome::Failed)
+      warning = describe(error);
+    return levels;
+  }
+  std::size_t number = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    std::string line = text.substr(at, end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    ++number;
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (line.empty() || line[0] == '#')
+      continue;
+    UnitKey key;
+    RememberedLevel level;
+    if (!readLine(line, key, level)) {
+      warning = path + ":" + std::to_string(number) + ": damaged, expected " + kColumns +
+                "; the levels in it count as unknown";
+      return RememberedLevels();
+    }
+    levels.set(key, newer(levels.find(key), level));
+  }
+  return levels;
+}
+
+RememberedLevel RememberedLevels::find(const UnitKey& key) const {
+  for (const auto& entry : entries_)
+    if (entry.first == key)
+      return entry.second;
+  return RememberedLevel();
+}
+
+void RememberedLevels::set(const UnitKey& key, const RememberedLevel& level) {
+  for (auto& entry : entries_) {
+    if (entry.first == key) {
+      entry.second = level;
+      return;
+    }
+  }
+  entries_.emplace_back(key, level);
+}
+
+const std::vector<std::pair<UnitKey, RememberedLevel>>& RememberedLevels::entries() const {
+  return entries_;
+}
+
+bool rememberLevels(const std::string& path,
+                    const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
+                    std::string& warning) {
+  if (path.empty()) {
+    warning = "no file to remember levels in: set VANTREL_STATE";
+    return false;
+  }
+  FileError error;
+  if (!createParentDirectories(path, error)) {
+    warning = describe(error);
+    return false;
+  }
+  // Read, merge and write as one step against every other writer.
+  const FileLock lock(path + ".lock");
+  if (!lock.held()) {
+    warning = describe(lock.error());
+    return false;
+  }
+  std::string damage;  // the reader has been told; what it held is replaced
+  RememberedLevels levels = RememberedLevels::read(path, damage);
+  for (const auto& [key, level] : confirmed)
+    if (level.level >= 0)
+      levels.set(key, newer(levels.find(key), level));
+  if (!replaceFile(path, path + ".tmp", fileText(levels), error)) {
+    warning = describe(error);
+    return false;
+  }
+  return true;
+}
+
+std::string levelsFilePath() {
+  const std::string chosen = environmentValue("VANTREL_STATE");
+  return chosen.empty() ? defaultLevelsFile() : chosen;
+}
+
+std::int64_t wallClockMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}

@@ -1,0 +1,63 @@
+#ifndef VANTREL_UNITS_REMEMBERED_LEVELS_HPP
+#define VANTREL_UNITS_REMEMBERED_LEVELS_HPP
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+/// The last level each unit confirmed, which the unit itself cannot be asked for. Kept in a text
+/// file shared by every tool that sets levels, one line per unit under a comment that names the
+/// columns:
+///
+///     # ADDRESS PORT TYPE LEVEL CONFIRMED LAST_ON
+///     192.168.0.20 4001 1 204 2026-12-08T14:48:03.125Z 204
+///
+/// CONFIRMED is ISO 8601 UTC with milliseconds; LAST_ON is 1..255, or "-" when not known.
+
+/// A unit as the levels know it: renaming it in the units file keeps its level.
+struct UnitKey {
+  std::string address;  ///< as written in the units file
+  std::uint16_t port = 0;
+  int type = 1;
+  bool operator==(const UnitKey& other) const;
+};
+
+struct RememberedLevel {
+  int level = -1;               ///< 0..255; -1: not known
+  std::int64_t confirmedMs = 0; ///< when: milliseconds since 1970-01-01 UTC
+  int lastOn = -1;              ///< the last non-zero level confirmed, or -1
+};
+
+class RememberedLevels {
+ public:
+  /// The levels in the file at `path`. A missing file holds none; a damaged or unreadable one
+  /// counts as holding none, and `warning` (otherwise left empty) says why in one line
+  /// ("PATH:LINE: ..." or "PATH: ...").
+  static RememberedLevels read(const std::string& path, std::string& warning);
+  /// level -1 when not known.
+  RememberedLevel find(const UnitKey& key) const;
+  void set(const UnitKey& key, const RememberedLevel& level);
+  const std::vector<std::pair<UnitKey, RememberedLevel>>& entries() const;
+
+ private:
+  std::vector<std::pair<UnitKey, RememberedLevel>> entries_;
+};
+
+/// Merges `confirmed` into the file at `path` under the lock: for each unit the newer confirmation
+/// wins (when the winner has no lastOn, the other's is kept). Creates the file's directory when
+/// needed. Returns false with `warning`, one line, when it could not be written; the old file is
+/// then as it was.
+bool rememberLevels(const std::string& path,
+                    const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
+                    std::string& warning);
+
+/// Where the levels are remembered: $VANTREL_STATE when set and not empty (both platforms);
+/// else on Linux $XDG_STATE_HOME/vantrel/levels (XDG_STATE_HOME unset, empty or not absolute:
+/// $HOME/.local/state), on Windows %LOCALAPPDATA%\vantrel\levels.
+std::string levelsFilePath();
+
+/// Milliseconds since 1970-01-01 UTC, now.
+std::int64_t wallClockMs();
+
+#endif

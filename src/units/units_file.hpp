@@ -1,0 +1,68 @@
+#ifndef VANTREL_UNITS_UNITS_FILE_HPP
+#define VANTREL_UNITS_UNITS_FILE_HPP
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+/// The units file: the units by name, their groups and the scenes that set them, shared by
+/// `vantrel` and `vantrel-mqtt`. doc/vantrel.toml is an example.
+
+struct Unit {
+  std::string name;
+  std::string address;      ///< IPv4 address or host name, as written
+  std::uint16_t port = 0;
+  int type = 1;             ///< 1 or 2
+};
+
+struct Group {
+  std::string name;
+  std::vector<int> members; ///< indices into UnitsFile::units, as written
+};
+
+struct SceneSetting {
+  std::string target;       ///< a unit's or a group's name, or "all", as written
+  int level = 0;
+  std::string written;      ///< the level as written: "80%", "204"
+};
+
+struct Scene {
+  std::string name;
+  std::vector<SceneSetting> settings;       ///< as written, in file order
+  std::vector<std::pair<int, int>> levels;  ///< (unit index, level) of every unit the scene sets, after the overrides, in unit order
+};
+
+struct UnitsFile {
+  std::string path;           ///< as given or as found
+  std::vector<Unit> units;    ///< in file order
+  std::vector<Group> groups;  ///< in file order
+  std::vector<Scene> scenes;  ///< in file order
+
+  int findUnit(std::string_view name) const;   ///< index, or -1
+  int findGroup(std::string_view name) const;  ///< index, or -1
+  int findScene(std::string_view name) const;  ///< index, or -1
+  /// Adds the units that `target` (a unit's or a group's name, or "all") stands for to `units`,
+  /// each unit index at most once, keeping `units` in unit order; false when target names nothing.
+  bool addTarget(std::string_view target, std::vector<int>& units) const;
+};
+
+/// Whether `address` can be a unit's address: not empty, without blanks or control characters.
+bool isValidAddress(std::string_view address);
+
+/// Parses `text` as the units file `path`. On failure returns false and appends one line per
+/// problem, "PATH:LINE:COLUMN: what is wrong" or "PATH: what is wrong", in file order.
+bool parseUnitsFile(std::string_view text, const std::string& path, UnitsFile& file,
+                    std::vector<std::string>& problems);
+
+/// Reads and parses the file at `path`; a file that cannot be read is the one problem
+/// "PATH: cannot read: REASON".
+bool loadUnitsFile(const std::string& path, UnitsFile& file, std::vector<std::string>& problems);
+
+/// The file to read: `given` (a --config value) when not null, else the first of
+/// unitsFilePlaces() that exists. When none exists returns false with `problem`, one line that names
+/// every place looked in, e.g. "no units file: looked for vantrel.toml, /home/ann/.config/vantrel/vantrel.toml and /etc/vantrel/vantrel.toml".
+bool findUnitsFile(const char* given, std::string& path, std::string& problem);
+
+#endif

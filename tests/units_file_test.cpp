@@ -1,0 +1,232 @@
+#include "units/units_file.hpp"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.hpp"
+
+namespace {
+
+UnitsFile parsed(const std::string& text) {
+  UnitsFile file;
+  std::vector<std::string> problems;
+  EXPECT_TRUE(parseUnitsFile(text, "v.toml", file, problems));
+  for (const std::string& problem : problems)
+    ADD_FAILURE() << problem;
+  return file;
+}
+
+std::vector<std::string> problemsOf(const std::string& text) {
+  UnitsFile file;
+  std::vector<std::string> problems;
+  EXPECT_FALSE(parseUnitsFile(text, "v.toml", file, problems));
+  return problems;
+}
+
+std::string unit(const char* name, int port = 4001) {
+  return std::string("[units.") + name + "]\naddress = \"127.0.0.1\"\nport = " +
+         std::to_string(port) + "\ntype = 1\n";
+}
+
+std::vector<std::string> namesOf(const UnitsFile& file, const std::vector<int>& units) {
+  std::vector<std::string> names;
+  for (const int unit : units)
+    names.push_back(file.units[unit].name);
+  return names;
+}
+
+TEST(ParseUnitsFile, KeepsUnitsGroupsScenesAndSettingsInFileOrder) {
+  const UnitsFile file = parsed(
+      "[units.zeta]\naddress = \"192.168.0.20\"\nport = 4001\ntype = 2\n" + unit("alpha", 4002) +
+      unit("mid", 65535) +
+      "[groups]\n"
+      "z = [\"mid\", \"zeta\"]\n"
+      "a = [\"alpha\"]\n"
+      "[scenes.open]\n"
+      "zeta = 255\n"
+      "z = \"80%\"\n"
+      "all = \"0%\"\n"
+      "[scenes.closed]\n"
+      "all = 0\n");
+  ASSERT_EQ(file.units.size(), 3u);
+  EXPECT_EQ(file.units[0].name, "zeta");
+  EXPECT_EQ(file.units[0].address, "192.168.0.20");
+  EXPECT_EQ(file.units[0].port, 4001);
+  EXPECT_EQ(file.units[0].type, 2);
+  EXPECT_EQ(file.units[1].name, "alpha");
+  EXPECT_EQ(file.units[2].port, 65535);
+  ASSERT_EQ(file.groups.size(), 2u);
+  EXPECT_EQ(file.groups[0].name, "z");
+  EXPECT_EQ(namesOf(file, file.groups[0].members), (std::vector<std::string>{"mid", "zeta"}));
+  ASSERT_EQ(file.scenes.size(), 2u);
+  EXPECT_EQ(file.scenes[0].name, "open");
+  EXPECT_EQ(file.findScene("closed"), 1);
+  const std::vector<SceneSetting>& settings = file.scenes[0].settings;
+  ASSERT_EQ(settings.size(), 3u);
+  EXPECT_EQ(settings[0].target, "zeta");
+  EXPECT_EQ(settings[1].target, "z");
+  EXPECT_EQ(settings[1].level, 204);
+  EXPECT_EQ(settings[1].written, "80%");
+  EXPECT_EQ(settings[2].written, "0%");
+  EXPECT_EQ(file.scenes[1].settings[0].written, "0");
+}
+
+TEST(ParseUnitsFile, AUnitOverridesItsGroupWhichOverridesAll) {
+  const UnitsFile file = parsed(
+      unit("a") + unit("b") + unit("c") + unit("d") +
+      "[groups]\n"
+      "g = [\"b\", \"c\"]\n"
+      "[scenes.s]\n"
+      "all = 1\n"
+      "g = \"50%\"\n"
+      "c = 7\n"
+      "[scenes.group-only]\n"
+      "g = 9\n");
+  using Levels = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(file.scenes[0].levels, (Levels{{0, 1}, {1, 128}, {2, 7}, {3, 1}}));
+  EXPECT_EQ(file.scenes[1].levels, (Levels{{1, 9}, {2, 9}}));
+}
+
+TEST(ParseUnitsFile, TwoGroupsMustAgreeOnAUnitUnlessTheSceneNamesIt) {
+  const std::string units = unit("a") + unit("b") + unit("c") +
+                            "[groups]\n"
+                            "g1 = [\"a\", \"b\"]\n"
+                            "g2 = [\"b\", \"c\"]\n";
+  const UnitsFile resolved = parsed(units +
+                                    "[scenes.agree]\n"
+                                    "g1 = 10\n"
+                                    "g2 = 10\n"
+                                    "[scenes.named]\n"
+                                    "g1 = 10\n"
+                                    "g2 = 20\n"
+                                    "b = 5\n");
+  using Levels = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(resolved.scenes[0].levels, (Levels{{0, 10}, {1, 10}, {2, 10}}));
+  EXPECT_EQ(resolved.scenes[1].levels, (Levels{{0, 10}, {1, 5}, {2, 20}}));
+  EXPECT_EQ(problemsOf(units +
+                       "[scenes.x]\n"  // line 16
+                       "g1 = 10\n"
+                       "g2 = \"50%\"\n"),
+            std::vector<std::string>{
+                "v.toml:18:6: scene 'x': unit 'b' gets 10 from group 'g1' and 128 from group 'g2'"});
+}
+
+TEST(ParseUnitsFile, ReportsEveryProblemWhereItIsInFileOrder) {
+  const std::string text =
+      "[units.counter]\n"            //  1
+      "adress = \"192.168.0.20\"\n"  //  2
+      "port = 0\n"                   //  3
+      "type = 3\n"                   //  4
+      "[units.Shelf]\n"              //  5
+      "address = \"a b\"\n"          //  6
+      "port = \"4001\"\n"            //  7
+      "type = 1.0\n"                 //  8
+      "[units.all]\n"                //  9
+      "address = \"\"\n"             // 10
+      "port = 65536\n"               // 11
+      "type = 1\n"                   // 12
+      "[mqtt]\n"                     // 13
+      "host = \"x\"\n"               // 14
+      "[groups]\n"                   // 15
+      "counter = [\"counter\"]\n"    // 16
+      "g = [\"counter\", \"Shelf\", \"counter\", \"nope\", 5]\n"  // 17
+      "empty = []\n"                 // 18
+      "one = \"counter\"\n"          // 19
+      "[scenes.open]\n"              // 20
+      "nope = 1\n"                   // 21
+      "counter = \"128\"\n"          // 22
+      "g = 256\n"                    // 23
+      "all = \"101%\"\n"             // 24
+      "[scenes.closed]\n"            // 25
+      "[scenes.Bad]\n"               // 26
+      "counter = 0.5\n"              // 27
+      "[scenes.all]\n"               // 28
+      "counter = 0\n";               // 29
+  const std::string name = ": a name is 1 to 32 characters of a-z, 0-9, - and _, starting with a "
+                           "letter or digit";
+  const std::string address =
+      ": address must be a non-empty string without blanks or control characters";
+  const std::string port = ": port must be a whole number from 1 to 65535";
+  const std::string members = " must be a non-empty array of unit names";
+  const std::string level = " must be 0 to 255 or \"0%\" to \"100%\"";
+  EXPECT_EQ(problemsOf(text), (std::vector<std::string>{
+                                  "v.toml:1:8: unit 'counter' has no address",
+                                  "v.toml:2:1: unknown key 'adress' in unit 'counter'",
+                                  "v.toml:3:8: unit 'counter'" + port,
+                                  "v.toml:4:8: unit 'counter': type must be 1 or 2",
+                                  "v.toml:5:8: invalid unit name 'Shelf'" + name,
+                                  "v.toml:6:11: unit 'Shelf'" + address,
+                                  "v.toml:7:8: unit 'Shelf'" + port,
+                                  "v.toml:8:8: unit 'Shelf': type must be 1 or 2",
+                                  "v.toml:9:8: unit name 'all' is reserved: it means every unit",
+                                  "v.toml:10:11: unit 'all'" + address,
+                                  "v.toml:11:8: unit 'all'" + port,
+                                  "v.toml:13:2: unknown table 'mqtt'",
+                                  "v.toml:16:1: group 'counter' has the name of a unit",
+                                  "v.toml:17:26: group 'g' names unit 'counter' twice",
+                                  "v.toml:17:37: group 'g' names unknown unit 'nope'",
+                                  "v.toml:17:45: group 'g'" + members,
+                                  "v.toml:18:9: group 'empty'" + members,
+                                  "v.toml:19:7: group 'one'" + members,
+                                  "v.toml:21:1: scene 'open' names unknown unit or group 'nope'",
+                                  "v.toml:22:11: scene 'open': level for 'counter'" + level,
+                                  "v.toml:23:5: scene 'open': level for 'g'" + level,
+                                  "v.toml:24:7: scene 'open': level for 'all'" + level,
+                                  "v.toml:25:9: scene 'closed' sets no level",
+                                  "v.toml:26:9: invalid scene name 'Bad'" + name,
+                                  "v.toml:27:11: scene 'Bad': level for 'counter'" + level,
+                              }));
+}
+
+TEST(ParseUnitsFile, ReportsASyntaxErrorAtItsPlace) {
+  const std::vector<std::string> problems = problemsOf(unit("a") + "[groups]\ng = [\"a\",\n");
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("v.toml:6:", 0), 0u) << problems[0];
+}
+
+TEST(ParseUnitsFile, RefusesAFileWithoutUnits) {
+  EXPECT_EQ(problemsOf(""), std::vector<std::string>{"v.toml: defines no unit"});
+  EXPECT_EQ(problemsOf("units = 1\n"),
+            (std::vector<std::string>{"v.toml:1:9: 'units' must be a table", "v.toml: defines no unit"}));
+}
+
+TEST(UnitsFile, AddTargetAddsEachUnitOnceInUnitOrder) {
+  const UnitsFile file = parsed(unit("a") + unit("b") + unit("c") + unit("d") +
+                                "[groups]\n"
+                                "g = [\"d\", \"b\"]\n");
+  std::vector<int> chosen;
+  EXPECT_TRUE(file.addTarget("c", chosen));
+  EXPECT_TRUE(file.addTarget("g", chosen));
+  EXPECT_TRUE(file.addTarget("b", chosen));
+  EXPECT_EQ(chosen, (std::vector<int>{1, 2, 3}));
+  EXPECT_FALSE(file.addTarget("e", chosen));
+  EXPECT_EQ(chosen, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(file.addTarget("all", chosen));
+  EXPECT_EQ(chosen, (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST(LoadUnitsFile, ReadsTheShippedExample) {
+  UnitsFile file;
+  std::vector<std::string> problems;
+  EXPECT_TRUE(loadUnitsFile(VANTREL_EXAMPLE_UNITS_FILE, file, problems));
+  EXPECT_EQ(problems, std::vector<std::string>{});
+  ASSERT_EQ(file.units.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(file.units[i].address, "127.0.0.1");
+    EXPECT_EQ(file.units[i].port, 4001 + i);
+  }
+  EXPECT_EQ(file.path, VANTREL_EXAMPLE_UNITS_FILE);
+}
+
+TEST(LoadUnitsFile, SaysWhyAFileCannotBeRead) {
+  const TempDir dir;
+  UnitsFile file;
+  std::vector<std::string> problems;
+  EXPECT_FALSE(loadUnitsFile(dir.path("missing.toml"), file, problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind(dir.path("missing.toml") + ": cannot read: ", 0), 0u) << problems[0];
+}
+
+}  // namespace
