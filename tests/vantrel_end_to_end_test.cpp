@@ -176,7 +176,7 @@ TEST_P(VantrelEndToEnd, UsageAndFileErrorsSayWhyAndConnectNowhere) {
     EXPECT_EQ(result.exitStatus, 2) << args[0];
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(matches(result.err, "vantrel: [^\r\n]+" + GetParam().lineEnd +
-                                        "usage: vantrel .*" + GetParam().lineEnd + ".*"))
+                                        "usage: vantrel [\\s\\S]*"))
         << result.err;
   }
   site_.write({{"counter", unit.port()}}, "[scenes.open]\ncountr = 255\n");
