@@ -11,6 +11,10 @@ const std::int64_t kStopCheckUs = 50000;
 // last stretch is then spent yielding instead.
 const std::int64_t kTickUs = 16000;
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
@@ -50,6 +54,10 @@ Timer waitTimer() {
     return Timer{CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS), false};
   }();
   return timer;
+}
+
+HANDLE consoleHandle(std::FILE* stream) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
 }
 
 }  // namespace
@@ -98,9 +106,18 @@ const std::atomic<bool>& catchStopRequests() {
   return interrupted;
 }
 
+void requestStop() { interrupted.store(true); }
+
 bool isTerminal(std::FILE* stream) {
   // _isatty also says yes for NUL; only a console has a console mode.
   DWORD mode;
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  return GetConsoleMode(handle, &mode) != 0;
+  return GetConsoleMode(consoleHandle(stream), &mode) != 0;
+}
+
+// Windows before 10 refuses the mode.
+bool enableCursorMovement(std::FILE* stream) {
+  const HANDLE handle = consoleHandle(stream);
+  DWORD mode;
+  return GetConsoleMode(handle, &mode) != 0 &&
+         SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
