@@ -46,21 +46,23 @@ std::vector<std::string> simArgs(const ToolPlatform& platform,
   return argv;
 }
 
-/// The first `units` lines: the ports, or "" for each that did not come.
+/// The first `units` lines: the ports, or "" from the first that did not
+/// come on.
 std::vector<std::string> readPorts(BackgroundChild& sim, int units) {
   std::vector<std::string> ports;
   for (int i = 0; i < units; ++i)
-    ports.push_back(sim.readLine(i == 0 ? 30000 : 5000));
+    ports.push_back(i > 0 && ports.back().empty() ? "" : sim.readLine(i == 0 ? 30000 : 5000));
   return ports;
 }
 
 class SimulatorUnits : public ::testing::TestWithParam<ToolPlatform> {};
 
 // All units at once, as the benchmark of a tool that drives many does it.
+// Their delays run side by side: one after the other they would take 25 s.
 TEST_P(SimulatorUnits, EachAnswersOnItsOwnPortAndAllCountTowardsOneTotal) {
   const int units = 256;
   BackgroundChild sim(simArgs(GetParam(), {"--port", "0", "--units", std::to_string(units),
-                                           "--count", std::to_string(units)}),
+                                           "--count", std::to_string(units), "--delay", "100ms"}),
                       {});
   const std::vector<std::string> ports = readPorts(sim, units);
   ASSERT_EQ(std::set<std::string>(ports.begin(), ports.end()).size(), ports.size());
@@ -76,7 +78,8 @@ TEST_P(SimulatorUnits, EachAnswersOnItsOwnPortAndAllCountTowardsOneTotal) {
   int echoed = 0;
   for (int i = 0; i < units; ++i) {
     std::uint8_t reply[4] = {};
-    echoed += recv(clients[i], reply, sizeof reply, MSG_WAITALL) == 4 && reply[3] == i;
+    if (echoed == i)  // after a miss, the rest are not waited for
+      echoed += recv(clients[i], reply, sizeof reply, MSG_WAITALL) == 4 && reply[3] == i;
     close(clients[i]);
   }
   EXPECT_EQ(echoed, units);
@@ -85,6 +88,8 @@ TEST_P(SimulatorUnits, EachAnswersOnItsOwnPortAndAllCountTowardsOneTotal) {
   std::set<std::string> logged;
   for (int i = 0; i < units; ++i) {
     const std::string line = sim.readLine(5000);
+    if (line.empty())
+      break;
     const std::string port = line.substr(0, line.find(':'));
     const size_t unit = std::find(ports.begin(), ports.end(), port) - ports.begin();
     const std::uint8_t level = static_cast<std::uint8_t>(unit);

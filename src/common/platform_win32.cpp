@@ -38,21 +38,30 @@ BOOL WINAPI onControlOrClose(DWORD event) {
   return TRUE;
 }
 
-struct Timer {
-  HANDLE handle;
-  bool highResolution;
-};
-
 // Windows 10 1803 and later have high-resolution timers; older ones refuse
 // the flag.
-Timer waitTimer() {
-  static const Timer timer = [] {
-    HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                           TIMER_ALL_ACCESS);
+struct Timer {
+  HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                         TIMER_ALL_ACCESS);
+  bool highResolution = handle != nullptr;
+
+  Timer() {
+    if (handle == nullptr)
+      handle = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+  }
+  ~Timer() {
     if (handle != nullptr)
-      return Timer{handle, true};
-    return Timer{CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS), false};
-  }();
+      CloseHandle(handle);
+  }
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+};
+
+// One per thread: a firing releases only one of the threads waiting on a
+// timer, and each wait sets the timer anew, so threads that shared one
+// would steal each other's wake-ups and sleep on for good.
+const Timer& waitTimer() {
+  static thread_local const Timer timer;
   return timer;
 }
 
@@ -75,7 +84,7 @@ std::int64_t monotonicUs() {
 }
 
 bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
-  const Timer timer = waitTimer();
+  const Timer& timer = waitTimer();
   for (;;) {
     if (stop.load())
       return false;
