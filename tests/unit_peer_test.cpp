@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -9,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -227,6 +230,43 @@ TEST_F(Loopback, SilentHoldsTheConnectionUntilTheClientClosesOrItsTimeIsUp) {
   send(fd, kCommand.data(), kCommand.size(), 0);
   EXPECT_EQ(recv(fd, buf, sizeof(buf), 0), 0);  // the close, before the client's 2 s
   close(fd);
+}
+
+// Runs in the child, as the descriptor limit is the whole process's: a
+// client waits, but every accept fails with EMFILE. Prints the number of
+// serveOne calls made in half a second.
+[[noreturn]] void serveWithNoDescriptorLeft() {
+  UnitPeer peer;
+  std::string error;
+  if (!peer.listen("127.0.0.1", 0, error))
+    std::_Exit(3);
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(peer.port());
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0)
+    std::_Exit(3);
+  const int lowestFree = dup(0);
+  close(lowestFree);
+  const rlimit limit = {static_cast<rlim_t>(lowestFree), static_cast<rlim_t>(lowestFree)};
+  setrlimit(RLIMIT_NOFILE, &limit);
+
+  int calls = 0;
+  Exchange exchange;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  for (; std::chrono::steady_clock::now() < end; ++calls) {
+    if (peer.serveOne(ReplyPlan(), 2000, 100, exchange))
+      std::_Exit(4);
+  }
+  std::fprintf(stderr, "%d calls\n", calls);
+  std::_Exit(0);
+}
+
+// A 100 ms pause after each failed accept allows about 5 calls in half a
+// second (fewer on a busy machine); a loop that spins makes a million.
+TEST(UnitPeerDeathTest, FailingAcceptsDoNotSpin) {
+  EXPECT_EXIT(serveWithNoDescriptorLeft(), ::testing::ExitedWithCode(0), "^1?[0-9] calls\n$");
 }
 
 }  // namespace

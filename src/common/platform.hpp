@@ -34,7 +34,18 @@ const std::atomic<bool>& catchInterrupts();
 /// waits for main to finish, which must then be prompt.
 const std::atomic<bool>& catchStopRequests();
 
+/// Sets the flag that catchStopRequests() returns, as a stop request from
+/// outside would: for a program that has done its work, so that all its
+/// threads wind down alike.
+void requestStop();
+
 /// Whether `stream` is a terminal (on Windows, a console).
 bool isTerminal(std::FILE* stream);
+
+/// Makes the terminal `stream` act on the ANSI sequences that move the
+/// cursor, for lines redrawn in place. A Windows console does so only once
+/// its virtual-terminal processing is on (Windows 10 and later). Returns
+/// false when the terminal will not.
+bool enableCursorMovement(std::FILE* stream);
 
 #endif

@@ -62,6 +62,11 @@ const std::atomic<bool>& catchStopRequests() {
   return interrupted;
 }
 
+void requestStop() { interrupted.store(true); }
+
 bool isTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
 }
+
+// Every terminal emulator Linux runs in takes them.
+bool enableCursorMovement(std::FILE*) { return true; }

@@ -11,6 +11,10 @@ const std::int64_t kStopCheckUs = 50000;
 // last stretch is then spent yielding instead.
 const std::int64_t kTickUs = 16000;
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
@@ -34,22 +38,35 @@ BOOL WINAPI onControlOrClose(DWORD event) {
   return TRUE;
 }
 
-struct Timer {
-  HANDLE handle;
-  bool highResolution;
-};
-
 // Windows 10 1803 and later have high-resolution timers; older ones refuse
 // the flag.
-Timer waitTimer() {
-  static const Timer timer = [] {
-    HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                           TIMER_ALL_ACCESS);
+struct Timer {
+  HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                         TIMER_ALL_ACCESS);
+  bool highResolution = handle != nullptr;
+
+  Timer() {
+    if (handle == nullptr)
+      handle = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+  }
+  ~Timer() {
     if (handle != nullptr)
-      return Timer{handle, true};
-    return Timer{CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS), false};
-  }();
+      CloseHandle(handle);
+  }
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+};
+
+// One per thread: a firing releases only one of the threads waiting on a
+// timer, and each wait sets the timer anew, so threads that shared one
+// would steal each other's wake-ups and sleep on for good.
+const Timer& waitTimer() {
+  static thread_local const Timer timer;
   return timer;
+}
+
+HANDLE consoleHandle(std::FILE* stream) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
 }
 
 }  // namespace
@@ -67,7 +84,7 @@ std::int64_t monotonicUs() {
 }
 
 bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
-  const Timer timer = waitTimer();
+  const Timer& timer = waitTimer();
   for (;;) {
     if (stop.load())
       return false;
@@ -102,9 +119,18 @@ const std::atomic<bool>& catchStopRequests() {
   return interrupted;
 }
 
+void requestStop() { interrupted.store(true); }
+
 bool isTerminal(std::FILE* stream) {
   // _isatty also says yes for NUL; only a console has a console mode.
   DWORD mode;
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  return GetConsoleMode(handle, &mode) != 0;
+  return GetConsoleMode(consoleHandle(stream), &mode) != 0;
+}
+
+// Windows before 10 refuses the mode.
+bool enableCursorMovement(std::FILE* stream) {
+  const HANDLE handle = consoleHandle(stream);
+  DWORD mode;
+  return GetConsoleMode(handle, &mode) != 0 &&
+         SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }

@@ -1,25 +1,32 @@
-// vantrel-sim: a stand-in lighting power unit that answers level commands
-// over TCP, one connection at a time.
+// vantrel-sim: stand-in lighting power units that answer level commands
+// over TCP, each unit on a port of its own and one connection at a time.
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/duration.hpp"
 #include "common/platform.hpp"
 #include "common/whole_number.hpp"
+#include "sim/unit_console.hpp"
 #include "sim/unit_peer.hpp"
 
 namespace {
 
 const char kUsage[] =
-    "usage: vantrel-sim [--listen ADDR] [--port P] [--count N] [--reply MODE]\n"
-    "                   [--delay DURATION] [--show]\n"
+    "usage: vantrel-sim [--listen ADDR] [--port P] [--units N] [--count N]\n"
+    "                   [--reply MODE] [--delay DURATION] [--show]\n"
     "       vantrel-sim --help | --version\n"
     "  --listen ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P       TCP port, 0..65535 (default 0: any free port)\n"
-    "  --count N      exit after N exchanges, 1..1000000 (default: no limit)\n"
+    "  --units N      serve N units at once, 1..256 (default 1), on the ports\n"
+    "                 P to P+N-1, or with --port 0 on any N free ports\n"
+    "  --count N      exit after N exchanges of all units together,\n"
+    "                 1..1000000 (default: no limit)\n"
     "  --reply MODE   echo (default), change:I (invert byte I, 0..3),\n"
     "                 short:N (first N bytes, 0..3, then close),\n"
     "                 long:N (echo plus N extra bytes, 1..64),\n"
@@ -31,12 +38,13 @@ const char kUsage[] =
     "  --delay DURATION\n"
     "                 wait this long before each reply: 0, or a number with s\n"
     "                 or ms, e.g. 1.5s or 250ms, at most 24h (default 0)\n"
-    "  --show         on a terminal, one line redrawn in place with the level\n"
-    "                 last echoed and the number of exchanges, instead of a\n"
-    "                 line per exchange\n"
-    "Prints the port on the first line of standard output, then one line per\n"
-    "exchange. Stops after N exchanges, or on SIGINT or SIGTERM (on Windows:\n"
-    "Ctrl+C, Ctrl+Break or closing the console window).\n"
+    "  --show         on a terminal, a line per unit redrawn in place with the\n"
+    "                 level last echoed and the number of exchanges, instead\n"
+    "                 of a line per exchange\n"
+    "Prints the ports, one a line, then one line per exchange, which begins\n"
+    "with the unit's port when there are several. Stops after N exchanges,\n"
+    "or on SIGINT or SIGTERM (on Windows: Ctrl+C, Ctrl+Break or closing the\n"
+    "console window).\n"
     "Exit status: 0 when done, 2 on bad options or when it cannot listen.\n";
 
 // A client that neither sends nor closes must not hold up the next one for
@@ -48,11 +56,24 @@ int usageError(const std::string& reason) {
   return 2;
 }
 
+/// Serves `unit`, the one at `index` among the ports, until a stop request
+/// from outside or from the count.
+void serveUnit(UnitPeer& unit, std::size_t index, const ReplyPlan& plan, UnitConsole& console,
+               const std::atomic<bool>& stop) {
+  while (!stop.load()) {
+    Exchange exchange;
+    if (unit.serveOne(plan, -1, kIoTimeoutMs, exchange, &stop) &&
+        !console.record(index, exchange))
+      requestStop();  // the count is served: every unit winds down as on SIGTERM
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* address = "127.0.0.1";
   int port = 0;
+  int units = 1;
   int count = 0;  // 0: no limit
   bool show = false;
   ReplyPlan plan;
@@ -71,8 +92,8 @@ int main(int argc, char** argv) {
       show = true;
       continue;
     }
-    if (option != "--listen" && option != "--port" && option != "--count" &&
-        option != "--reply" && option != "--delay")
+    if (option != "--listen" && option != "--port" && option != "--units" &&
+        option != "--count" && option != "--reply" && option != "--delay")
       return usageError("unknown option '" + option + "'");
     if (i + 1 == argc)
       return usageError(option + " needs a value");
@@ -85,6 +106,9 @@ int main(int argc, char** argv) {
     } else if (option == "--port") {
       if (!parseWholeNumber(value, 0, 65535, port))
         return usageError(std::string("bad port '") + value + "'");
+    } else if (option == "--units") {
+      if (!parseWholeNumber(value, 1, 256, units))
+        return usageError(std::string("bad number of units '") + value + "'");
     } else if (option == "--count") {
       if (!parseWholeNumber(value, 1, 1000000, count))
         return usageError(std::string("bad count '") + value + "'");
@@ -95,39 +119,38 @@ int main(int argc, char** argv) {
       return usageError(std::string("bad reply mode '") + value + "'");
     }
   }
+  if (port != 0 && port + units - 1 > 65535)
+    return usageError("ports " + std::to_string(port) + " to " +
+                      std::to_string(port + units - 1) + " go past 65535");
 
   const std::atomic<bool>& stop = catchStopRequests();
 
-  UnitPeer peer;
-  std::string error;
-  if (!peer.listen(address, static_cast<std::uint16_t>(port), error)) {
-    std::fprintf(stderr, "vantrel-sim: %s\n", error.c_str());
-    return 2;
-  }
-  std::printf("%u\n", static_cast<unsigned>(peer.port()));
-  // A file or pipe keeps its log lines: the redrawn line is for a person.
-  show = show && isTerminal(stdout);
-  int level = -1;
-  if (show)
-    std::printf("\r%s", showLine(level, 0).c_str());
-  std::fflush(stdout);
-
-  for (long long served = 0; !stop.load() && (count == 0 || served < count);) {
-    Exchange exchange;
-    if (!peer.serveOne(plan, -1, kIoTimeoutMs, exchange, &stop))
-      continue;
-    ++served;
-    if (show) {
-      const int echoed = echoedLevel(exchange);
-      if (echoed >= 0)
-        level = echoed;
-      std::printf("\r%s", showLine(level, served).c_str());
-    } else {
-      std::printf("%s\n", describeExchange(exchange).c_str());
+  std::vector<UnitPeer> peers(static_cast<std::size_t>(units));
+  std::vector<std::uint16_t> ports;
+  for (int i = 0; i < units; ++i) {
+    std::string error;
+    const int wanted = port == 0 ? 0 : port + i;
+    if (!peers[i].listen(address, static_cast<std::uint16_t>(wanted), error)) {
+      std::fprintf(stderr, "vantrel-sim: %s\n", error.c_str());
+      return 2;
     }
-    std::fflush(stdout);
+    ports.push_back(peers[i].port());
   }
-  if (show)
-    std::putchar('\n');
+
+  // A file or pipe keeps its log lines: the redrawn lines are for a person.
+  show = show && isTerminal(stdout) && (units == 1 || enableCursorMovement(stdout));
+  UnitConsole console(stdout, ports, show, count);
+  console.start();
+
+  // The first unit is served on this thread, each other on one of its own,
+  // so that no unit waits for another.
+  std::vector<std::thread> others;
+  for (std::size_t i = 1; i < peers.size(); ++i)
+    others.emplace_back(serveUnit, std::ref(peers[i]), i, std::cref(plan), std::ref(console),
+                        std::cref(stop));
+  serveUnit(peers[0], 0, plan, console, stop);
+  for (std::thread& other : others)
+    other.join();
+  console.finish();
   return 0;
 }

@@ -21,6 +21,8 @@ using peer_socket::Readiness;
 // How often a wait looks at the stop flag; a signal usually ends it sooner.
 const int kStopCheckMs = 50;
 
+const int kAcceptFailurePauseMs = 100;
+
 bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
 
 /// `ms` from now; -1 stands for no limit.
@@ -162,14 +164,21 @@ bool UnitPeer::listen(const char* address, std::uint16_t port,
 bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
                         int ioTimeoutMs, Exchange& out,
                         const std::atomic<bool>* stop) {
-  if (listener_ == peer_socket::kNoSocket ||
-      !waitReadable(listener_, after(acceptTimeoutMs), stop))
+  const Clock::time_point acceptDeadline = after(acceptTimeoutMs);
+  if (listener_ == peer_socket::kNoSocket || !waitReadable(listener_, acceptDeadline, stop))
     return false;
   std::uint32_t ip = 0;
   std::uint16_t port = 0;
   const Handle fd = peer_socket::acceptClient(listener_, ip, port);
-  if (fd == peer_socket::kNoSocket)
+  if (fd == peer_socket::kNoSocket) {
+    // The client stays queued and the listener readable while the accept
+    // keeps failing (out of descriptors, say): without a pause the caller's
+    // loop would spin.
+    const Clock::time_point retry = std::min(acceptDeadline, after(kAcceptFailurePauseMs));
+    pause(std::chrono::duration_cast<std::chrono::microseconds>(retry - Clock::now()).count(),
+          stop);
     return false;
+  }
 
   out = Exchange();
   out.peer = dottedIPv4(ip) + ":" + std::to_string(port);

@@ -61,8 +61,10 @@ class UnitPeer {
 
   /// Waits up to `acceptTimeoutMs` for a connection (-1: no limit), then runs
   /// one exchange with `plan`. Every read waits at most `ioTimeoutMs`.
-  /// Returns false when no client came in time or the wait was interrupted
-  /// by a signal or `*stop`.
+  /// Returns false when no client came in time, the wait was interrupted by
+  /// a signal or `*stop`, or the accept failed; a failed accept (out of
+  /// descriptors, say) first pauses 100 ms, or until the time is up or
+  /// `*stop`, so that a caller that tries again does not spin.
   ///
   /// Every wait ends within 50 ms of `*stop` turning true, and the exchange
   /// then finishes without waiting any more: what has arrived is the command,
