@@ -4,7 +4,7 @@
 # Sanitizer builds load their runtimes as shared libraries: only the
 # programs as shipped are held to the C library.
 if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
-  foreach(program vantrel-dim vantrel-fade vantrel-sim)
+  foreach(program vantrel-dim vantrel-fade vantrel-sim vantrel)
     add_test(NAME ${program}_needs_only_libc
       COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:${program}>
         -P ${CMAKE_CURRENT_SOURCE_DIR}/check_linux_needs.cmake)
@@ -30,7 +30,7 @@ if(GROFF)
   set_tests_properties(man_pages_groff_warnings PROPERTIES FAIL_REGULAR_EXPRESSION ".")
 endif()
 
-foreach(program vantrel-fade vantrel-sim)
+foreach(program vantrel-fade vantrel-sim vantrel)
   add_test(NAME ${program}_version
     COMMAND sh -c "test \"$($<TARGET_FILE:${program}> --version)\" = \"${program} ${PROJECT_VERSION}\"")
   add_test(NAME ${program}_help
@@ -53,10 +53,12 @@ if(NOT VANTREL_VALGRIND_TESTS STREQUAL "OFF")
     find_program(VALGRIND valgrind)
   endif()
   if(VALGRIND)
-    foreach(path success refused missing_reply fade)
+    foreach(path success refused missing_reply fade units)
       set(program vantrel-dim)
       if(path STREQUAL "fade")
         set(program vantrel-fade)
+      elseif(path STREQUAL "units")
+        set(program vantrel)
       endif()
       add_test(NAME valgrind_${path}
         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/under_valgrind.sh ${VALGRIND}

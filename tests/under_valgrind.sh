@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs vantrel-dim, or a fade of vantrel-fade, once under valgrind against
-# vantrel-sim and fails on any
+# Runs vantrel-dim, a fade of vantrel-fade, or a fade of three units by
+# vantrel, once under valgrind against vantrel-sim and fails on any
 # memory error, any leak, or any descriptor other than 0, 1 and 2 still open
 # at exit. valgrind does not count open descriptors as errors, so its summary
 # line is read here.
@@ -8,6 +8,7 @@
 # usage: under_valgrind.sh VALGRIND PROGRAM VANTREL_SIM CASE
 #   CASE: success | refused | missing_reply (PROGRAM is vantrel-dim)
 #         fade (PROGRAM is vantrel-fade)
+#         units (PROGRAM is vantrel)
 set -uo pipefail
 
 valgrind=$1 tool=$2 sim=$3 case=$4
@@ -36,6 +37,7 @@ start_sim() {
 case $case in
   success) start_sim --reply echo; expect='Output succeeded.' ;;
   fade) start_sim --reply echo; expect='Level 64 confirmed' ;;
+  units) start_sim --units 3; expect='All 3 units confirmed' ;;
   missing_reply) start_sim --reply close; expect='0x0 0x0 0x00 0x00(000)' ;;
   refused)
     # A port that was just free is refused once its listener has gone.
@@ -46,6 +48,15 @@ esac
 
 args=(127.0.0.1 "$port" 1 128)
 [[ $case == fade ]] && args=(--over 0 127.0.0.1 "$port" 1 0 64)
+if [[ $case == units ]]; then
+  n=0
+  for unit_port in $(head -n 3 "$work/sim.out"); do
+    printf '[units.u%d]\naddress = "127.0.0.1"\nport = %d\ntype = 2\n' $((n++)) "$unit_port"
+  done >"$work/vantrel.toml"
+  printf '[groups]\nsome = ["u0", "u2"]\n' >>"$work/vantrel.toml"
+  export VANTREL_STATE=$work/levels
+  args=(--config "$work/vantrel.toml" --over 0 --from 0 set some u1 64)
+fi
 LC_ALL=C.UTF-8 "$valgrind" --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=all \
   --suppressions="$(dirname "$0")/valgrind.supp" \
   --track-fds=yes "$tool" "${args[@]}" >"$work/out" 2>"$work/valgrind.log"
