@@ -5,24 +5,32 @@ include(GNUInstallDirs)
 if(WIN32)
   # A Windows user unpacks the .zip and runs the .exe files from where they
   # lie, with their manuals beside them as plain text.
-  set(windows_programs vantrel-dim vantrel-fade vantrel-sim)
+  set(windows_programs vantrel-dim vantrel-fade vantrel-sim vantrel)
   install(TARGETS ${windows_programs} RUNTIME DESTINATION .)
-  # How to try everything in cmd, in the line ends Notepad expects.
+  # How to try everything in cmd, and a units file for the simulator's three
+  # units, in the line ends Notepad expects; vantrel.exe finds the file in
+  # the folder it is run from.
   configure_file(doc/README-windows.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY
     NEWLINE_STYLE CRLF)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  configure_file(doc/vantrel.toml ${CMAKE_CURRENT_BINARY_DIR}/vantrel.toml COPYONLY
+    NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/vantrel.toml
+    DESTINATION .)
   find_program(MANDOC mandoc)
   find_program(COL col)
   if(MANDOC AND COL)
-    foreach(program IN LISTS windows_programs)
-      set(text_manual ${CMAKE_CURRENT_BINARY_DIR}/${program}.txt)
+    foreach(page vantrel-dim.1 vantrel-fade.1 vantrel-sim.1 vantrel.1 vantrel.toml.5)
+      string(REGEX REPLACE "\\.[0-9]$" "" name ${page})
+      # The foot names the program the page belongs to.
+      string(REGEX REPLACE "\\.toml$" "" program ${name})
+      set(text_manual ${CMAKE_CURRENT_BINARY_DIR}/${name}.txt)
       add_custom_command(OUTPUT ${text_manual}
         COMMAND ${CMAKE_COMMAND} -DMANDOC=${MANDOC} -DCOL=${COL} "-DOS=${program} ${PROJECT_VERSION}"
-          -DPAGE=${PROJECT_SOURCE_DIR}/man/${program}.1 -DTEXT=${text_manual}
+          -DPAGE=${PROJECT_SOURCE_DIR}/man/${page} -DTEXT=${text_manual}
           -P ${PROJECT_SOURCE_DIR}/cmake/text_manual.cmake
-        DEPENDS ${PROJECT_SOURCE_DIR}/man/${program}.1 ${PROJECT_SOURCE_DIR}/cmake/text_manual.cmake
-        COMMENT "Rendering ${program}(1) as plain text")
-      add_custom_target(${program}_text_manual ALL DEPENDS ${text_manual})
+        DEPENDS ${PROJECT_SOURCE_DIR}/man/${page} ${PROJECT_SOURCE_DIR}/cmake/text_manual.cmake
+        COMMENT "Rendering ${page} as plain text")
+      add_custom_target(${name}_text_manual ALL DEPENDS ${text_manual})
       install(FILES ${text_manual} DESTINATION .)
     endforeach()
   else()
@@ -31,7 +39,8 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x64)
 else()
-  install(TARGETS vantrel-dim vantrel-fade vantrel-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS vantrel-dim vantrel-fade vantrel-sim vantrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES doc/vantrel.toml DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantrel-dim/examples)
   install(FILES man/vantrel-dim.1 man/vantrel-fade.1 man/vantrel-sim.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   set(CPACK_GENERATOR DEB)
@@ -45,7 +54,7 @@ set(CPACK_PACKAGE_NAME vantrel-dim)
 set(CPACK_PACKAGE_CONTACT "vantrel-dim developers <vantrel-dim@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set the light output of a Vantrel power unit over TCP")
 set(CPACK_PACKAGE_DESCRIPTION
-  "vantrel-dim sends one level command to a dimmable lighting power unit and reports whether the unit echoed it. vantrel-fade takes a unit from one level to another over time. vantrel-sim stands in for a unit, for trying them out and for scripts' tests.")
+  "vantrel-dim sends one level command to a dimmable lighting power unit and reports whether the unit echoed it. vantrel-fade takes a unit from one level to another over time. vantrel sets and fades many units at once, in step, by the names, groups and scenes of a units file, and remembers their levels. vantrel-sim stands in for units, for trying them out and for scripts' tests.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 include(CPack)
