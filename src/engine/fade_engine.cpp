@@ -5,6 +5,15 @@
 
 #include "common/platform.hpp"
 
+namespace {
+
+// Beyond this many connections at once a large installation would run out
+// of descriptors (and Windows' select() of room): later commands wait for a
+// free one.
+const int kMostInFlight = 512;
+
+}  // namespace
+
 struct FadeEngine::Run {
   EngineUnit unit;
   int known = -1;
@@ -78,6 +87,7 @@ void FadeEngine::stopAll() {
       run.pending.abandon(LinkFailure::Stopped);
       run.last = run.pending.result();
       run.flying = false;
+      --inFlight_;
     }
     end(static_cast<int>(i), FadeEnd::How::Stopped);
   }
@@ -115,6 +125,7 @@ void FadeEngine::launch(int unit, std::int64_t nowUs) {
   Run& run = at(unit);
   const int level = run.schedule.level(run.command);
   run.flying = true;
+  ++inFlight_;
   run.beganUs = nowUs;
   run.pending.start(run.unit.address.c_str(), run.unit.port,
                     buildCommandFrame(run.unit.type, static_cast<unsigned char>(level)));
@@ -125,6 +136,7 @@ void FadeEngine::launch(int unit, std::int64_t nowUs) {
 void FadeEngine::complete(int unit, std::int64_t nowUs) {
   Run& run = at(unit);
   run.flying = false;
+  --inFlight_;
   run.last = run.pending.result();
   run.exchangeUs = nowUs - run.beganUs;
   const int level = run.schedule.level(run.command);
@@ -180,7 +192,7 @@ std::int64_t FadeEngine::nextDueUs() const {
   for (const auto& run : runs_) {
     if (run->flying)
       next = std::min(next, run->beganUs + timeoutUs_);
-    else if (run->active)
+    else if (run->active && inFlight_ < kMostInFlight)
       next = std::min(next, run->dueUs);
   }
   return next;
@@ -207,6 +219,8 @@ void FadeEngine::advance(const std::vector<SocketWait>& waits) {
   }
   for (std::size_t i = 0; i < runs_.size(); ++i) {
     Run& run = *runs_[i];
+    if (inFlight_ >= kMostInFlight)
+      break;
     if (run.active && !run.flying && run.dueUs <= now) {
       launch(static_cast<int>(i), now);
       now = monotonicUs();

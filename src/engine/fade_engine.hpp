@@ -119,6 +119,7 @@ class FadeEngine {
   EngineListener& listener_;
   NetworkStack stack_;
   std::vector<std::unique_ptr<Run>> runs_;
+  int inFlight_ = 0;
   std::vector<std::pair<int, std::size_t>> waiting_;  ///< unit, its index in the waits
 };
 
