@@ -41,8 +41,9 @@ if(WIN32)
 else()
   install(TARGETS vantrel-dim vantrel-fade vantrel-sim vantrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES doc/vantrel.toml DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantrel-dim/examples)
-  install(FILES man/vantrel-dim.1 man/vantrel-fade.1 man/vantrel-sim.1
+  install(FILES man/vantrel-dim.1 man/vantrel-fade.1 man/vantrel-sim.1 man/vantrel.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES man/vantrel.toml.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION net)

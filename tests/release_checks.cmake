@@ -20,7 +20,8 @@ endif()
 find_program(MANDOC mandoc ${lint_required})
 find_program(GROFF groff ${lint_required})
 set(man_pages ${PROJECT_SOURCE_DIR}/man/vantrel-dim.1 ${PROJECT_SOURCE_DIR}/man/vantrel-fade.1
-  ${PROJECT_SOURCE_DIR}/man/vantrel-sim.1)
+  ${PROJECT_SOURCE_DIR}/man/vantrel-sim.1 ${PROJECT_SOURCE_DIR}/man/vantrel.1
+  ${PROJECT_SOURCE_DIR}/man/vantrel.toml.5)
 if(MANDOC)
   add_test(NAME man_pages_mandoc_lint COMMAND ${MANDOC} -T lint -W warning ${man_pages})
   set_tests_properties(man_pages_mandoc_lint PROPERTIES FAIL_REGULAR_EXPRESSION ".")
