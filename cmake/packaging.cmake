@@ -12,7 +12,7 @@ if(WIN32)
   # the folder it is run from.
   configure_file(doc/README-windows.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY
     NEWLINE_STYLE CRLF)
-  configure_file(doc/vantrel.toml ${CMAKE_CURRENT_BINARY_DIR}/vantrel.toml COPYONLY
+  configure_file(doc/vantrel.toml ${CMAKE_CURRENT_BINARY_DIR}/vantrel.toml @ONLY
     NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/vantrel.toml
     DESTINATION .)

@@ -146,7 +146,9 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  const std::atomic<bool>& stop = catchInterrupts();
+  // A scheduler's SIGTERM stops a run as Ctrl+C does, so that the levels it
+  // reached are remembered all the same.
+  const std::atomic<bool>& stop = catchStopRequests();
   std::vector<std::string> names;
   for (const Target& target : targets)
     names.push_back(file.units[static_cast<std::size_t>(target.unit)].name);
@@ -185,6 +187,7 @@ int main(int argc, char* argv[]) {
   }
   engine.run(stop);
 
+  const int status = report.finish(stop.load());
   remember(file, targets, report.confirmed(), levelsPath);
-  return report.finish(stop.load());
+  return status;
 }

@@ -47,8 +47,6 @@ void RunReport::commandEnded(int unit, int level, const CommandResult& result,
     Confirmed& confirmed = confirmed_[static_cast<std::size_t>(unit)];
     confirmed.level = level;
     confirmed.atMs = wallClockMs();
-    if (level > 0)
-      confirmed.lastOn = level;
   } else {
     ++failed_;
   }
@@ -66,6 +64,9 @@ void RunReport::fadeEnded(int unit, const FadeEnd& end) {
   ++done_;
   switch (end.how) {
     case FadeEnd::How::Confirmed:
+      // The steps of a fade down are no level to turn back on at.
+      if (end.to > 0)
+        confirmed_[static_cast<std::size_t>(unit)].lastOn = end.to;
       break;
     case FadeEnd::How::NotStarted:
       ++failedUnits_;

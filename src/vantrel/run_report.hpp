@@ -22,7 +22,7 @@ class RunReport : public EngineListener {
   struct Confirmed {
     int level = -1;
     std::int64_t atMs = 0;  ///< when, in milliseconds since 1970 UTC
-    int lastOn = -1;        ///< the last level above 0 it confirmed, or -1
+    int lastOn = -1;        ///< the last target above 0 it confirmed, or -1
   };
 
   RunReport(std::vector<std::string> names, const Style& style);
@@ -40,7 +40,7 @@ class RunReport : public EngineListener {
   void fadeEnded(int unit, const FadeEnd& end) override;
 
   /// Says how the run ended and returns the exit status: 0 when every unit
-  /// confirmed its level, 130 when interrupted, else 1.
+  /// confirmed its level, 130 when stopped, else 1.
   int finish(bool stopped);
 
   const std::vector<Confirmed>& confirmed() const { return confirmed_; }
