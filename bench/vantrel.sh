@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# Measures vantrel, which sets and fades many units at once, against
+# bench/units_peer.c, a C peer that serves many units on ports of 127.0.0.1
+# and notes when each command arrives at its unit:
+#   (a) scale: `vantrel set all 255` of 256 units, whole process start
+#       included, against bench/c_units_client.c doing the same 256
+#       exchanges one after another in one process; both against the same
+#       peer, timed in pairs (vantrel, then C) after a warm-up; medians.
+#       Target: vantrel takes at most 1.5 times the C client's time.
+#   (b) schedule: a 2 s fade of 16 units from 0 to 200 in 80 steps. A
+#       command's lateness is its arrival less the earliest first command's
+#       arrival of all units (they share one time 0), less its due time
+#       (2 s × k / 80); the spread of step k is its latest arrival less its
+#       earliest over the units. Targets: lateness p99 <= 1 ms, max <= 3 ms;
+#       spread p99 <= 2 ms. Every unit must get its 81 levels in order, or
+#       the figures mean nothing and the bench reports itself broken.
+#   (c) CPU: user + system time of a 10 s fade of 16 units from 0 to 255
+#       (the default steps: 256 commands each) as a share of one core over
+#       the run's wall time. Target: under 10 %.
+# vantrel remembers its levels in the scratch folder (VANTREL_STATE): that
+# write is part of what a run costs, so it stays in the figures.
+#
+# usage: bench/vantrel.sh [BUILD_DIR] [PAIRS]    (defaults: build/default, 10)
+# Linux only (the peer reads the kernel's receive stamps). Needs a C compiler
+# (cc). Not a test: CI does not run it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build/default}
+pairs=${2:-10}
+vantrel=$build/vantrel
+(( pairs >= 8 )) || { echo "bench: at least 8 pairs, please" >&2; exit 2; }
+[[ -x $vantrel ]] || { echo "bench: build $build first (cmake --workflow --preset default)" >&2; exit 2; }
+command -v cc >/dev/null || { echo "bench: cc is missing" >&2; exit 2; }
+# Decimal points, not commas, in what bash's `time` and awk print.
+export LC_ALL=C
+
+work=$(mktemp -d)
+export VANTREL_STATE=$work/state/levels
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+cc -O2 -Wall -Wextra -o "$work/units_peer" bench/units_peer.c
+cc -O2 -Wall -Wextra -o "$work/c_units_client" bench/c_units_client.c
+
+# Starts a peer of N units in the background, its output in OUT; sets
+# `peer` to its process and `ports` to its ports.
+start_peer() {
+  local units=$1 out=$2
+  : >"$out"
+  "$work/units_peer" "$units" >"$out" &
+  peer=$!
+  pids+=("$peer")
+  for _ in $(seq 50); do
+    (( $(wc -l <"$out") >= units )) && break
+    sleep 0.1
+  done
+  mapfile -t ports < <(head -n "$units" "$out")
+  (( ${#ports[@]} == units )) || { echo "bench: units_peer did not start" >&2; exit 1; }
+}
+
+# Stops the peer, which then prints what it noted.
+stop_peer() {
+  local pid left=()
+  kill -TERM "$peer"
+  wait "$peer"
+  for pid in "${pids[@]}"; do
+    [[ $pid == "$peer" ]] || left+=("$pid")
+  done
+  pids=("${left[@]}")
+}
+
+# A units file of type-1 units on 127.0.0.1, one for each port.
+write_units() {
+  local file=$1; shift
+  local i=0 port
+  for port; do
+    printf '[units.u%03d]\naddress = "127.0.0.1"\nport = %s\ntype = 1\n\n' "$i" "$port"
+    i=$((i + 1))
+  done >"$file"
+}
+
+# Microseconds between two readings of $EPOCHREALTIME: no process of their
+# own, which `date` would add to figures of a few milliseconds.
+elapsed_us() { echo $(( ${2//[.,]/} - ${1//[.,]/} )); }
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# (a) 256 units at once, against the least a program can do for them
+start_peer 256 "$work/peer256.out"
+write_units "$work/units256.toml" "${ports[@]}"
+
+vantrel_us() {
+  local start=$EPOCHREALTIME
+  "$vantrel" --config "$work/units256.toml" set all 255 >/dev/null 2>"$work/vantrel.err" ||
+    { cat "$work/vantrel.err" >&2; echo "bench: vantrel set all 255 failed" >&2; exit 1; }
+  elapsed_us "$start" "$EPOCHREALTIME"
+}
+client_us() {
+  local start=$EPOCHREALTIME
+  "$work/c_units_client" 1 255 "${ports[@]}" || { echo "bench: the C client failed" >&2; exit 1; }
+  elapsed_us "$start" "$EPOCHREALTIME"
+}
+
+vantrel_us >/dev/null
+client_us >/dev/null
+# A run that could not remember its levels would cost less than a real one.
+if [[ -s $work/vantrel.err || $(grep -c ' 255 ' "$VANTREL_STATE") != 256 ]]; then
+  cat "$work/vantrel.err" >&2
+  echo "bench: vantrel did not remember the 256 levels in $VANTREL_STATE" >&2
+  exit 1
+fi
+for _ in $(seq "$pairs"); do
+  vantrel_us >>"$work/vantrel.us"
+  client_us >>"$work/client.us"
+done
+scale_vantrel=$(median <"$work/vantrel.us")
+scale_client=$(median <"$work/client.us")
+stop_peer
+
+# (b) a fade of 16 units, as the units see it
+start_peer 16 "$work/peer16.out"
+write_units "$work/units16.toml" "${ports[@]}"
+"$vantrel" --quiet --config "$work/units16.toml" --over 2s --steps 80 --from 0 set all 200 \
+  2>"$work/vantrel.err" || { cat "$work/vantrel.err" >&2; echo "bench: the 2 s fade failed" >&2; exit 1; }
+stop_peer
+tail -n +17 "$work/peer16.out" | awk -v units=16 -v steps=80 -v over_us=2000000 -v to=200 \
+    -v late="$work/lateness.us" -v spread="$work/spread.us" '
+  { u = $1; k = count[u]++; level[u, k] = $2; at[u, k] = $3 }
+  END {
+    for (u = 0; u < units; ++u) {
+      if (count[u] != steps + 1) {
+        printf "bench: broken: unit %d received %d commands, not %d\n", u, count[u], steps + 1
+        exit 1
+      }
+      for (k = 0; k <= steps; ++k) {
+        # from 0: halves rounded away from the start are rounded up
+        want = int((2 * to * k + steps) / (2 * steps))
+        if (level[u, k] != want) {
+          printf "bench: broken: unit %d got level %s as command %d, not %d\n", u, level[u, k], k, want
+          exit 1
+        }
+      }
+      if (u == 0 || at[u, 0] < zero) zero = at[u, 0]
+    }
+    for (k = 0; k <= steps; ++k) {
+      for (u = 0; u < units; ++u) {
+        printf "%.3f\n", at[u, k] - zero - over_us * k / steps > late
+        if (u == 0 || at[u, k] < first) first = at[u, k]
+        if (u == 0 || at[u, k] > last) last = at[u, k]
+      }
+      printf "%.3f\n", last - first > spread
+    }
+  }' >&2 || exit 1
+sort -n "$work/spread.us" >"$work/spread.sorted"
+
+# (c) what a long fade of 16 units costs the machine
+start_peer 16 "$work/peer16-cpu.out"
+write_units "$work/units16.toml" "${ports[@]}"
+TIMEFORMAT='%3R %3U %3S'
+{ time "$vantrel" --quiet --config "$work/units16.toml" --over 10s --from 0 set all 255 \
+    2>"$work/vantrel.err"; } 2>"$work/cpu.times" ||
+  { cat "$work/vantrel.err" >&2; echo "bench: the 10 s fade failed" >&2; exit 1; }
+read -r cpu_wall cpu_user cpu_system <"$work/cpu.times"
+stop_peer
+
+echo "vantrel $(git describe --always --dirty 2>/dev/null || echo '?'), $(uname -m), $(nproc) cores, $pairs pairs"
+sort -n "$work/lateness.us" | awk -v sv="$scale_vantrel" -v sc="$scale_client" \
+    -v spread="$work/spread.sorted" -v wall="$cpu_wall" -v user="$cpu_user" -v sys="$cpu_system" '
+  { late[NR] = $1 }
+  END {
+    while ((getline s < spread) > 0) w[++n] = s
+    p50 = late[int(NR * 0.50 + 0.5)]; p99 = late[int(NR * 0.99 + 0.5)]; max = late[NR]
+    wp99 = w[int(n * 0.99 + 0.5)]
+    cpu = (user + sys) / wall
+    printf "%-46s %12s %s\n", "", "measured", "target"
+    printf "%-46s %9.2f ms\n", "vantrel set all 255, 256 units", sv / 1000
+    printf "%-46s %9.2f ms\n", "C client, 256 exchanges one after another", sc / 1000
+    printf "%-46s %12.3f <= 1.500\n", "  vantrel / C client", sv / sc
+    printf "%-46s %9.3f ms\n", "2 s fade of 16 units, 80 steps: lateness p50", p50 / 1000
+    printf "%-46s %9.3f ms <= 1 ms\n", "  lateness p99", p99 / 1000
+    printf "%-46s %9.3f ms <= 3 ms\n", "  lateness max", max / 1000
+    printf "%-46s %9.3f ms <= 2 ms\n", "  spread of a step across the units, p99", wp99 / 1000
+    printf "%-46s %9.3f s\n", "10 s fade of 16 units, 255 steps: CPU", user + sys
+    printf "%-46s %9.3f s\n", "  wall", wall
+    printf "%-46s %10.2f %% < 10 %%\n", "  share of one core", 100 * cpu
+    met = sv <= 1.5 * sc && p99 <= 1000 && max <= 3000 && wp99 <= 2000 && cpu < 0.10
+    print met ? "all targets met" : "TARGET MISSED"
+    exit met ? 0 : 1
+  }'
