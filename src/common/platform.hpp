@@ -17,6 +17,11 @@ std::int64_t monotonicUs();
 /// true.
 bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop);
 
+/// Asks the platform to end this thread's waits as close to their time as
+/// it can, rather than batching wake-ups to save power: for schedules kept
+/// to a fraction of a millisecond.
+void wakeOnTime();
+
 /// How late a plain wait on sockets (poll, select) may end past its time-out
 /// here: Windows ends it on its timer tick, so the last stretch before a due
 /// time is left to sleepUntil(); Linux needs no such care.

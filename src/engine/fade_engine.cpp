@@ -38,7 +38,9 @@ struct FadeEngine::Run {
 };
 
 FadeEngine::FadeEngine(std::int64_t timeoutUs, int tries, EngineListener& listener)
-    : timeoutUs_(timeoutUs), tries_(tries), listener_(listener) {}
+    : timeoutUs_(timeoutUs), tries_(tries), listener_(listener) {
+  wakeOnTime();
+}
 
 FadeEngine::~FadeEngine() = default;
 

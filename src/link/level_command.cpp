@@ -94,9 +94,11 @@ void PendingCommand::start(const char* address, std::uint16_t port, const Comman
     finish(socket_calls::failureOf(error), error);
     return;
   }
-  if (!pending)
+  // A connect still under way is judged once the socket can write.
+  if (!pending) {
     state_ = State::Sending;
-  proceed();
+    proceed();
+  }
 }
 
 void PendingCommand::proceed() {

@@ -101,20 +101,17 @@ RememberedLevels RememberedLevels::read(const std::string& path, std::string& wa
 }
 
 RememberedLevel RememberedLevels::find(const UnitKey& key) const {
-  for (const auto& entry : entries_)
-    if (entry.first == key)
-      return entry.second;
-  return RememberedLevel();
+  const auto found = index_.find({key.address, key.port, key.type});
+  return found == index_.end() ? RememberedLevel() : entries_[found->second].second;
 }
 
 void RememberedLevels::set(const UnitKey& key, const RememberedLevel& level) {
-  for (auto& entry : entries_) {
-    if (entry.first == key) {
-      entry.second = level;
-      return;
-    }
-  }
-  entries_.emplace_back(key, level);
+  const auto [at, added] = index_.emplace(std::make_tuple(key.address, key.port, key.type),
+                                          entries_.size());
+  if (added)
+    entries_.emplace_back(key, level);
+  else
+    entries_[at->second].second = level;
 }
 
 const std::vector<std::pair<UnitKey, RememberedLevel>>& RememberedLevels::entries() const {

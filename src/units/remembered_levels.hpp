@@ -2,7 +2,9 @@
 #define VANTREL_UNITS_REMEMBERED_LEVELS_HPP
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,8 @@ class RememberedLevels {
 
  private:
   std::vector<std::pair<UnitKey, RememberedLevel>> entries_;
+  /// Where each unit is in entries_: a large installation looks its units up one by one.
+  std::map<std::tuple<std::string, std::uint16_t, int>, std::size_t> index_;
 };
 
 /// Merges `confirmed` into the file at `path` under the lock: for each unit the newer confirmation
