@@ -184,6 +184,14 @@ TEST(ParseUnitsFile, ReportsASyntaxErrorAtItsPlace) {
   const std::vector<std::string> problems = problemsOf(unit("a") + "[groups]\ng = [\"a\",\n");
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_EQ(problems[0].rfind("v.toml:6:", 0), 0u) << problems[0];
+  // A letter beyond ASCII where a key belongs: a syntax error at its place,
+  // never the reader's undefined behaviour (the sanitizer builds see it).
+  const std::vector<std::string> accented = problemsOf(unit("a") + "\u00e9 = 1\n");
+  ASSERT_EQ(accented.size(), 1u);
+  EXPECT_EQ(accented[0].rfind("v.toml:5:1: ", 0), 0u) << accented[0];
+  // What the reader quotes back stays on one line.
+  EXPECT_EQ(problemsOf("a = t\n"), (std::vector<std::string>{
+                                       "v.toml:1:6: Error while parsing boolean: expected 'true', saw 't\\n'"}));
 }
 
 TEST(ParseUnitsFile, RefusesAFileWithoutUnits) {
