@@ -6,7 +6,7 @@ std::string quoted(const char* text) {
   return std::string("'") + text + "'";
 }
 
-bool readOptions(int argc, const char* const argv[], const std::vector<OptionSpec>& specs,
+bool readOptions(int argc, const char* const argv[], const std::vector<KnownOption>& known,
                  const std::function<OptionTaken(const std::string& name, const char* value,
                                                  std::string& problem)>& take,
                  std::vector<const char*>& operands, std::string& problem) {
@@ -23,21 +23,21 @@ bool readOptions(int argc, const char* const argv[], const std::vector<OptionSpe
     }
     const char* equals = std::strchr(arg, '=');
     const std::string name = equals ? std::string(arg, equals) : std::string(arg);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : specs) {
+    const KnownOption* option = nullptr;
+    for (const KnownOption& candidate : known) {
       if (name == candidate.name)
-        spec = &candidate;
+        option = &candidate;
     }
-    if (spec == nullptr) {
+    if (option == nullptr) {
       problem = "unknown option " + quoted(name.c_str());
       return false;
     }
     const char* value = nullptr;
-    if (!spec->takesValue && equals) {
+    if (!option->takesValue && equals) {
       problem = "option " + name + " takes no value";
       return false;
     }
-    if (spec->takesValue) {
+    if (option->takesValue) {
       value = equals ? equals + 1 : (i + 1 < argc ? argv[++i] : nullptr);
       if (value == nullptr) {
         problem = "option " + name + " needs a value";

@@ -7,7 +7,7 @@
 
 /// An option of one of our tools: "--name", or with a value "--name VALUE"
 /// and "--name=VALUE".
-struct OptionSpec {
+struct KnownOption {
   const char* name;
   bool takesValue;
 };
@@ -25,7 +25,7 @@ enum class OptionTaken {
 /// Returns false, with `problem` one line, at the first unknown option, an
 /// option without its value or with one it does not take, or an option
 /// `take` refused.
-bool readOptions(int argc, const char* const argv[], const std::vector<OptionSpec>& specs,
+bool readOptions(int argc, const char* const argv[], const std::vector<KnownOption>& known,
                  const std::function<OptionTaken(const std::string& name, const char* value,
                                                  std::string& problem)>& take,
                  std::vector<const char*>& operands, std::string& problem);

@@ -244,12 +244,15 @@ void FadeEngine::run(const std::atomic<bool>& stop) {
 
 void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
                const std::atomic<bool>& stop) {
+  // A signal ends the wait at once; a stop from elsewhere (a Windows
+  // console handler) is seen at the next turn of the caller's loop.
+  const std::int64_t kStopCheckUs = 50000;
   const std::int64_t leftUs = deadlineUs - monotonicUs();
   const std::int64_t slackUs = plainWaitSlackUs();
-  if (leftUs <= 0)
+  if (leftUs <= 0 || stop.load())
     return;
   if (leftUs > slackUs)
-    waitForSockets(waits, leftUs - slackUs, &stop);
+    waitForSockets(waits, std::min(leftUs - slackUs, kStopCheckUs));
   else
     sleepUntil(deadlineUs, stop);  // precise, at the cost of not watching the sockets
 }

@@ -124,7 +124,8 @@ class FadeEngine {
 };
 
 /// Waits for `waits` until `deadlineUs` on monotonicUs(), to the
-/// microsecond where the platform allows, or until `stop` turns true.
+/// microsecond where the platform allows, but at most 50 ms, so that the
+/// loop that calls it sees `stop` turn true in time.
 void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
                const std::atomic<bool>& stop);
 

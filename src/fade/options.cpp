@@ -116,7 +116,7 @@ bool readArguments(const std::vector<const char*>& arguments, FadeOptions& optio
 
 FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& options,
                                std::string& problem) {
-  static const std::vector<OptionSpec> specs = {
+  static const std::vector<KnownOption> known = {
       {"--over", true},     {"--steps", true},  {"--timeout", true}, {"--tries", true},
       {"--verbose", false}, {"--quiet", false}, {"--help", false},   {"--version", false}};
   FadeRequest request = FadeRequest::Fade;
@@ -133,7 +133,7 @@ FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& 
                                                            : OptionTaken::Refused;
   };
   std::vector<const char*> arguments;
-  if (!readOptions(argc, argv, specs, take, arguments, problem))
+  if (!readOptions(argc, argv, known, take, arguments, problem))
     return FadeRequest::UsageError;
   if (request != FadeRequest::Fade)
     return request;

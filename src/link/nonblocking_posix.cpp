@@ -13,16 +13,6 @@
 // Sockets that never block, for many commands in flight on one thread.
 // Apart from tcp_session_posix.cpp so that vantrel-dim goes without them.
 
-namespace {
-
-std::int64_t nowUs() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
-}
-
-}  // namespace
-
 namespace socket_calls {
 
 bool createNonBlockingSocket(SocketHandle& handle, long& error) {
@@ -80,37 +70,22 @@ long receiveNow(SocketHandle handle, unsigned char* buffer, int length, bool& wo
 
 }  // namespace socket_calls
 
-int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs,
-                   const std::atomic<bool>* stop) {
-  const std::int64_t kStopCheckUs = 50000;
+int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs) {
   std::vector<pollfd> fds(waits.size());
   for (std::size_t i = 0; i < waits.size(); ++i) {
     fds[i] = {static_cast<int>(waits[i].handle),
               static_cast<short>((waits[i].read ? POLLIN : 0) | (waits[i].write ? POLLOUT : 0)), 0};
     waits[i].ready = false;
   }
-  const std::int64_t deadlineUs = nowUs() + timeoutUs;
-  for (;;) {
-    if (stop != nullptr && stop->load())
-      return 0;
-    std::int64_t waitUs = timeoutUs;
-    if (stop != nullptr && waitUs > kStopCheckUs)
-      waitUs = kStopCheckUs;
-    // ppoll, unlike poll, waits to the microsecond: a fade's schedule needs it.
-    const timespec wait = {static_cast<time_t>(waitUs / 1000000),
-                           static_cast<long>(waitUs % 1000000) * 1000};
-    const int ready = ppoll(fds.data(), fds.size(), &wait, nullptr);
-    if (ready < 0)
-      return 0;  // a signal: the caller looks at its flags
-    if (ready > 0) {
-      for (std::size_t i = 0; i < waits.size(); ++i)
-        waits[i].ready = fds[i].revents != 0;
-      return ready;
-    }
-    if (waitUs == timeoutUs)
-      return 0;
-    timeoutUs = deadlineUs - nowUs();
-    if (timeoutUs <= 0)
-      return 0;
-  }
+  if (timeoutUs < 0)
+    timeoutUs = 0;
+  // ppoll, unlike poll, waits to the microsecond: a fade's schedule needs it.
+  const timespec wait = {static_cast<time_t>(timeoutUs / 1000000),
+                         static_cast<long>(timeoutUs % 1000000) * 1000};
+  const int ready = ppoll(fds.data(), fds.size(), &wait, nullptr);
+  if (ready <= 0)
+    return 0;  // the time is up, or a signal came: the caller looks at its flags
+  for (std::size_t i = 0; i < waits.size(); ++i)
+    waits[i].ready = fds[i].revents != 0;
+  return ready;
 }

@@ -74,57 +74,37 @@ long receiveNow(SocketHandle handle, unsigned char* buffer, int length, bool& wo
 
 // select() rather than WSAPoll(): older Windows never report a refused
 // connect to WSAPoll, only to select()'s exception set.
-int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs,
-                   const std::atomic<bool>* stop) {
-  const std::int64_t kStopCheckUs = 50000;
+int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs) {
   for (SocketWait& wait : waits)
     wait.ready = false;
-  const std::int64_t deadlineMs =
-      socket_calls::monotonicMs() + (timeoutUs > 0 ? (timeoutUs + 999) / 1000 : 0);
-  for (;;) {
-    if (stop != nullptr && stop->load())
-      return 0;
-    std::int64_t waitUs = timeoutUs;
-    if (stop != nullptr && waitUs > kStopCheckUs)
-      waitUs = kStopCheckUs;
-    if (waitUs < 0)
-      waitUs = 0;
-    int ready = 0;
-    if (waits.empty()) {
-      Sleep(static_cast<DWORD>((waitUs + 999) / 1000));
-    } else {
-      fd_set reading;
-      fd_set writing;
-      fd_set failing;
-      FD_ZERO(&reading);
-      FD_ZERO(&writing);
-      FD_ZERO(&failing);
-      for (const SocketWait& wait : waits) {
-        const SOCKET s = static_cast<SOCKET>(wait.handle);
-        if (wait.read)
-          FD_SET(s, &reading);
-        if (wait.write)
-          FD_SET(s, &writing);
-        FD_SET(s, &failing);
-      }
-      timeval limit = {static_cast<long>(waitUs / 1000000), static_cast<long>(waitUs % 1000000)};
-      ready = select(0, &reading, &writing, &failing, &limit);
-      if (ready == SOCKET_ERROR)
-        return 0;
-      if (ready > 0) {
-        int count = 0;
-        for (SocketWait& wait : waits) {
-          const SOCKET s = static_cast<SOCKET>(wait.handle);
-          wait.ready = FD_ISSET(s, &reading) || FD_ISSET(s, &writing) || FD_ISSET(s, &failing);
-          count += wait.ready ? 1 : 0;
-        }
-        return count;
-      }
-    }
-    if (waitUs == timeoutUs)
-      return 0;
-    timeoutUs = (deadlineMs - socket_calls::monotonicMs()) * 1000;
-    if (timeoutUs <= 0)
-      return 0;
+  if (timeoutUs < 0)
+    timeoutUs = 0;
+  if (waits.empty()) {
+    Sleep(static_cast<DWORD>((timeoutUs + 999) / 1000));
+    return 0;
   }
+  fd_set reading;
+  fd_set writing;
+  fd_set failing;
+  FD_ZERO(&reading);
+  FD_ZERO(&writing);
+  FD_ZERO(&failing);
+  for (const SocketWait& wait : waits) {
+    const SOCKET s = static_cast<SOCKET>(wait.handle);
+    if (wait.read)
+      FD_SET(s, &reading);
+    if (wait.write)
+      FD_SET(s, &writing);
+    FD_SET(s, &failing);
+  }
+  timeval limit = {static_cast<long>(timeoutUs / 1000000), static_cast<long>(timeoutUs % 1000000)};
+  if (select(0, &reading, &writing, &failing, &limit) <= 0)
+    return 0;
+  int count = 0;
+  for (SocketWait& wait : waits) {
+    const SOCKET s = static_cast<SOCKET>(wait.handle);
+    wait.ready = FD_ISSET(s, &reading) || FD_ISSET(s, &writing) || FD_ISSET(s, &failing);
+    count += wait.ready ? 1 : 0;
+  }
+  return count;
 }

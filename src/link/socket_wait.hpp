@@ -1,7 +1,6 @@
 #ifndef VANTREL_LINK_SOCKET_WAIT_HPP
 #define VANTREL_LINK_SOCKET_WAIT_HPP
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -15,11 +14,10 @@ struct SocketWait {
   bool ready = false;  ///< set by waitForSockets; a failed socket counts as ready
 };
 
-/// Waits until one of `waits` is ready, `timeoutUs` has passed (to the
-/// microsecond where the platform allows), a signal arrives, or `*stop`
-/// turns true (seen within 50 ms). Marks the ready ones and returns how
-/// many there are; 0 when none is. Without any socket it only waits.
-int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs,
-                   const std::atomic<bool>* stop);
+/// Waits once until one of `waits` is ready, `timeoutUs` has passed (to the
+/// microsecond where the platform allows) or a signal arrives. Marks the
+/// ready ones and returns how many there are; 0 when none is. Without any
+/// socket it only waits.
+int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs);
 
 #endif

@@ -90,7 +90,7 @@ bool readCommand(const std::vector<const char*>& operands, VantrelOptions& optio
 
 VantrelRequest parseVantrelArguments(int argc, const char* const argv[], VantrelOptions& options,
                                      std::string& problem) {
-  static const std::vector<OptionSpec> specs = {
+  static const std::vector<KnownOption> known = {
       {"--config", true},   {"--over", true},     {"--from", true},  {"--steps", true},
       {"--timeout", true},  {"--tries", true},    {"--verbose", false}, {"--quiet", false},
       {"--help", false},    {"--version", false}};
@@ -120,7 +120,7 @@ VantrelRequest parseVantrelArguments(int argc, const char* const argv[], Vantrel
                                                            : OptionTaken::Refused;
   };
   std::vector<const char*> operands;
-  if (!readOptions(argc, argv, specs, take, operands, problem))
+  if (!readOptions(argc, argv, known, take, operands, problem))
     return VantrelRequest::UsageError;
   if (request != VantrelRequest::Run)
     return request;
