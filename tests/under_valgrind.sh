@@ -54,9 +54,9 @@ if [[ $case == units ]]; then
     printf '[units.u%d]\naddress = "127.0.0.1"\nport = %d\ntype = 2\n' $((n++)) "$unit_port"
   done >"$work/vantrel.toml"
   printf '[groups]\nsome = ["u0", "u2"]\n' >>"$work/vantrel.toml"
-  export VANTREL_STATE=$work/levels
   args=(--config "$work/vantrel.toml" --over 0 --from 0 set some u1 64)
 fi
+export VANTREL_STATE=$work/levels  # vantrel and vantrel-fade remember levels there
 LC_ALL=C.UTF-8 "$valgrind" --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=all \
   --suppressions="$(dirname "$0")/valgrind.supp" \
   --track-fds=yes "$tool" "${args[@]}" >"$work/out" 2>"$work/valgrind.log"

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
+#include <thread>
+#include <utility>
 
+#include "common/ipv4_address.hpp"
 #include "common/platform.hpp"
 
 namespace {
@@ -12,10 +16,24 @@ namespace {
 // free one.
 const int kMostInFlight = 512;
 
+bool lookUpHost(const std::string& host, std::string& dotted, std::string& why) {
+  char address[16];
+  char reason[128];
+  if (!lookUpIPv4(host.c_str(), address, reason)) {
+    why = reason;
+    return false;
+  }
+  dotted = address;
+  return true;
+}
+
 }  // namespace
 
 struct FadeEngine::Run {
   EngineUnit unit;
+  std::string dotted;  ///< its address, once known
+  bool addressKnown = false;
+  bool lookingUp = false;  ///< a lookup thread of its own is out
   int known = -1;
 
   bool active = false;
@@ -25,7 +43,11 @@ struct FadeEngine::Run {
   int command = 0;  ///< the schedule's command that is due or in flight
   int attempt = 1;
   int tries = 1;    ///< of this command
+  std::int64_t zeroUs = 0;
   std::int64_t dueUs = 0;
+  bool waitingForAddress = false;
+  std::int64_t lookUpDeadlineUs = 0;
+  std::string lookUpFailure;
 
   bool flying = false;
   PendingCommand pending;
@@ -37,8 +59,21 @@ struct FadeEngine::Run {
   FadePlan next;
 };
 
+struct FadeEngine::LookUps {
+  struct Found {
+    int unit = 0;
+    bool ok = false;
+    std::string dotted;
+    std::string why;
+  };
+  NetworkStack stack;  // for the wake-up's socket on Windows
+  WakeUp wakeUp;
+  std::mutex mutex;
+  std::vector<Found> found;
+};
+
 FadeEngine::FadeEngine(std::int64_t timeoutUs, int tries, EngineListener& listener)
-    : timeoutUs_(timeoutUs), tries_(tries), listener_(listener) {
+    : timeoutUs_(timeoutUs), tries_(tries), listener_(listener), lookUp_(lookUpHost) {
   wakeOnTime();
 }
 
@@ -46,8 +81,19 @@ FadeEngine::~FadeEngine() = default;
 
 int FadeEngine::addUnit(const EngineUnit& unit) {
   runs_.push_back(std::make_unique<Run>());
-  runs_.back()->unit = unit;
+  Run& run = *runs_.back();
+  run.unit = unit;
+  // A dotted address needs no lookup, nor a thread for one.
+  std::uint32_t unused;
+  if (parseIPv4(unit.address.c_str(), unused)) {
+    run.dotted = unit.address;
+    run.addressKnown = true;
+  }
   return static_cast<int>(runs_.size()) - 1;
+}
+
+void FadeEngine::lookUpWith(HostLookUp lookUp) {
+  lookUp_ = std::move(lookUp);
 }
 
 int FadeEngine::knownLevel(int unit) const {
@@ -61,14 +107,14 @@ void FadeEngine::setKnownLevel(int unit, int level) {
 void FadeEngine::startFade(int unit, const FadePlan& plan) {
   Run& run = at(unit);
   if (!run.active) {
-    begin(run, plan);
+    begin(unit, plan);
     return;
   }
   run.replaced = true;
   run.next = plan;
   if (!run.flying) {
     end(unit, FadeEnd::How::Replaced);
-    begin(run, plan);
+    begin(unit, plan);
   }
 }
 
@@ -95,7 +141,8 @@ void FadeEngine::stopAll() {
   }
 }
 
-void FadeEngine::begin(Run& run, const FadePlan& plan) {
+void FadeEngine::begin(int unit, const FadePlan& plan) {
+  Run& run = at(unit);
   run.plan = plan;
   run.replaced = false;
   run.from = !plan.fade ? -1 : plan.from == FadePlan::kFromKnown ? run.known : plan.from;
@@ -106,20 +153,71 @@ void FadeEngine::begin(Run& run, const FadePlan& plan) {
   run.command = 0;
   run.attempt = 1;
   run.tries = tries_;
+  run.zeroUs = plan.zeroUs;
   run.dueUs = plan.zeroUs;
   run.last = CommandResult();
+  run.lookUpFailure.clear();
   run.active = true;
+  if (!run.addressKnown)
+    lookUp(unit, monotonicUs());
+}
+
+// One thread at most per unit: a name that never answers holds one thread,
+// however often its fade is started again.
+void FadeEngine::lookUp(int unit, std::int64_t nowUs) {
+  Run& run = at(unit);
+  run.waitingForAddress = true;
+  run.lookUpDeadlineUs = nowUs + timeoutUs_;
+  if (run.lookingUp)
+    return;
+  if (!lookUps_)
+    lookUps_ = std::make_shared<LookUps>();
+  run.lookingUp = true;
+  std::thread([lookUps = lookUps_, lookUp = lookUp_, unit, host = run.unit.address] {
+    LookUps::Found found;
+    found.unit = unit;
+    found.ok = lookUp(host, found.dotted, found.why);
+    std::lock_guard<std::mutex> lock(lookUps->mutex);
+    lookUps->found.push_back(std::move(found));
+    lookUps->wakeUp.signal();
+  }).detach();
+}
+
+void FadeEngine::takeAddresses() {
+  std::vector<LookUps::Found> found;
+  {
+    std::lock_guard<std::mutex> lock(lookUps_->mutex);
+    found.swap(lookUps_->found);
+  }
+  for (const LookUps::Found& address : found) {
+    Run& run = at(address.unit);
+    run.lookingUp = false;
+    // A late answer is kept for the next fade, even when this one gave up.
+    if (address.ok) {
+      run.dotted = address.dotted;
+      run.addressKnown = true;
+    }
+    if (!run.waitingForAddress)
+      continue;
+    run.waitingForAddress = false;
+    if (!address.ok) {
+      run.lookUpFailure = address.why;
+      end(address.unit, FadeEnd::How::NotStarted);
+    }
+  }
 }
 
 void FadeEngine::end(int unit, FadeEnd::How how) {
   Run& run = at(unit);
   run.active = false;
+  run.waitingForAddress = false;
   FadeEnd ended;
   ended.how = how;
   ended.from = run.from;
   ended.to = run.plan.to;
   ended.tries = run.tries;
   ended.last = run.last;
+  ended.lookUpFailure = run.lookUpFailure;
   listener_.fadeEnded(unit, ended);
 }
 
@@ -129,7 +227,7 @@ void FadeEngine::launch(int unit, std::int64_t nowUs) {
   run.flying = true;
   ++inFlight_;
   run.beganUs = nowUs;
-  run.pending.start(run.unit.address.c_str(), run.unit.port,
+  run.pending.start(run.dotted.c_str(), run.unit.port,
                     buildCommandFrame(run.unit.type, static_cast<unsigned char>(level)));
   if (run.pending.finished())
     complete(unit, monotonicUs());
@@ -144,11 +242,13 @@ void FadeEngine::complete(int unit, std::int64_t nowUs) {
   const int level = run.schedule.level(run.command);
   if (run.last.confirmed())
     run.known = level;
+  if (run.command == 0 && run.last.confirmed() && run.plan.zero == FadePlan::Zero::FirstConfirmed)
+    run.zeroUs = run.beganUs;
   listener_.commandEnded(unit, level, run.last, run.beganUs);
 
   if (run.replaced) {
     end(unit, FadeEnd::How::Replaced);
-    begin(run, run.next);
+    begin(unit, run.next);
     return;
   }
   if (!run.last.confirmed() && run.attempt < run.tries) {
@@ -168,14 +268,22 @@ void FadeEngine::complete(int unit, std::int64_t nowUs) {
   // The fade's own clock is the run's: retries of the first command, and
   // slow units, make it coarser, never longer. A failed command between the
   // first and the last is passed over; the next level supersedes it.
-  run.command = run.schedule.next(run.command, nowUs - run.plan.zeroUs, run.exchangeUs);
+  run.command = run.schedule.next(run.command, nowUs - run.zeroUs, run.exchangeUs);
   run.attempt = 1;
   run.tries = run.command == steps ? tries_ : 1;
-  run.dueUs = run.plan.zeroUs + run.schedule.dueUs(run.command);
+  run.dueUs = run.zeroUs + run.schedule.dueUs(run.command);
 }
 
 void FadeEngine::addWaits(std::vector<SocketWait>& waits) {
   waiting_.clear();
+  lookUpWait_ = SIZE_MAX;
+  if (lookUps_ && lookUps_->wakeUp.ok()) {
+    lookUpWait_ = waits.size();
+    SocketWait wait;
+    wait.handle = lookUps_->wakeUp.handle();
+    wait.read = true;
+    waits.push_back(wait);
+  }
   for (std::size_t i = 0; i < runs_.size(); ++i) {
     const Run& run = *runs_[i];
     if (!run.flying)
@@ -194,6 +302,8 @@ std::int64_t FadeEngine::nextDueUs() const {
   for (const auto& run : runs_) {
     if (run->flying)
       next = std::min(next, run->beganUs + timeoutUs_);
+    else if (run->waitingForAddress)
+      next = std::min(next, run->lookUpDeadlineUs);
     else if (run->active && inFlight_ < kMostInFlight)
       next = std::min(next, run->dueUs);
   }
@@ -211,19 +321,28 @@ void FadeEngine::advance(const std::vector<SocketWait>& waits) {
       complete(unit, monotonicUs());
   }
   waiting_.clear();
+  if (lookUps_) {
+    if (lookUpWait_ < waits.size() && waits[lookUpWait_].ready)
+      lookUps_->wakeUp.drain();
+    takeAddresses();
+  }
+  lookUpWait_ = SIZE_MAX;
   std::int64_t now = monotonicUs();
   for (std::size_t i = 0; i < runs_.size(); ++i) {
     Run& run = *runs_[i];
     if (run.flying && now >= run.beganUs + timeoutUs_) {
       run.pending.abandon(LinkFailure::TimedOut);
       complete(static_cast<int>(i), now);
+    } else if (run.waitingForAddress && now >= run.lookUpDeadlineUs) {
+      run.lookUpFailure = "timed out";
+      end(static_cast<int>(i), FadeEnd::How::NotStarted);
     }
   }
   for (std::size_t i = 0; i < runs_.size(); ++i) {
     Run& run = *runs_[i];
     if (inFlight_ >= kMostInFlight)
       break;
-    if (run.active && !run.flying && run.dueUs <= now) {
+    if (run.active && !run.flying && !run.waitingForAddress && run.dueUs <= now) {
       launch(static_cast<int>(i), now);
       now = monotonicUs();
     }

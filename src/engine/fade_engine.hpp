@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +14,9 @@
 
 /// Where a unit is and what it is, as the engine reaches it.
 struct EngineUnit {
-  std::string address;  ///< a dotted IPv4 address: host names are looked up beforehand
+  /// A dotted IPv4 address, or a host name that the engine looks up when a
+  /// fade needs it.
+  std::string address;
   std::uint16_t port = 0;
   int type = 1;
 };
@@ -34,6 +37,14 @@ struct FadePlan {
   /// Time 0 on monotonicUs(): command k is due at zeroUs + over × k / steps.
   /// Fades that share it keep in step.
   std::int64_t zeroUs = 0;
+
+  enum class Zero {
+    Shared,  ///< zeroUs, as given: for fades of many units that keep in step
+    /// When the first command's confirmed try began, so that retries of it
+    /// do not eat into the fade; the first command is due at zeroUs.
+    FirstConfirmed,
+  };
+  Zero zero = Zero::Shared;
 };
 
 /// How a unit's fade ended.
@@ -50,7 +61,15 @@ struct FadeEnd {
   int to = 0;
   int tries = 0;        ///< how often the failed command was tried
   CommandResult last;   ///< the last command's result
+  /// NotStarted without a command: why the address could not be looked up.
+  std::string lookUpFailure;
 };
+
+/// Looks `host` up as an IPv4 address: true with the address in dotted
+/// form, or false with the reason in a few words. It may block for as long
+/// as it likes: the engine calls it on a thread of its own.
+using HostLookUp = std::function<bool(const std::string& host, std::string& dotted,
+                                      std::string& why)>;
 
 /// What the engine tells its owner, on the engine's thread.
 class EngineListener {
@@ -70,6 +89,12 @@ class EngineListener {
 /// `tries` times, the ones between once), with every socket and every due
 /// time waited for together, so that a slow or silent unit delays no other.
 /// A unit's fade can be started while others run, and replaced.
+///
+/// A host name is looked up when a fade of its unit starts, on a thread of
+/// its own, so that a slow name delays no other unit; the unit's commands
+/// begin once it is known. A lookup that fails, or takes longer than the
+/// command time-out, ends that fade as NotStarted, and is tried again at the
+/// unit's next startFade().
 class FadeEngine {
  public:
   FadeEngine(std::int64_t timeoutUs, int tries, EngineListener& listener);
@@ -79,6 +104,8 @@ class FadeEngine {
 
   /// Adds a unit and returns its index.
   int addUnit(const EngineUnit& unit);
+  /// Replaces the lookup of host names (lookUpIPv4()), for a test.
+  void lookUpWith(HostLookUp lookUp);
   /// The level the unit last confirmed, or -1.
   int knownLevel(int unit) const;
   void setKnownLevel(int unit, int level);
@@ -107,7 +134,10 @@ class FadeEngine {
 
  private:
   struct Run;
-  void begin(Run& run, const FadePlan& plan);
+  struct LookUps;
+  void begin(int unit, const FadePlan& plan);
+  void lookUp(int unit, std::int64_t nowUs);
+  void takeAddresses();
   Run& at(int unit) { return *runs_[static_cast<std::size_t>(unit)]; }
   const Run& at(int unit) const { return *runs_[static_cast<std::size_t>(unit)]; }
   void launch(int unit, std::int64_t nowUs);
@@ -121,6 +151,11 @@ class FadeEngine {
   std::vector<std::unique_ptr<Run>> runs_;
   int inFlight_ = 0;
   std::vector<std::pair<int, std::size_t>> waiting_;  ///< unit, its index in the waits
+  HostLookUp lookUp_;
+  /// Shared with the lookup threads, which may outlive the engine; made
+  /// with the first lookup.
+  std::shared_ptr<LookUps> lookUps_;
+  std::size_t lookUpWait_ = SIZE_MAX;  ///< its index in the waits, if there
 };
 
 /// Waits for `waits` until `deadlineUs` on monotonicUs(), to the

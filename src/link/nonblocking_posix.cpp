@@ -1,7 +1,9 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -88,4 +90,35 @@ int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs) {
   for (std::size_t i = 0; i < waits.size(); ++i)
     waits[i].ready = fds[i].revents != 0;
   return ready;
+}
+
+WakeUp::WakeUp() {
+  int ends[2];
+  if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0)
+    return;
+  read_ = static_cast<SocketHandle>(ends[0]);
+  write_ = static_cast<SocketHandle>(ends[1]);
+  ok_ = true;
+}
+
+WakeUp::~WakeUp() {
+  if (!ok_)
+    return;
+  close(static_cast<int>(read_));
+  close(static_cast<int>(write_));
+}
+
+void WakeUp::signal() {
+  if (!ok_)
+    return;
+  // A full pipe already holds a signal: a failed write loses nothing.
+  const char byte = 1;
+  const ssize_t written = write(static_cast<int>(write_), &byte, 1);
+  (void)written;
+}
+
+void WakeUp::drain() {
+  char bytes[64];
+  while (ok_ && read(static_cast<int>(read_), bytes, sizeof bytes) > 0) {
+  }
 }

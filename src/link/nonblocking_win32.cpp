@@ -108,3 +108,44 @@ int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs) {
   }
   return count;
 }
+
+// A datagram socket bound to a free loopback port and connected to itself:
+// each signal is a datagram it sends itself, which select() sees as
+// something to read.
+WakeUp::WakeUp() {
+  const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET)
+    return;
+  sockaddr_in self;
+  std::memset(&self, 0, sizeof self);
+  self.sin_family = AF_INET;
+  self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof self;
+  u_long nonBlocking = 1;
+  if (bind(s, reinterpret_cast<const sockaddr*>(&self), sizeof self) == SOCKET_ERROR ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) == SOCKET_ERROR ||
+      connect(s, reinterpret_cast<const sockaddr*>(&self), sizeof self) == SOCKET_ERROR ||
+      ioctlsocket(s, FIONBIO, &nonBlocking) == SOCKET_ERROR) {
+    closesocket(s);
+    return;
+  }
+  read_ = write_ = static_cast<SocketHandle>(s);
+  ok_ = true;
+}
+
+WakeUp::~WakeUp() {
+  if (ok_)
+    closesocket(static_cast<SOCKET>(read_));
+}
+
+void WakeUp::signal() {
+  const char byte = 1;
+  if (ok_)
+    send(static_cast<SOCKET>(write_), &byte, 1, 0);
+}
+
+void WakeUp::drain() {
+  char bytes[64];
+  while (ok_ && recv(static_cast<SOCKET>(read_), bytes, sizeof bytes, 0) > 0) {
+  }
+}

@@ -20,4 +20,29 @@ struct SocketWait {
 /// socket it only waits.
 int waitForSockets(std::vector<SocketWait>& waits, std::int64_t timeoutUs);
 
+/// A handle that any thread can make readable, to end the waitForSockets()
+/// of the thread that waits for it (as a read): a pipe on POSIX; on Windows,
+/// whose select() takes only sockets, a loopback UDP socket that sends to
+/// itself. Needs a NetworkStack.
+class WakeUp {
+ public:
+  WakeUp();
+  ~WakeUp();
+  WakeUp(const WakeUp&) = delete;
+  WakeUp& operator=(const WakeUp&) = delete;
+
+  /// Whether the platform gave it its handles.
+  bool ok() const { return ok_; }
+  SocketHandle handle() const { return read_; }
+  /// Makes handle() readable; from any thread.
+  void signal();
+  /// Reads away every signal so far, once handle() was ready.
+  void drain();
+
+ private:
+  bool ok_ = false;
+  SocketHandle read_ = 0;
+  SocketHandle write_ = 0;
+};
+
 #endif

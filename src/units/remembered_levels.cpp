@@ -1,6 +1,7 @@
 #include "units/remembered_levels.hpp"
 
 #include <chrono>
+#include <cstdio>
 
 #include "common/files.hpp"
 #include "common/whole_number.hpp"
@@ -146,6 +147,17 @@ bool rememberLevels(const std::string& path,
     return false;
   }
   return true;
+}
+
+void rememberOrWarn(const char* program, const std::string& path,
+                    const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed) {
+  std::vector<std::pair<UnitKey, RememberedLevel>> levels;
+  for (const auto& unit : confirmed)
+    if (unit.second.level >= 0)
+      levels.push_back(unit);
+  std::string warning;
+  if (!levels.empty() && !rememberLevels(path, levels, warning))
+    std::fprintf(stderr, "%s: %s\n", program, warning.c_str());
 }
 
 std::string levelsFilePath() {

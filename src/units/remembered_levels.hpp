@@ -56,6 +56,12 @@ bool rememberLevels(const std::string& path,
                     const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
                     std::string& warning);
 
+/// How every tool remembers the levels of a run: in one write, of the units that confirmed a level
+/// (the others are left as they were), and when that fails, a warning on standard error after
+/// "PROGRAM: ", not a failure of the run.
+void rememberOrWarn(const char* program, const std::string& path,
+                    const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed);
+
 /// Where the levels are remembered: $VANTREL_STATE when set and not empty (both platforms);
 /// else on Linux $XDG_STATE_HOME/vantrel/levels (XDG_STATE_HOME unset, empty or not absolute:
 /// $HOME/.local/state), on Windows %LOCALAPPDATA%\vantrel\levels.

@@ -11,7 +11,6 @@
 #include "common/platform.hpp"
 #include "engine/fade_engine.hpp"
 #include "fade/verdicts.hpp"
-#include "link/tcp_session.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
 #include "vantrel/listing.hpp"
@@ -100,15 +99,11 @@ void remember(const UnitsFile& file, const std::vector<Target>& targets,
               const std::vector<RunReport::Confirmed>& confirmed, const std::string& path) {
   std::vector<std::pair<UnitKey, RememberedLevel>> levels;
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    if (confirmed[i].level < 0)
-      continue;
     const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
     levels.push_back({{unit.address, unit.port, unit.type},
                       {confirmed[i].level, confirmed[i].atMs, confirmed[i].lastOn}});
   }
-  std::string warning;
-  if (!levels.empty() && !rememberLevels(path, levels, warning))
-    warn(warning);
+  rememberOrWarn("vantrel", path, levels);
 }
 
 }  // namespace
@@ -155,27 +150,19 @@ int main(int argc, char* argv[]) {
   RunReport report(names, {options.verbose, options.quiet, !options.quiet && isTerminal(stderr)});
   FadeEngine engine(options.timeoutUs, options.tries, report);
 
-  // Host names are looked up before time 0, so that no lookup holds up a
-  // fade that has begun.
-  std::vector<bool> reachable;
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
-    char address[16] = "";
-    char why[128];
-    reachable.push_back(lookUpIPv4(unit.address.c_str(), address, why));
-    engine.addUnit({address, unit.port, unit.type});
+    engine.addUnit({unit.address, unit.port, unit.type});
     engine.setKnownLevel(static_cast<int>(i),
                          remembered.find({unit.address, unit.port, unit.type}).level);
-    if (!reachable.back())
-      report.failedToBegin(static_cast<int>(i), lookUpFailed(targets[i].level, why));
   }
 
+  // Host names are looked up by the engine, all at once: a unit whose name
+  // is slow to answer joins the fade late, in step with the others.
   const std::int64_t zeroUs = monotonicUs();
   report.start(zeroUs);
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const int unit = static_cast<int>(i);
-    if (!reachable[i])
-      continue;
     if (stop.load()) {
       report.failedToBegin(unit, interrupted(-1));
       continue;

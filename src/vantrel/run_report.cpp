@@ -70,7 +70,9 @@ void RunReport::fadeEnded(int unit, const FadeEnd& end) {
       break;
     case FadeEnd::How::NotStarted:
       ++failedUnits_;
-      report(unit, notStarted(end.to, end.from, end.tries, end.last));
+      report(unit, end.lookUpFailure.empty()
+                       ? notStarted(end.to, end.from, end.tries, end.last)
+                       : lookUpFailed(end.to, end.lookUpFailure.c_str()));
       break;
     case FadeEnd::How::NotConfirmed:
       ++failedUnits_;
