@@ -98,7 +98,31 @@ void PendingCommand::start(const char* address, std::uint16_t port, const Comman
   if (!pending) {
     state_ = State::Sending;
     proceed();
+  } else if (socket_calls::kSendWhileConnecting) {
+    sendEarly();
   }
+}
+
+// The reply cannot have come yet: it is waited for, not read at once.
+void PendingCommand::sendEarly() {
+  long error = 0;
+  bool wouldBlock = false;
+  const long sent =
+      socket_calls::sendNow(socket_, frame_.bytes, CommandFrame::kSize, wouldBlock, error);
+  if (wouldBlock)
+    return;
+  if (sent < 0) {
+    finish(socket_calls::failureOf(error), error);  // the connect's own failure
+    return;
+  }
+  result_.stage = CommandResult::Stage::Send;
+  result_.exchange.sent = sent;
+  if (sent != CommandFrame::kSize) {
+    finish(LinkFailure::None, 0);
+    return;
+  }
+  result_.stage = CommandResult::Stage::Reply;
+  state_ = State::Receiving;
 }
 
 void PendingCommand::proceed() {

@@ -82,6 +82,7 @@ class PendingCommand {
 
  private:
   enum class State { Idle, Connecting, Sending, Receiving, Finished };
+  void sendEarly();
   void finish(LinkFailure failure, long error);
 
   State state_ = State::Idle;

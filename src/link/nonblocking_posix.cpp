@@ -43,6 +43,8 @@ bool startConnect(SocketHandle handle, const char* address, std::uint16_t port, 
   return pending;
 }
 
+const bool kSendWhileConnecting = true;
+
 bool finishConnect(SocketHandle handle, long& error) {
   int result = 0;
   socklen_t length = sizeof result;

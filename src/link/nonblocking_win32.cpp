@@ -41,6 +41,10 @@ bool startConnect(SocketHandle handle, const char* address, std::uint16_t port, 
   return pending;
 }
 
+// A send before the connect is done fails with WSAENOTCONN, which says
+// nothing of how the connect will end.
+const bool kSendWhileConnecting = false;
+
 bool finishConnect(SocketHandle handle, long& error) {
   int result = 0;
   int length = sizeof result;

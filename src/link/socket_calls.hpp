@@ -43,6 +43,12 @@ bool createNonBlockingSocket(SocketHandle& handle, long& error);
 bool startConnect(SocketHandle handle, const char* address, std::uint16_t port, bool& pending,
                   long& error);
 
+/// Whether a send may be tried while a non-blocking connect is under way:
+/// it then says "would block" until the connect is done, or fails with the
+/// connect's own error. Over loopback the connection is made by the time
+/// connect() returns, and the command need not wait for it.
+extern const bool kSendWhileConnecting;
+
 /// Whether a pending connect succeeded, once its socket is ready to write.
 bool finishConnect(SocketHandle handle, long& error);
 
