@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -119,6 +121,37 @@ TEST(SimulatorUnits, ASilentUnitHoldsUpNoOtherAndAStopEndsThemAll) {
   EXPECT_EQ(sim.stop(SIGTERM, 5000), 0);
   EXPECT_NE(sim.readLine(1000).find(ports[0] + ": "), std::string::npos);
   close(holding);
+}
+
+/// How often each thread of process `pid` has given up the processor of its
+/// own accord so far: once per wake-up of a thread that waits.
+std::vector<long> voluntarySwitches(int pid) {
+  std::vector<long> counts;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+        counts.push_back(std::stol(line.substr(line.find(':') + 1)));
+  }
+  return counts;
+}
+
+// Idle units block until a client or the stop comes: a thread that woke on
+// a timer to look for the stop would switch 20 times a second.
+TEST(SimulatorUnits, IdleThreadsWakeForAStopAndOnlyForAStop) {
+  BackgroundChild sim({VANTREL_SIM_PATH, "--port", "0", "--units", "8"}, {});
+  ASSERT_NE(readPorts(sim, 8).back(), "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // every thread at its wait
+  const std::vector<long> before = voluntarySwitches(sim.pid());
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const std::vector<long> after = voluntarySwitches(sim.pid());
+  ASSERT_EQ(before.size(), 8u);
+  ASSERT_EQ(after.size(), 8u);
+  for (std::size_t i = 0; i < before.size(); ++i)
+    EXPECT_LE(after[i] - before[i], 2) << "thread " << i;
+  // A unit on a thread of its own, not the one the signal lands on, ends too.
+  EXPECT_EQ(sim.stop(SIGTERM, 5000), 0);
 }
 
 TEST(SimulatorUnits, ListenOnConsecutivePortsThatMustNotGoPastTheLast) {

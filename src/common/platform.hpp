@@ -39,6 +39,13 @@ const std::atomic<bool>& catchInterrupts();
 /// waits for main to finish, which must then be prompt.
 const std::atomic<bool>& catchStopRequests();
 
+/// What a thread can block on beside its sockets to learn that the flag of
+/// catchStopRequests() turned true, rather than look at the flag on a
+/// timer: on POSIX the read end of a pipe that turns readable then, and
+/// stays so; on Windows a manual-reset event that is set then. Made at the
+/// first call; ~0 when the platform would not make one.
+std::uintptr_t stopHandle();
+
 /// Sets the flag that catchStopRequests() returns, as a stop request from
 /// outside would: for a program that has done its work, so that all its
 /// threads wind down alike.

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <time.h>
@@ -12,9 +13,22 @@ const std::int64_t kStopCheckUs = 50000;
 // Set from a signal handler, so it must not take a lock.
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be lock-free");
 std::atomic<bool> interrupted{false};
+static_assert(std::atomic<int>::is_always_lock_free, "the stop pipe must be lock-free");
+std::atomic<int> stopPipe{-1};  // its write end, once stopHandle() made it
+
+// Async-signal-safe. A full pipe is readable already: the write may fail.
+void stop() {
+  interrupted.store(true);
+  const int pipe = stopPipe.load();
+  if (pipe < 0)
+    return;
+  const char byte = 1;
+  const ssize_t written = write(pipe, &byte, 1);
+  (void)written;
+}
 
 void onInterrupt(int) {
-  interrupted.store(true);
+  stop();
 }
 
 void catchSignal(int number) {
@@ -68,7 +82,20 @@ const std::atomic<bool>& catchStopRequests() {
   return interrupted;
 }
 
-void requestStop() { interrupted.store(true); }
+std::uintptr_t stopHandle() {
+  static const std::uintptr_t readEnd = [] {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+      return ~std::uintptr_t{0};
+    stopPipe.store(ends[1]);
+    if (interrupted.load())
+      stop();
+    return static_cast<std::uintptr_t>(ends[0]);
+  }();
+  return readEnd;
+}
+
+void requestStop() { stop(); }
 
 bool isTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;

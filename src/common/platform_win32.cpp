@@ -20,11 +20,19 @@ const std::int64_t kTickUs = 16000;
 #endif
 
 std::atomic<bool> interrupted{false};
+std::atomic<HANDLE> stopEvent{nullptr};  // once stopHandle() made it
+
+void stop() {
+  interrupted.store(true);
+  const HANDLE event = stopEvent.load();
+  if (event != nullptr)
+    SetEvent(event);
+}
 
 BOOL WINAPI onControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
     return FALSE;
-  interrupted.store(true);
+  stop();
   return TRUE;
 }
 
@@ -33,7 +41,7 @@ BOOL WINAPI onControl(DWORD event) {
 BOOL WINAPI onControlOrClose(DWORD event) {
   if (event != CTRL_CLOSE_EVENT)
     return onControl(event);
-  interrupted.store(true);
+  stop();
   Sleep(INFINITE);
   return TRUE;
 }
@@ -122,7 +130,20 @@ const std::atomic<bool>& catchStopRequests() {
   return interrupted;
 }
 
-void requestStop() { interrupted.store(true); }
+std::uintptr_t stopHandle() {
+  static const std::uintptr_t made = [] {
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr)
+      return ~std::uintptr_t{0};
+    stopEvent.store(event);
+    if (interrupted.load())
+      stop();
+    return reinterpret_cast<std::uintptr_t>(event);
+  }();
+  return made;
+}
+
+void requestStop() { stop(); }
 
 bool isTerminal(std::FILE* stream) {
   // _isatty also says yes for NUL; only a console has a console mode.

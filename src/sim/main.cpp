@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     ports.push_back(peers[i].port());
+    peers[i].wakeOnStop(stopHandle());
   }
 
   // A file or pipe keeps its log lines: the redrawn lines are for a person.

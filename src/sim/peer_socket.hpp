@@ -38,12 +38,13 @@ bool bindAndListen(Handle listener, std::uint32_t address, std::uint16_t port,
 enum class Readiness {
   Ready,        ///< something to read or accept, or the wait failed: the next call tells
   TimedOut,     ///< `ms` passed
-  Interrupted,  ///< a signal cut the wait short
+  Interrupted,  ///< a signal, or the stop handle, cut the wait short
 };
 
 /// Waits up to `ms` (-1: no limit) for `handle` to have something to read
-/// or, for a listener, a connection to accept.
-Readiness waitReadable(Handle handle, int ms);
+/// or, for a listener, a connection to accept, and for `stop` (a
+/// stopHandle(), or kNoSocket for none) to be signalled.
+Readiness waitReadable(Handle handle, int ms, Handle stop = kNoSocket);
 
 /// Accepts a connection and reports the client's address and port; kNoSocket
 /// when the accept failed.

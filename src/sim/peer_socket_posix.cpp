@@ -41,10 +41,10 @@ bool bindAndListen(Handle listener, std::uint32_t address, std::uint16_t port,
   return true;
 }
 
-Readiness waitReadable(Handle handle, int ms) {
-  pollfd p = {static_cast<int>(handle), POLLIN, 0};
-  const int rc = poll(&p, 1, ms);
-  if (rc < 0 && errno == EINTR)
+Readiness waitReadable(Handle handle, int ms, Handle stop) {
+  pollfd p[2] = {{static_cast<int>(handle), POLLIN, 0}, {static_cast<int>(stop), POLLIN, 0}};
+  const int rc = poll(p, stop == kNoSocket ? 1 : 2, ms);
+  if ((rc < 0 && errno == EINTR) || (rc > 0 && p[1].revents != 0 && stop != kNoSocket))
     return Readiness::Interrupted;
   return rc == 0 ? Readiness::TimedOut : Readiness::Ready;
 }

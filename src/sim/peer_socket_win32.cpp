@@ -71,8 +71,26 @@ bool bindAndListen(Handle listener, std::uint32_t address, std::uint16_t port,
 }
 
 // A console control handler runs on a thread of its own and interrupts no
-// wait here: the caller's slices of at most 50 ms see its stop flag.
-Readiness waitReadable(Handle handle, int ms) {
+// wait here, but sets the stop event. Waiting on a socket and an event
+// together takes WSAEventSelect(), which makes the socket non-blocking while
+// it lasts: the socket is handed back as it was. Without a stop event the
+// caller's slices of at most 50 ms see its stop flag.
+Readiness waitReadable(Handle handle, int ms, Handle stop) {
+  const SOCKET s = static_cast<SOCKET>(handle);
+  if (stop != kNoSocket) {
+    static thread_local const WSAEVENT ready = WSACreateEvent();
+    WSAResetEvent(ready);
+    if (WSAEventSelect(s, ready, FD_ACCEPT | FD_READ | FD_CLOSE) == SOCKET_ERROR)
+      return Readiness::Ready;
+    const HANDLE both[2] = {ready, reinterpret_cast<HANDLE>(stop)};
+    const DWORD woken = WaitForMultipleObjects(2, both, FALSE, ms < 0 ? INFINITE : static_cast<DWORD>(ms));
+    WSAEventSelect(s, ready, 0);
+    u_long blocking = 0;
+    ioctlsocket(s, FIONBIO, &blocking);
+    if (woken == WAIT_OBJECT_0 + 1)
+      return Readiness::Interrupted;
+    return woken == WAIT_TIMEOUT ? Readiness::TimedOut : Readiness::Ready;
+  }
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(static_cast<SOCKET>(handle), &readable);

@@ -18,7 +18,8 @@ using Clock = std::chrono::steady_clock;
 using peer_socket::Handle;
 using peer_socket::Readiness;
 
-// How often a wait looks at the stop flag; a signal usually ends it sooner.
+// How often a wait without a stop handle looks at the stop flag; a signal
+// usually ends it sooner.
 const int kStopCheckMs = 50;
 
 const int kAcceptFailurePauseMs = 100;
@@ -31,9 +32,11 @@ Clock::time_point after(int ms) {
 }
 
 /// Waits until `handle` has something to read, `deadline` passes, a signal
-/// arrives or `*stop` turns true. True only when `handle` is ready; a failed
+/// arrives or `*stop` turns true, which `wake` (kNoSocket: none) tells at
+/// once. True only when `handle` is ready; a failed
 /// wait counts as ready, so that the read reports it.
-bool waitReadable(Handle handle, Clock::time_point deadline, const std::atomic<bool>* stop) {
+bool waitReadable(Handle handle, Clock::time_point deadline, const std::atomic<bool>* stop,
+                  Handle wake) {
   for (;;) {
     // Rounded up, so that no wait is shorter than asked.
     const auto left =
@@ -41,9 +44,9 @@ bool waitReadable(Handle handle, Clock::time_point deadline, const std::atomic<b
     if (stopped(stop) || left <= 0)
       return false;
     int slice = left < INT_MAX ? static_cast<int>(left) : INT_MAX;
-    if (stop != nullptr && slice > kStopCheckMs)
+    if (stop != nullptr && wake == peer_socket::kNoSocket && slice > kStopCheckMs)
       slice = kStopCheckMs;
-    switch (peer_socket::waitReadable(handle, slice)) {
+    switch (peer_socket::waitReadable(handle, slice, wake)) {
       case Readiness::Ready: return true;
       case Readiness::Interrupted: return false;
       case Readiness::TimedOut: break;
@@ -57,8 +60,8 @@ enum class ReadResult { Data, Quiet, Closed };
 /// Quiet: nothing came (or a signal or the stop cut the wait short);
 /// Closed: EOF or error.
 ReadResult readOnce(Handle connection, std::vector<std::uint8_t>& into, size_t limit,
-                    Clock::time_point deadline, const std::atomic<bool>* stop) {
-  if (!waitReadable(connection, deadline, stop))
+                    Clock::time_point deadline, const std::atomic<bool>* stop, Handle wake) {
+  if (!waitReadable(connection, deadline, stop, wake))
     return ReadResult::Quiet;
   std::uint8_t buf[512];
   const long n =
@@ -165,7 +168,8 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
                         int ioTimeoutMs, Exchange& out,
                         const std::atomic<bool>* stop) {
   const Clock::time_point acceptDeadline = after(acceptTimeoutMs);
-  if (listener_ == peer_socket::kNoSocket || !waitReadable(listener_, acceptDeadline, stop))
+  const Handle wake = stop != nullptr ? stopHandle_ : peer_socket::kNoSocket;
+  if (listener_ == peer_socket::kNoSocket || !waitReadable(listener_, acceptDeadline, stop, wake))
     return false;
   std::uint32_t ip = 0;
   std::uint16_t port = 0;
@@ -186,7 +190,7 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
 
   ReadResult last = ReadResult::Data;
   while (out.received.size() < 4 && last == ReadResult::Data)
-    last = readOnce(fd, out.received, 4 - out.received.size(), after(ioTimeoutMs), stop);
+    last = readOnce(fd, out.received, 4 - out.received.size(), after(ioTimeoutMs), stop, wake);
   bool open = last != ReadResult::Closed;
 
   // A unit that is being switched off does not answer late.
@@ -227,7 +231,7 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
       // the rest goes out only if the client is still there after the pause.
       const Clock::time_point deadline = after(plan.splitDelayMs);
       while (open && Clock::now() < deadline) {
-        ReadResult r = readOnce(fd, out.received, SIZE_MAX, deadline, stop);
+        ReadResult r = readOnce(fd, out.received, SIZE_MAX, deadline, stop, wake);
         open = r != ReadResult::Closed;
         if (r == ReadResult::Quiet)
           break;
@@ -250,7 +254,7 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
       // A hung unit holds the connection, but no client may hold the peer
       // forever; the usual read time-out does not apply.
       const Clock::time_point until = after(plan.silentLimitMs);
-      while (open && readOnce(fd, out.received, SIZE_MAX, until, stop) == ReadResult::Data) {
+      while (open && readOnce(fd, out.received, SIZE_MAX, until, stop, wake) == ReadResult::Data) {
       }
       open = false;
       break;
@@ -259,7 +263,7 @@ bool UnitPeer::serveOne(const ReplyPlan& plan, int acceptTimeoutMs,
 
   // Keep what the client sends after the reply too, so that `received` shows
   // everything it ever sent.
-  while (open && readOnce(fd, out.received, SIZE_MAX, after(ioTimeoutMs), stop) ==
+  while (open && readOnce(fd, out.received, SIZE_MAX, after(ioTimeoutMs), stop, wake) ==
                      ReadResult::Data) {
   }
   peer_socket::closeSocket(fd);

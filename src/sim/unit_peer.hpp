@@ -60,6 +60,11 @@ class UnitPeer {
   /// The port actually listened on.
   std::uint16_t port() const { return port_; }
 
+  /// The stopHandle() that is signalled when the `*stop` of serveOne()
+  /// turns true: its waits then block until a client or the stop comes,
+  /// rather than look at the flag every 50 ms.
+  void wakeOnStop(std::uintptr_t stopHandle) { stopHandle_ = stopHandle; }
+
   /// Waits up to `acceptTimeoutMs` for a connection (-1: no limit), then runs
   /// one exchange with `plan`. Every read waits at most `ioTimeoutMs`.
   /// Returns false when no client came in time, the wait was interrupted by
@@ -78,6 +83,7 @@ class UnitPeer {
   peer_socket::Handle listener_ = peer_socket::kNoSocket;
   std::uint16_t port_ = 0;
   bool networkStarted_ = false;
+  peer_socket::Handle stopHandle_ = peer_socket::kNoSocket;
 };
 
 /// The simulator's one-line account of an exchange, without a line end.

@@ -44,6 +44,8 @@ class BackgroundChild {
   /// died of a signal.
   int stop(int signal, int timeoutMs);
 
+  int pid() const { return pid_; }
+
  private:
   int pid_ = -1;
   int out_ = -1;
