@@ -1,11 +1,16 @@
 // The engine against units served on 127.0.0.1: fades that share a clock,
-// a silent unit among good ones, and a fade replaced while it runs.
+// a silent unit among good ones, a fade replaced while it runs, and host
+// names looked up by a lookup the test stands in for.
 
 #include "engine/fade_engine.hpp"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -106,6 +111,101 @@ TEST(FadeEngine, AUnitWithoutAKnownLevelGoesStraightToItsTarget) {
   unit.finish();
   EXPECT_EQ(unit.levels(), (std::vector<int>{90}));
   EXPECT_EQ(recorder.ends[u].at(0).from, -1);
+}
+
+/// Stands in for the resolver: "hang.test" answers only once released,
+/// "bad.test" fails, any other name is 127.0.0.1. Counts the lookups.
+struct Resolver {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  int lookUps = 0;
+
+  ~Resolver() {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+    released.notify_all();
+  }
+};
+
+TEST(FadeEngine, ALookUpThatNeverAnswersDelaysNoOtherUnitAndIsTriedAgain) {
+  ServingUnit byName;
+  ServingUnit byAddress;
+  Recorder recorder;
+  FadeEngine engine(300000, 1, recorder);
+  // Shared with lookup threads that the engine may leave behind.
+  auto resolver = std::make_shared<Resolver>();
+  engine.lookUpWith([resolver](const std::string& host, std::string& dotted, std::string& why) {
+    std::unique_lock<std::mutex> lock(resolver->mutex);
+    ++resolver->lookUps;
+    if (host == "hang.test")
+      resolver->released.wait(lock, [&] { return resolver->release; });
+    if (host == "bad.test") {
+      why = "no such name";
+      return false;
+    }
+    dotted = "127.0.0.1";
+    return true;
+  });
+  const std::uint16_t port = static_cast<std::uint16_t>(std::stoi(byName.port()));
+  const int hung = engine.addUnit({"hang.test", port, 1});
+  const int bad = engine.addUnit({"bad.test", port, 1});
+  const int named = engine.addUnit({"good.test", port, 1});
+  const int dotted = addLocalUnit(engine, byAddress.port());
+  const std::int64_t zero = monotonicUs();
+  for (int unit : {hung, bad, named, dotted})
+    engine.startFade(unit, {20, true, 0, 200000, 2, zero});
+  const std::atomic<bool> stop{false};
+  engine.run(stop);
+  const std::int64_t tookUs = monotonicUs() - zero;
+
+  EXPECT_EQ(recorder.ends[named].at(0).how, FadeEnd::How::Confirmed);
+  EXPECT_EQ(recorder.ends[dotted].at(0).how, FadeEnd::How::Confirmed);
+  ASSERT_EQ(recorder.ends[bad].size(), 1u);
+  EXPECT_EQ(recorder.ends[bad][0].how, FadeEnd::How::NotStarted);
+  EXPECT_EQ(recorder.ends[bad][0].lookUpFailure, "no such name");
+  ASSERT_EQ(recorder.ends[hung].size(), 1u);
+  EXPECT_EQ(recorder.ends[hung][0].how, FadeEnd::How::NotStarted);
+  EXPECT_EQ(recorder.ends[hung][0].lookUpFailure, "timed out");
+  EXPECT_LT(tookUs, 3000000);  // bound by the time-out, not by the hung lookup
+  EXPECT_EQ(byAddress.levels(), (std::vector<int>{0, 10, 20}));
+
+  // Started again, a failed name is looked up again; a hung one keeps its
+  // one thread, and answers this time.
+  engine.startFade(bad, {30, false, 0, 0, 0, monotonicUs()});
+  {
+    std::lock_guard<std::mutex> lock(resolver->mutex);
+    resolver->release = true;
+    resolver->released.notify_all();
+  }
+  engine.startFade(hung, {40, false, 0, 0, 0, monotonicUs()});
+  engine.run(stop);
+  byName.finish();
+  EXPECT_EQ(recorder.ends[bad].at(1).lookUpFailure, "no such name");
+  EXPECT_EQ(recorder.ends[hung].at(1).how, FadeEnd::How::Confirmed);
+  std::lock_guard<std::mutex> lock(resolver->mutex);
+  EXPECT_EQ(resolver->lookUps, 4);  // hang.test once, bad.test twice, good.test once
+}
+
+// The lookup's thread wakes the engine's wait itself: no timer finds it.
+TEST(FadeEngine, AnAnsweredLookUpEndsTheEnginesWait) {
+  ServingUnit unit;
+  Recorder recorder;
+  FadeEngine engine(5000000, 1, recorder);
+  engine.lookUpWith([](const std::string&, std::string& dotted, std::string&) {
+    dotted = "127.0.0.1";
+    return true;
+  });
+  const int u = engine.addUnit({"name.test", static_cast<std::uint16_t>(std::stoi(unit.port())), 1});
+  engine.startFade(u, {7, false, 0, 0, 0, monotonicUs()});
+  std::vector<SocketWait> waits;
+  engine.addWaits(waits);
+  EXPECT_EQ(waitForSockets(waits, 5000000), 1);
+  engine.advance(waits);
+  const std::atomic<bool> stop{false};
+  engine.run(stop);
+  unit.finish();
+  EXPECT_EQ(unit.levels(), std::vector<int>{7});
 }
 
 }  // namespace

@@ -67,6 +67,14 @@ class VantrelEndToEnd : public ::testing::TestWithParam<ToolPlatform> {
     seconds_ = std::chrono::duration<double>(Clock::now() - start).count();
     return result;
   }
+  /// vantrel-fade with the same levels file, or with VANTREL_STATE=`state`.
+  ChildResult runFade(const std::vector<std::string>& args, const std::string& state = "") {
+    std::vector<std::string> argv = GetParam().fadeCommand;
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> environment = GetParam().environment;
+    environment.push_back("VANTREL_STATE=" + (state.empty() ? site_.state() : state));
+    return runChild(argv, environment, 30000);
+  }
   /// `text` as lines of the platform's console.
   std::string lines(const std::string& text) const { return console(GetParam(), text); }
   bool matches(const std::string& text, const std::string& pattern) const {
@@ -209,6 +217,34 @@ TEST_P(VantrelEndToEnd, InterruptStopsEveryUnitAndRemembersWhatWasConfirmed) {
   EXPECT_LT(seconds_, 20);
   EXPECT_EQ(listedLevel("a"), "20");
   EXPECT_EQ(listedLevel("b"), "20");
+}
+
+// vantrel-fade leaves the unit where vantrel finds it: the last level it
+// confirmed, even when the fade failed, under the address as written.
+TEST_P(VantrelEndToEnd, WhatVantrelFadeConfirmedIsListedAndFadedFrom) {
+  ServingUnit a([](int i) {
+    ReplyPlan plan;
+    plan.kind = i >= 2 && i <= 4 ? ReplyKind::ChangedByte : ReplyKind::Echo;
+    return plan;
+  });
+  site_.write({{"a", a.port()}});
+  const ChildResult failed = runFade({"--over", "0", "127.0.0.1", a.port(), "1", "0", "2"});
+  EXPECT_EQ(failed.exitStatus, 1);
+  EXPECT_EQ(listedLevel("a"), "1");
+
+  const ChildResult faded = runFade({"--over", "0", "127.0.0.1", a.port(), "1", "1", "5"});
+  EXPECT_EQ(faded.exitStatus, 0) << faded.err;
+  EXPECT_EQ(listedLevel("a"), "5");
+  const ChildResult set = run({"--over", "0", "set", "a", "3"});
+  EXPECT_EQ(set.exitStatus, 0) << set.err;
+
+  // A levels file that cannot be written is a warning, not a failure.
+  const ChildResult unwritable =
+      runFade({"127.0.0.1", a.port(), "1", "3", "3"}, site_.config() + "/levels");
+  a.finish();
+  EXPECT_EQ(unwritable.exitStatus, 0);
+  EXPECT_TRUE(matches(unwritable.err, "vantrel-fade: [^\r\n]+")) << unwritable.err;
+  EXPECT_EQ(a.levels(), (std::vector<int>{0, 1, 2, 2, 2, 1, 2, 3, 4, 5, 5, 4, 3, 3}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, VantrelEndToEnd, ::testing::ValuesIn(testedPlatforms()),
