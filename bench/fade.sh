@@ -3,8 +3,10 @@
 #   (a) speed: a fade with --over 0 from 0 to 255 (256 commands) against
 #       bench/c_units_client.c doing the same 256 blocking exchanges, one
 #       after another in one process, both against vantrel-sim, timed in
-#       pairs after a warm-up; medians. The fade's time includes remembering
-#       the level it confirmed. Target: at most 1.10 times the C program's.
+#       pairs after a warm-up; the medians, and the median of the pairs'
+#       ratios, which a load that comes and goes shifts least. The fade's
+#       time includes remembering the level it confirmed. Target: the ratio
+#       at most 1.10.
 #   (b) schedule: a 2 s fade of 100 steps against bench/timing_peer.c, which
 #       notes when each command arrives. A command's lateness is its arrival
 #       after the first command's, less its due time (2 s × k / 100).
@@ -56,29 +58,36 @@ start_peer "$work/sim.out" "$sim" --port 0
   { echo "bench: the fade was not confirmed" >&2; exit 1; }
 read -ra ports <<<"$(yes "$port" | head -n 256 | tr '\n' ' ')"
 
-c_ns() {
+# Microseconds from bash's own clock: a `date` process would add its own
+# start to both sides.
+now_us() { echo "${EPOCHREALTIME/./}"; }
+c_us() {
   local start end
-  start=$(date +%s%N)
+  start=$(now_us)
   "$work/c_units_client" 1 128 "${ports[@]}"
-  end=$(date +%s%N)
+  end=$(now_us)
   echo $((end - start))
 }
-fade_ns() {
+fade_us() {
   local start end
-  start=$(date +%s%N)
+  start=$(now_us)
   "$fade" --quiet --over 0 127.0.0.1 "$port" 1 0 255
-  end=$(date +%s%N)
+  end=$(now_us)
   echo $((end - start))
 }
 
-c_ns >/dev/null
-fade_ns >/dev/null
+c_us >/dev/null
+fade_us >/dev/null
 for _ in $(seq "$pairs"); do
-  c_ns >>"$work/c.ns"
-  fade_ns >>"$work/fade.ns"
+  c=$(c_us)
+  fast=$(fade_us)
+  echo "$c" >>"$work/c.us"
+  echo "$fast" >>"$work/fade.us"
+  echo "$fast $c" | awk '{ print $1 / $2 }' >>"$work/ratio"
 done
-c=$(median <"$work/c.ns")
-fast=$(median <"$work/fade.ns")
+c=$(median <"$work/c.us")
+fast=$(median <"$work/fade.us")
+ratio=$(median <"$work/ratio")
 
 # (b) a timed fade, as the unit sees it
 cc -O2 -o "$work/timing_peer" bench/timing_peer.c
@@ -90,20 +99,20 @@ tail -n +2 "$work/peer.out" | awk 'NR > 1 { k = NR - 1; print $1 - int((2000000 
 last=$(tail -n 1 "$work/peer.out")
 
 echo "vantrel-fade $(git describe --always --dirty 2>/dev/null || echo '?'), $(uname -m), $(nproc) cores, $pairs pairs"
-awk -v c="$c" -v fast="$fast" -v last="$last" -v pairs="$pairs" '
+awk -v c="$c" -v fast="$fast" -v ratio="$ratio" -v last="$last" -v pairs="$pairs" '
   { late[NR] = $1 }
   END {
     p50 = late[int(NR * 0.50 + 0.5)]; p99 = late[int(NR * 0.99 + 0.5)]; max = late[NR]
     drift = last - 2000000
     printf "%-44s %12s %s\n", "", "measured", "target"
-    printf "%-44s %9.2f ms\n", "C client, 256 exchanges one after another", c / 1e6
-    printf "%-44s %9.2f ms\n", "vantrel-fade --over 0, 256 commands", fast / 1e6
-    printf "%-44s %12.3f <= 1.100\n", "  fade / C client", fast / c
+    printf "%-44s %9.2f ms\n", "C client, 256 exchanges one after another", c / 1e3
+    printf "%-44s %9.2f ms\n", "vantrel-fade --over 0, 256 commands", fast / 1e3
+    printf "%-44s %12.3f <= 1.100\n", "  fade / C client, median of the pairs", ratio
     printf "%-44s %9.3f ms <= 1 ms\n", "2 s fade, 100 steps: lateness p50", p50 / 1000
     printf "%-44s %9.3f ms <= 1 ms\n", "  lateness p99", p99 / 1000
     printf "%-44s %9.3f ms <= 3 ms\n", "  lateness max", max / 1000
     printf "%-44s %9.3f ms within 2 ms of 2000\n", "  last command at", last / 1000
-    met = fast <= 1.10 * c && p99 <= 1000 && max <= 3000 && drift <= 2000 && drift >= -2000
+    met = ratio <= 1.10 && p99 <= 1000 && max <= 3000 && drift <= 2000 && drift >= -2000
     print met ? "all targets met" : "TARGET MISSED"
     exit met ? 0 : 1
   }' "$work/lateness.us"

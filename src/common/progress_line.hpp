@@ -11,6 +11,8 @@ class ProgressLine {
   explicit ProgressLine(std::FILE* terminal) : terminal_(terminal) {}
 
   void show(const std::string& text);
+  /// Whether it draws at all, so that a caller can spare making the text.
+  bool drawn() const { return terminal_ != nullptr; }
   /// Leaves the line empty, for what is written next.
   void clear();
 

@@ -38,8 +38,9 @@ class FadeReport : public EngineListener {
                   describeResult(result).c_str());
       std::fflush(stdout);
     }
-    progress_.show(progressText(confirmed_.level < 0 ? options_.from : confirmed_.level, sent_,
-                                failed_));
+    if (progress_.drawn())
+      progress_.show(progressText(confirmed_.level < 0 ? options_.from : confirmed_.level, sent_,
+                                  failed_));
   }
 
   void fadeEnded(int, const FadeEnd& end) override {
