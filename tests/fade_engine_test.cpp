@@ -120,12 +120,6 @@ struct Resolver {
   std::condition_variable released;
   bool release = false;
   int lookUps = 0;
-
-  ~Resolver() {
-    std::lock_guard<std::mutex> lock(mutex);
-    release = true;
-    released.notify_all();
-  }
 };
 
 TEST(FadeEngine, ALookUpThatNeverAnswersDelaysNoOtherUnitAndIsTriedAgain) {
