@@ -11,7 +11,7 @@
 #include "units/service_settings.hpp"
 
 /// The units file: the units by name, their groups and the scenes that set them, shared by
-/// `vantrel` and `vantrel-mqtt`. doc/vantrel.toml is an example.
+/// `vantrel` and `vantreld`. doc/vantrel.toml is an example.
 
 struct Unit {
   std::string name;
