@@ -121,6 +121,10 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   // Front ends start here, once the service takes commands.
+  if (options.verbose) {
+    std::printf("vantreld: serving %zu units from %s\n", file.units.size(), file.path.c_str());
+    std::fflush(stdout);
+  }
 
   waitForStopSignal();
 
