@@ -10,6 +10,7 @@
 #include "service/units_service.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
+#include "units/units_file_reading.hpp"
 #include "vantreld/stop_signals.hpp"
 
 namespace {
@@ -68,21 +69,6 @@ Request readArguments(int argc, const char* const argv[], Options& options,
   return request;
 }
 
-bool readUnits(const char* given, UnitsFile& file) {
-  std::string path;
-  std::string problem;
-  if (!findUnitsFile(given, path, problem)) {
-    std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
-    return false;
-  }
-  std::vector<std::string> problems;
-  if (loadUnitsFile(path, file, problems))
-    return true;
-  for (const std::string& line : problems)
-    std::fprintf(stderr, "%s\n", line.c_str());
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -103,7 +89,7 @@ int main(int argc, char* argv[]) {
   }
 
   UnitsFile file;
-  if (!readUnits(options.config, file))
+  if (!readUnitsFile("vantreld", options.config, file))
     return 2;
   if (!file.mqtt && !file.web) {
     std::fprintf(stderr, "vantreld: %s: nothing to serve: it has neither an [mqtt] nor a [web] table\n",
