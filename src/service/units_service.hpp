@@ -88,13 +88,19 @@ class UnitsService : private EngineListener {
   /// Starts the service's thread. False, with `problem`, when it cannot.
   bool start(std::string& problem);
   /// Ends running fades (each unit keeps the level it confirmed; listeners
-  /// hear nothing more), writes the levels and joins its threads.
+  /// hear nothing more), writes the levels and joins its threads, well
+  /// within a second. Stop the front ends first, so that no command comes
+  /// after. Called again, or by the destructor, it does nothing more.
   void stop();
 
-  /// Queue a command; the service's thread carries it out soon after. A new
-  /// command for a unit replaces its running fade. `transitionUs` 0: one
-  /// command to the level; more: a fade from the confirmed level (straight
-  /// to it when not known). A group's or a scene's units fade in step.
+  /// Queue a command; the service's thread carries it out soon after, in
+  /// the order submitted, and never waits for it here. `unit`, `group` and
+  /// `scene` are valid indices (file().findUnit() and the like). A new
+  /// command for a unit replaces its running fade. `transitionUs` (0..24 h,
+  /// the front end's default already applied) 0: one command to the level;
+  /// more: a fade from the confirmed level (straight to the level when it is
+  /// not known). A group's or a scene's units fade in step. ON is resolved
+  /// per unit, on the service's thread, from its last level above 0.
   void submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs);
   void submitGroup(int group, const LightCommand& command, std::int64_t transitionUs);
   void submitScene(int scene, std::int64_t transitionUs);
