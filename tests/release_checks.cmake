@@ -21,7 +21,7 @@ find_program(MANDOC mandoc ${lint_required})
 find_program(GROFF groff ${lint_required})
 set(man_pages ${PROJECT_SOURCE_DIR}/man/vantrel-dim.1 ${PROJECT_SOURCE_DIR}/man/vantrel-fade.1
   ${PROJECT_SOURCE_DIR}/man/vantrel-sim.1 ${PROJECT_SOURCE_DIR}/man/vantrel.1
-  ${PROJECT_SOURCE_DIR}/man/vantrel.toml.5)
+  ${PROJECT_SOURCE_DIR}/man/vantrel.toml.5 ${PROJECT_SOURCE_DIR}/man/vantreld.8)
 if(MANDOC)
   add_test(NAME man_pages_mandoc_lint COMMAND ${MANDOC} -T lint -W warning ${man_pages})
   set_tests_properties(man_pages_mandoc_lint PROPERTIES FAIL_REGULAR_EXPRESSION ".")
@@ -31,7 +31,7 @@ if(GROFF)
   set_tests_properties(man_pages_groff_warnings PROPERTIES FAIL_REGULAR_EXPRESSION ".")
 endif()
 
-foreach(program vantrel-fade vantrel-sim vantrel)
+foreach(program vantrel-fade vantrel-sim vantrel vantreld)
   add_test(NAME ${program}_version
     COMMAND sh -c "test \"$($<TARGET_FILE:${program}> --version)\" = \"${program} ${PROJECT_VERSION}\"")
   add_test(NAME ${program}_help

@@ -23,6 +23,7 @@
 #pragma pop_macro("TOML_UNREACHABLE")
 #include <toml++/toml.h>
 
+#include "common/duration.hpp"
 #include "common/files.hpp"
 #include "units/level.hpp"
 
@@ -105,6 +106,9 @@ class Reader {
   void readGroups(const toml::table& groups);
   void readScenes(const toml::table& scenes);
   void readScene(const toml::table& settings, Scene& scene);
+  void readMqtt(const toml::table& table);
+  void readWeb(const toml::table& table);
+  bool readText(const Entry& field, const char* table, std::string& text);
 
   void report(const toml::source_region& at, std::string text) {
     problems_.push_back({at.begin, std::move(text)});
@@ -120,6 +124,8 @@ class Reader {
       {"units", &Reader::readUnits},
       {"groups", &Reader::readGroups},
       {"scenes", &Reader::readScenes},
+      {"mqtt", &Reader::readMqtt},
+      {"web", &Reader::readWeb},
   };
 
   UnitsFile file_;
@@ -306,6 +312,96 @@ void Reader::readScene(const toml::table& settings, Scene& scene) {
   for (std::size_t unit = 0; unit < choices.size(); ++unit)
     if (choices[unit].source != None)
       scene.levels.emplace_back(static_cast<int>(unit), choices[unit].level);
+}
+
+// A string without NUL or line ends: names of files and hosts, a topic, a title.
+bool Reader::readText(const Entry& field, const char* table, std::string& text) {
+  const auto* value = field.node->as_string();
+  if (value != nullptr && value->get().find_first_of(std::string("\r\n\0", 3)) == std::string::npos) {
+    text = value->get();
+    return true;
+  }
+  report(field.node->source(), std::string("[") + table + "] " + std::string(field.key->str()) +
+                                   " must be a string on one line");
+  return false;
+}
+
+void Reader::readMqtt(const toml::table& table) {
+  MqttSettings& mqtt = file_.mqtt.emplace();
+  for (const Entry& field : inFileOrder(table)) {
+    const std::string_view key = field.key->str();
+    const toml::source_region& at = field.node->source();
+    std::string text;
+    if (key == "port") {
+      const auto* number = field.node->as_integer();
+      if (number != nullptr && number->get() >= 1 && number->get() <= 65535)
+        mqtt.port = static_cast<std::uint16_t>(number->get());
+      else
+        report(at, "[mqtt] port must be a whole number from 1 to 65535");
+    } else if (key == "host" || key == "username" || key == "password_file" ||
+               key == "tls_ca_file" || key == "topic" || key == "discovery_prefix" ||
+               key == "transition") {
+      if (!readText(field, "mqtt", text))
+        continue;
+      if (key == "host") {
+        if (isValidAddress(text))
+          mqtt.host = text;
+        else
+          report(at, "[mqtt] host must be a non-empty name or address without blanks");
+      } else if (key == "topic") {
+        if (!text.empty() && text.find_first_of("+#") == std::string::npos)
+          mqtt.topic = text;
+        else
+          report(at, "[mqtt] topic must be non-empty, without + or #");
+      } else if (key == "discovery_prefix") {
+        if (text.find_first_of("+#") == std::string::npos)
+          mqtt.discoveryPrefix = text;
+        else
+          report(at, "[mqtt] discovery_prefix must be without + or #");
+      } else if (key == "transition") {
+        if (!parseDuration(text.c_str(), mqtt.transitionUs))
+          report(at, "[mqtt] transition must be a duration such as \"500ms\" or \"1.5s\", "
+                     "at most 24 hours");
+      } else if (text.empty()) {
+        report(at, "[mqtt] " + std::string(key) + " must not be empty");
+      } else {
+        (key == "username" ? mqtt.username : key == "password_file" ? mqtt.passwordFile
+                                                                     : mqtt.tlsCaFile) = text;
+      }
+    } else {
+      report(field.key->source(), "unknown key " + quoted(key) + " in [mqtt]");
+    }
+  }
+}
+
+void Reader::readWeb(const toml::table& table) {
+  WebSettings& web = file_.web.emplace();
+  for (const Entry& field : inFileOrder(table)) {
+    const std::string_view key = field.key->str();
+    std::string text;
+    if (key != "listen" && key != "password_file" && key != "tls_cert_file" &&
+        key != "tls_key_file" && key != "title") {
+      report(field.key->source(), "unknown key " + quoted(key) + " in [web]");
+    } else if (!readText(field, "web", text)) {
+    } else if (key == "listen") {
+      if (!parseListen(text, web))
+        report(field.node->source(), "[web] listen must be ADDRESS:PORT, such as "
+                                     "\"127.0.0.1:8080\" or \"[::1]:8080\"");
+    } else if (key == "title") {
+      web.title = text;
+    } else if (text.empty()) {
+      report(field.node->source(), "[web] " + std::string(key) + " must not be empty");
+    } else {
+      (key == "password_file" ? web.passwordFile
+                              : key == "tls_cert_file" ? web.tlsCertFile : web.tlsKeyFile) = text;
+    }
+  }
+  const toml::source_region at = table.source();
+  if (web.passwordFile.empty() && !isLoopback(web.address))
+    report(at, "[web] needs a password_file: listen " + web.address +
+                   " is not a loopback address, so others on the network could reach the units");
+  if (web.tlsCertFile.empty() != web.tlsKeyFile.empty())
+    report(at, "[web] tls_cert_file and tls_key_file go together: give both or neither");
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 #define VANTREL_UNITS_UNITS_FILE_HPP
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "units/service_settings.hpp"
+
 /// The units file: the units by name, their groups and the scenes that set them, shared by
-/// `vantrel` and `vantrel-mqtt`. doc/vantrel.toml is an example.
+/// `vantrel` and `vantreld`. doc/vantrel.toml is an example.
 
 struct Unit {
   std::string name;
@@ -39,6 +42,8 @@ struct UnitsFile {
   std::vector<Unit> units;    ///< in file order
   std::vector<Group> groups;  ///< in file order
   std::vector<Scene> scenes;  ///< in file order
+  std::optional<MqttSettings> mqtt;  ///< the [mqtt] table, when there is one
+  std::optional<WebSettings> web;    ///< the [web] table, when there is one
 
   int findUnit(std::string_view name) const;   ///< index, or -1
   int findGroup(std::string_view name) const;  ///< index, or -1

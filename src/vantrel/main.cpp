@@ -13,6 +13,7 @@
 #include "fade/verdicts.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
+#include "units/units_file_reading.hpp"
 #include "vantrel/listing.hpp"
 #include "vantrel/options.hpp"
 #include "vantrel/run_report.hpp"
@@ -33,21 +34,6 @@ int usageError(const std::string& problem) {
 void warn(const std::string& warning) {
   if (!warning.empty())
     std::fprintf(stderr, "vantrel: %s\n", warning.c_str());
-}
-
-bool readUnits(const char* given, UnitsFile& file) {
-  std::string path;
-  std::string problem;
-  if (!findUnitsFile(given, path, problem)) {
-    std::fprintf(stderr, "vantrel: %s\n", problem.c_str());
-    return false;
-  }
-  std::vector<std::string> problems;
-  if (loadUnitsFile(path, file, problems))
-    return true;
-  for (const std::string& line : problems)
-    std::fprintf(stderr, "%s\n", line.c_str());
-  return false;
 }
 
 // The units that the command names, each once, in the order of the file.
@@ -125,7 +111,7 @@ int main(int argc, char* argv[]) {
   }
 
   UnitsFile file;
-  if (!readUnits(options.config, file))
+  if (!readUnitsFile("vantrel", options.config, file))
     return 2;
   std::vector<Target> targets;
   if (!chooseTargets(file, options, targets, problem))

@@ -1,0 +1,120 @@
+// vantreld [--config FILE] [--verbose]: the units service. Serves the units,
+// groups and scenes of one units file to its front ends (MQTT, the control
+// page) from one engine, until SIGTERM or SIGINT.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/options.hpp"
+#include "service/units_service.hpp"
+#include "units/remembered_levels.hpp"
+#include "units/units_file.hpp"
+#include "units/units_file_reading.hpp"
+#include "vantreld/stop_signals.hpp"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vantreld [--config FILE] [--verbose]\n"
+    "Try 'vantreld --help' for more information.\n";
+
+const char kHelp[] =
+    "usage: vantreld [--config FILE] [--verbose]\n"
+    "       vantreld --help | --version\n"
+    "Serves the units, groups and scenes of a units file over MQTT and on a control\n"
+    "page in the browser, as its [mqtt] and [web] tables say, until stopped.\n"
+    "\n"
+    "  --config FILE  the units file (default: vantrel.toml here, else the user's\n"
+    "                 or the system's; see vantreld(8))\n"
+    "  --verbose      say more of what the front ends do\n"
+    "Exit status: 0 when stopped by SIGTERM or SIGINT, 1 when it cannot serve, 2\n"
+    "for a usage or units file error.\n";
+
+struct Options {
+  const char* config = nullptr;
+  bool verbose = false;
+};
+
+enum class Request { Run, Help, Version, UsageError };
+
+Request readArguments(int argc, const char* const argv[], Options& options,
+                      std::string& problem) {
+  static const std::vector<KnownOption> known = {
+      {"--config", true}, {"--verbose", false}, {"--help", false}, {"--version", false}};
+  Request request = Request::Run;
+  auto take = [&](const std::string& name, const char* value, std::string& why) {
+    if (name == "--help" || name == "--version") {
+      request = name == "--help" ? Request::Help : Request::Version;
+      return OptionTaken::Finish;
+    }
+    if (name == "--verbose") {
+      options.verbose = true;
+      return OptionTaken::Next;
+    }
+    if (*value == '\0') {
+      why = "--config needs a file name";
+      return OptionTaken::Refused;
+    }
+    options.config = value;
+    return OptionTaken::Next;
+  };
+  std::vector<const char*> operands;
+  if (!readOptions(argc, argv, known, take, operands, problem))
+    return Request::UsageError;
+  if (request == Request::Run && !operands.empty()) {
+    problem = "unexpected " + quoted(operands[0]);
+    return Request::UsageError;
+  }
+  return request;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  Options options;
+  std::string problem;
+  switch (readArguments(argc, argv, options, problem)) {
+    case Request::Help:
+      std::fputs(kHelp, stdout);
+      return 0;
+    case Request::Version:
+      std::puts("vantreld " VANTREL_VERSION);
+      return 0;
+    case Request::UsageError:
+      std::fprintf(stderr, "vantreld: %s\n%s", problem.c_str(), kUsage);
+      return 2;
+    case Request::Run:
+      break;
+  }
+
+  UnitsFile file;
+  if (!readUnitsFile("vantreld", options.config, file))
+    return 2;
+  if (!file.mqtt && !file.web) {
+    std::fprintf(stderr, "vantreld: %s: nothing to serve: it has neither an [mqtt] nor a [web] table\n",
+                 file.path.c_str());
+    return 2;
+  }
+
+  // Every thread started from here on leaves the stop signals to main.
+  holdStopSignals();
+  UnitsService service(file, levelsFilePath());
+  // Front ends: built here from file.mqtt and file.web, each registered with
+  // service.addListener() before the service starts.
+  if (!service.start(problem)) {
+    std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+    return 1;
+  }
+  // Front ends start here, once the service takes commands.
+  if (options.verbose) {
+    std::printf("vantreld: serving %zu units from %s\n", file.units.size(), file.path.c_str());
+    std::fflush(stdout);
+  }
+
+  waitForStopSignal();
+
+  // Front ends stop here, before the service, so that no command comes after.
+  service.stop();
+  return 0;
+}
