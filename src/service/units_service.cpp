@@ -32,17 +32,6 @@ const char* problemOf(const CommandResult& result) {
 
 UnitKey keyOf(const Unit& unit) { return {unit.address, unit.port, unit.type}; }
 
-// Until the engine looks host names up itself, they are looked up once, at
-// start, as vantrel does.
-bool engineAddress(const Unit& unit, std::string& address, std::string& why) {
-  char dotted[16] = "";
-  char reason[128] = "";
-  const bool found = lookUpIPv4(unit.address.c_str(), dotted, reason);
-  address = found ? dotted : unit.address;
-  why = reason;
-  return found;
-}
-
 }  // namespace
 
 int groupLevel(const std::vector<int>& memberLevels) {
@@ -70,18 +59,14 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
   const FadeTiming defaults;
   EngineListener& ears = *this;
   engine_ = std::make_unique<FadeEngine>(defaults.timeoutUs, defaults.tries, ears);
+  // Host names are looked up by the engine at each command until one
+  // resolves, so that a name that fails at start costs that unit alone.
   for (const Unit& unit : file_.units) {
-    std::string address;
-    std::string why;
-    reachable_.push_back(engineAddress(unit, address, why));
-    lookUpProblems_.push_back(why);
-    const int index = engine_->addUnit({address, unit.port, unit.type});
+    const int index = engine_->addUnit({unit.address, unit.port, unit.type});
     const RememberedLevel level = remembered.find(keyOf(unit));
     engine_->setKnownLevel(index, level.level);
-    states_.push_back({level.level, level.lastOn, reachable_.back() ? "" : kProblemNoAddress});
+    states_.push_back({level.level, level.lastOn, ""});
     confirmedMs_.push_back(0);
-    if (!reachable_.back())
-      report(index, "cannot look up the address: " + why);
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
@@ -207,11 +192,6 @@ void UnitsService::carryOut(const Order& order) {
       level = order.levels.empty() ? order.command.level(states_[static_cast<std::size_t>(unit)].lastOn)
                                    : order.levels[i];
     }
-    if (!reachable_[static_cast<std::size_t>(unit)]) {
-      report(unit, lookUpFailed(level, lookUpProblems_[static_cast<std::size_t>(unit)].c_str()));
-      notify(unit, true);
-      continue;
-    }
     FadePlan plan;
     plan.to = level;
     plan.fade = order.transitionUs > 0;
@@ -254,11 +234,13 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
     case FadeEnd::How::NotStarted:
     case FadeEnd::How::NotConfirmed: {
       std::lock_guard<std::mutex> lock(mutex_);
-      states_[at].problem = problemOf(end.last);
+      states_[at].problem = end.lookUpFailure.empty() ? problemOf(end.last) : kProblemNoAddress;
       break;
     }
   }
-  if (end.how == FadeEnd::How::NotStarted)
+  if (end.how == FadeEnd::How::NotStarted && !end.lookUpFailure.empty())
+    report(unit, lookUpFailed(end.to, end.lookUpFailure.c_str()));
+  else if (end.how == FadeEnd::How::NotStarted)
     report(unit, notStarted(end.to, end.from, end.tries, end.last));
   else if (end.how == FadeEnd::How::NotConfirmed)
     report(unit, lastNotConfirmed(end.to, end.tries, end.last));

@@ -127,8 +127,6 @@ class UnitsService : private EngineListener {
   const UnitsFile file_;
   std::vector<ServiceListener*> listeners_;
   // The service thread's own.
-  std::vector<bool> reachable_;  ///< false when its host name did not resolve
-  std::vector<std::string> lookUpProblems_;
   std::vector<std::int64_t> confirmedMs_;  ///< when this service last saw it confirm, or 0
   std::vector<int> groupLevels_;           ///< as last told
   std::unique_ptr<FadeEngine> engine_;
