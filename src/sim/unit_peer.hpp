@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ipv4_address.hpp"
 #include "sim/peer_socket.hpp"
 
 /// How the stand-in unit answers a command. Each kind other than Echo leads
@@ -97,11 +98,5 @@ std::string showLine(int level, long long exchanges);
 /// "split:N", "close", "reset", "bytes:HEX", "silent"). Returns false when it
 /// does not parse.
 bool parseReplyPlan(const char* text, ReplyPlan& plan);
-
-/// Reads an IPv4 address in dotted decimal, as --listen takes it: four
-/// numbers 0..255 between dots, without leading zeros. The address is in
-/// host byte order. Returns false, leaving `address` alone, for anything
-/// else.
-bool parseIPv4(const char* text, std::uint32_t& address);
 
 #endif
