@@ -348,7 +348,6 @@ TEST_P(VantrelEndToEnd, TheToolsShareTheirConventions) {
   const std::string first = sim.readLine(30000);
   const std::string second = sim.readLine(5000);
   EXPECT_TRUE(!first.empty() && !second.empty() && first != second) << first << " " << second;
-  EXPECT_EQ(sim.stop(SIGTERM, 10000), 0);
 
   const ChildResult missing = run({"--config", site_.config() + ".missing", "list"});
   EXPECT_EQ(missing.exitStatus, 2);
