@@ -140,7 +140,9 @@ TEST(RememberLevels, AFailedWriteLeavesTheOldFileWhole) {
   writeText(path + ".tmp/in-the-way", "");
   std::string warning;
   EXPECT_FALSE(rememberLevels(path, {{kShelf, {1, kDecember8, 1}}}, warning));
-  EXPECT_EQ(warning.rfind(path + ".tmp: cannot create: ", 0), 0u) << warning;
+  EXPECT_EQ(warning.rfind("levels not remembered: " + path + ": cannot create " + path + ".tmp: ", 0),
+            0u)
+      << warning;
   EXPECT_EQ(readText(path), before);
 }
 

@@ -25,9 +25,11 @@ std::vector<std::string> problemsOf(const std::string& text) {
   return problems;
 }
 
-std::string unit(const char* name, int port = 4001) {
+// Each on a port of its own unless given one, as a units file needs them.
+std::string unit(const char* name, int port = 0) {
+  static int next = 5001;
   return std::string("[units.") + name + "]\naddress = \"127.0.0.1\"\nport = " +
-         std::to_string(port) + "\ntype = 1\n";
+         std::to_string(port != 0 ? port : next++) + "\ntype = 1\n";
 }
 
 std::vector<std::string> namesOf(const UnitsFile& file, const std::vector<int>& units) {
@@ -146,8 +148,7 @@ TEST(ParseUnitsFile, ReportsEveryProblemWhereItIsInFileOrder) {
       "counter = 0\n";               // 29
   const std::string name = ": a name is 1 to 32 characters of a-z, 0-9, - and _, starting with a "
                            "letter or digit";
-  const std::string address =
-      ": address must be a non-empty string without blanks or control characters";
+  const std::string address = " is neither a dotted IPv4 address (four numbers 0 to 255) nor a host name";
   const std::string port = ": port must be a whole number from 1 to 65535";
   const std::string members = " must be a non-empty array of unit names";
   const std::string level = " must be 0 to 255 or \"0%\" to \"100%\"";
@@ -157,11 +158,11 @@ TEST(ParseUnitsFile, ReportsEveryProblemWhereItIsInFileOrder) {
                                   "v.toml:3:8: unit 'counter'" + port,
                                   "v.toml:4:8: unit 'counter': type must be 1 or 2",
                                   "v.toml:5:8: invalid unit name 'Shelf'" + name,
-                                  "v.toml:6:11: unit 'Shelf'" + address,
+                                  "v.toml:6:11: unit 'Shelf': address 'a b'" + address,
                                   "v.toml:7:8: unit 'Shelf'" + port,
                                   "v.toml:8:8: unit 'Shelf': type must be 1 or 2",
                                   "v.toml:9:8: unit name 'all' is reserved: it means every unit",
-                                  "v.toml:10:11: unit 'all'" + address,
+                                  "v.toml:10:11: unit 'all': address ''" + address,
                                   "v.toml:11:8: unit 'all'" + port,
                                   "v.toml:13:2: unknown table 'broker'",
                                   "v.toml:16:1: group 'counter' has the name of a unit",

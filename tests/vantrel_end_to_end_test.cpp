@@ -164,7 +164,8 @@ TEST_P(VantrelEndToEnd, RefusedAndSilentUnitsFailAloneAndQuickly) {
   const ChildResult result = run({"--timeout", "1s", "--tries", "1", "set", "all", "7"});
   good.finish();
   EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(matches(result.out, R"(1 of 3 units confirmed in \d+\.\d{3} s: 3 commands sent, 2 failed)"))
+      << result.out;
   EXPECT_EQ(result.err, lines("vantrel: gone: level 7 not confirmed after 1 try: connection refused\n"
                               "vantrel: hung: level 7 not confirmed after 1 try: "
                               "timed out waiting for the reply\n"));
@@ -245,6 +246,150 @@ TEST_P(VantrelEndToEnd, WhatVantrelFadeConfirmedIsListedAndFadedFrom) {
   EXPECT_EQ(unwritable.exitStatus, 0);
   EXPECT_TRUE(matches(unwritable.err, "vantrel-fade: [^\r\n]+")) << unwritable.err;
   EXPECT_EQ(a.levels(), (std::vector<int>{0, 1, 2, 2, 2, 1, 2, 3, 4, 5, 5, 4, 3, 3}));
+}
+
+// What a new user trips over, one test per kind of surprise.
+
+TEST_P(VantrelEndToEnd, AFadeFromALevelNotKnownSaysItSetsAtOnce) {
+  ServingUnit a;
+  ServingUnit b;
+  site_.write({{"a", a.port()}, {"b", b.port()}});
+  const ChildResult first = run({"--quiet", "--over", "1s", "set", "all", "200"});
+  EXPECT_EQ(first.exitStatus, 0);
+  EXPECT_EQ(first.out, "");
+  const std::string without =
+      ": level not known: set at once to 200, without a fade (--from LEVEL fades from a level "
+      "you give)\n";
+  EXPECT_EQ(first.err, lines("vantrel: a" + without + "vantrel: b" + without));
+  // Now that they are known, the next run fades, and says nothing of it.
+  const ChildResult second = run({"--over", "100ms", "--steps", "1", "set", "all", "100"});
+  a.finish();
+  b.finish();
+  EXPECT_EQ(second.exitStatus, 0);
+  EXPECT_EQ(second.err, "");
+  EXPECT_EQ(a.levels(), (std::vector<int>{200, 200, 100}));
+  EXPECT_EQ(b.levels(), (std::vector<int>{200, 200, 100}));
+}
+
+TEST_P(VantrelEndToEnd, TheResultLineCountsTheConfirmedUnitsWhenSomeFailed) {
+  ServingUnit good;
+  const LocalPort refusing;
+  site_.write({{"good", good.port()}, {"gone", refusing.port()}});
+  const ChildResult result = run({"--tries", "1", "set", "all", "7"});
+  const ChildResult quiet = run({"--quiet", "--tries", "1", "set", "all", "7"});
+  good.finish();
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_TRUE(matches(result.out, R"(1 of 2 units confirmed in \d+\.\d{3} s: 2 commands sent, 1 failed)"))
+      << result.out;
+  EXPECT_EQ(result.err, lines("vantrel: gone: level 7 not confirmed after 1 try: connection refused\n"));
+  EXPECT_EQ(quiet.exitStatus, 1);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, result.err);
+}
+
+TEST_P(VantrelEndToEnd, LevelsThatCouldNotBeRememberedAreReportedAsSuch) {
+  ServingUnit a;
+  site_.write({{"a", a.port()}});
+  // Root may write anywhere: a folder where the lock would go stops even root.
+  std::filesystem::create_directories(site_.state() + ".lock");
+  const ChildResult result = run({"set", "a", "9"});
+  a.finish();
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(matches(result.err, "vantrel: levels not remembered: " + site_.state() +
+                                      ": cannot lock " + site_.state() + R"(\.lock: [^\r\n]+)"))
+      << result.err;
+  EXPECT_EQ(a.levels(), std::vector<int>{9});
+  EXPECT_EQ(listedLevel("a"), "-");
+}
+
+TEST_P(VantrelEndToEnd, TheUnitsFileCatchesAddressesThatCannotBeMeant) {
+  ServingUnit unit;
+  site_.write({{"a", unit.port()}, {"b", unit.port()}},
+              "[units.c]\naddress = \"127.0.0.1:5001\"\nport = 5001\ntype = 1\n\n"
+              "[units.d]\naddress = \"192.168.0.300\"\nport = 4001\ntype = 1\n");
+  const ChildResult result = run({"set", "all", "10"});
+  unit.finish();
+  EXPECT_EQ(result.exitStatus, 2);
+  EXPECT_EQ(result.out, "");
+  const std::string file = site_.config();
+  EXPECT_EQ(result.err,
+            lines(file + ":8:8: unit 'b' has the address and port of unit 'a': 127.0.0.1 port " +
+                  unit.port() + "\n" + file +
+                  ":12:11: unit 'c': address '127.0.0.1:5001' holds a port: write address = "
+                  "\"127.0.0.1\" and port = 5001\n" +
+                  file +
+                  ":17:11: unit 'd': address '192.168.0.300' is neither a dotted IPv4 address "
+                  "(four numbers 0 to 255) nor a host name\n"));
+  EXPECT_EQ(unit.exchanges().size(), 0u);
+}
+
+TEST_P(VantrelEndToEnd, SyntaxErrorsOfCommonMistakesComeWithAHint) {
+  const std::string file = site_.config();
+  site_.write({{"a", "4001"}}, "[scenes.open]\na = 50%\n");
+  EXPECT_EQ(run({"list"}).err,
+            lines(file + ":7:7: Error while parsing decimal integer: expected digit, saw '%'; "
+                         "write a percentage in quotes: \"50%\"\n"));
+  site_.write({{"a", "4001"}}, "[units.b]\naddress = 127.0.0.1\n");
+  EXPECT_EQ(run({"list"}).err,
+            lines(file + ":7:16: Error while parsing floating-point: expected decimal digit or "
+                         "exponent, saw '.'; write an address in quotes: \"127.0.0.1\"\n"));
+  site_.write({{"a", "4001"}}, "[units.a]\nport = 4002\n");
+  const ChildResult twice = run({"list"});
+  EXPECT_EQ(twice.exitStatus, 2);
+  EXPECT_EQ(twice.err, lines(file + ":6:1: Error while parsing table header: cannot redefine "
+                                    "existing table 'units.a' (first defined at line 1)\n"));
+}
+
+TEST_P(VantrelEndToEnd, OnTurnsEachUnitBackToItsLastLevelAndOffIsZero) {
+  ServingUnit a;
+  ServingUnit b;
+  site_.write({{"a", a.port()}, {"b", b.port()}});
+  EXPECT_EQ(run({"set", "a", "77"}).exitStatus, 0);
+  EXPECT_EQ(run({"--over", "100ms", "--steps", "2", "set", "a", "off"}).exitStatus, 0);
+  const ChildResult on = run({"set", "all", "on"});
+  a.finish();
+  b.finish();
+  EXPECT_EQ(on.exitStatus, 0) << on.err;
+  EXPECT_EQ(a.levels(), (std::vector<int>{77, 77, 38, 0, 77}));
+  EXPECT_EQ(b.levels(), std::vector<int>{255});  // never confirmed a level: full
+}
+
+TEST_P(VantrelEndToEnd, ListShowsEachLevelAsAPercentageToo) {
+  ServingUnit a;
+  site_.write({{"a", a.port()}, {"b", "4001"}});
+  ASSERT_EQ(run({"set", "a", "20%"}).exitStatus, 0);
+  a.finish();
+  const std::string listed = run({"list"}).out;
+  EXPECT_TRUE(std::regex_search(
+      listed, std::regex(R"(  a  127\.0\.0\.1:\d+ +type 1  level 51 \(20%\) at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)" +
+                         GetParam().lineEnd + "  b  127\\.0\\.0\\.1:4001 +type 1  level -")))
+      << listed;
+}
+
+TEST_P(VantrelEndToEnd, TheToolsShareTheirConventions) {
+  for (const std::vector<std::string>& tool : {GetParam().vantrelCommand, GetParam().fadeCommand}) {
+    std::vector<std::string> help = tool;
+    help.push_back("--help");
+    std::vector<std::string> h = tool;
+    h.push_back("-h");
+    const ChildResult byName = runChild(help, GetParam().environment, 30000);
+    const ChildResult byLetter = runChild(h, GetParam().environment, 30000);
+    EXPECT_EQ(byLetter.exitStatus, 0);
+    EXPECT_EQ(byLetter.out, byName.out);
+    EXPECT_NE(byLetter.out.find("usage: "), std::string::npos);
+  }
+  std::vector<std::string> argv = GetParam().simCommand;
+  argv.insert(argv.end(), {"--port=0", "--units=2"});
+  BackgroundChild sim(argv, GetParam().environment);
+  const std::string first = sim.readLine(30000);
+  const std::string second = sim.readLine(5000);
+  EXPECT_TRUE(!first.empty() && !second.empty() && first != second) << first << " " << second;
+
+  const ChildResult missing = run({"--config", site_.config() + ".missing", "list"});
+  EXPECT_EQ(missing.exitStatus, 2);
+  EXPECT_TRUE(matches(missing.err,
+                      "vantrel: " + site_.config() + R"(\.missing: cannot read: [^\r\n]+)"))
+      << missing.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, VantrelEndToEnd, ::testing::ValuesIn(testedPlatforms()),

@@ -1,18 +1,29 @@
 #include "common/files.hpp"
 
-std::string describe(const FileError& error) {
-  const char* step = "";
-  switch (error.step) {
-    case FileStep::Read: step = "read"; break;
-    case FileStep::Create: step = "create"; break;
-    case FileStep::Write: step = "write"; break;
-    case FileStep::Flush: step = "flush to disk"; break;
-    case FileStep::Close: step = "close"; break;
-    case FileStep::Rename: step = "rename into place"; break;
-    case FileStep::Lock: step = "lock"; break;
-    case FileStep::MakeDirectory: step = "create directory"; break;
+namespace {
+
+const char* stepName(FileStep step) {
+  switch (step) {
+    case FileStep::Read: return "read";
+    case FileStep::Create: return "create";
+    case FileStep::Write: return "write";
+    case FileStep::Flush: return "flush to disk";
+    case FileStep::Close: return "close";
+    case FileStep::Rename: return "rename into place";
+    case FileStep::Lock: return "lock";
+    case FileStep::MakeDirectory: return "create directory";
   }
-  return error.path + ": cannot " + step + ": " + error.reason;
+  return "";
+}
+
+}  // namespace
+
+std::string describe(const FileError& error) {
+  return error.path + ": cannot " + stepName(error.step) + ": " + error.reason;
+}
+
+std::string describeStep(const FileError& error) {
+  return std::string("cannot ") + stepName(error.step) + " " + error.path + ": " + error.reason;
 }
 
 std::string localTimeText(std::int64_t unixMs) {

@@ -22,6 +22,8 @@ struct FileError {
 
 /// The error as one line, "PATH: cannot read: REASON".
 std::string describe(const FileError& error);
+/// The error as the cause of a failure told of another file, "cannot lock PATH: REASON".
+std::string describeStep(const FileError& error);
 
 enum class ReadOutcome { Read, Missing, Failed };
 

@@ -22,7 +22,7 @@ const char kFadeTimingHelp[] =
 const char kFadeReportHelp[] =
     "  --verbose           a line per command on standard output\n"
     "  --quiet             no result line and no progress display\n"
-    "  --help              this text\n"
+    "  -h, --help          this text\n"
     "  --version           the version\n"
     "DURATION is a number with s or ms (2s, 1.5s, 250ms), or 0; at most 24 hours.\n";
 
@@ -118,11 +118,12 @@ FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& 
                                std::string& problem) {
   static const std::vector<KnownOption> known = {
       {"--over", true},     {"--steps", true},  {"--timeout", true}, {"--tries", true},
-      {"--verbose", false}, {"--quiet", false}, {"--help", false},   {"--version", false}};
+      {"--verbose", false}, {"--quiet", false}, {"--help", false},   {"-h", false},
+      {"--version", false}};
   FadeRequest request = FadeRequest::Fade;
   auto take = [&](const std::string& name, const char* value, std::string& why) {
-    if (name == "--help" || name == "--version") {
-      request = name == "--help" ? FadeRequest::Help : FadeRequest::Version;
+    if (name == "--help" || name == "-h" || name == "--version") {
+      request = name == "--version" ? FadeRequest::Version : FadeRequest::Help;
       return OptionTaken::Finish;
     }
     if (name == "--verbose" || name == "--quiet") {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/duration.hpp"
+#include "common/options.hpp"
 #include "common/platform.hpp"
 #include "common/whole_number.hpp"
 #include "sim/unit_console.hpp"
@@ -78,47 +79,53 @@ int main(int argc, char** argv) {
   bool show = false;
   ReplyPlan plan;
 
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    if (option == "--help" || option == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
+  static const std::vector<KnownOption> known = {
+      {"--listen", true}, {"--port", true}, {"--units", true}, {"--count", true},
+      {"--reply", true},  {"--delay", true}, {"--show", false}, {"--help", false},
+      {"-h", false},      {"--version", false}};
+  enum class Request { Serve, Help, Version } request = Request::Serve;
+  auto take = [&](const std::string& option, const char* value, std::string& problem) {
+    const auto refused = [&](const char* what) {
+      problem = std::string(what) + " '" + value + "'";
+      return OptionTaken::Refused;
+    };
+    std::uint32_t unused;
+    if (option == "--help" || option == "-h" || option == "--version") {
+      request = option == "--version" ? Request::Version : Request::Help;
+      return OptionTaken::Finish;
     }
-    if (option == "--version") {
-      std::puts("vantrel-sim " VANTREL_VERSION);
-      return 0;
-    }
-    if (option == "--show") {
+    if (option == "--show")
       show = true;
-      continue;
-    }
-    if (option != "--listen" && option != "--port" && option != "--units" &&
-        option != "--count" && option != "--reply" && option != "--delay")
-      return usageError("unknown option '" + option + "'");
-    if (i + 1 == argc)
-      return usageError(option + " needs a value");
-    const char* value = argv[++i];
-    if (option == "--listen") {
-      std::uint32_t unused;
-      if (!parseIPv4(value, unused))
-        return usageError(std::string("not an IPv4 address: '") + value + "'");
+    else if (option == "--listen" && !parseIPv4(value, unused))
+      return refused("not an IPv4 address:");
+    else if (option == "--listen")
       address = value;
-    } else if (option == "--port") {
-      if (!parseWholeNumber(value, 0, 65535, port))
-        return usageError(std::string("bad port '") + value + "'");
-    } else if (option == "--units") {
-      if (!parseWholeNumber(value, 1, 256, units))
-        return usageError(std::string("bad number of units '") + value + "'");
-    } else if (option == "--count") {
-      if (!parseWholeNumber(value, 1, 1000000, count))
-        return usageError(std::string("bad count '") + value + "'");
-    } else if (option == "--delay") {
-      if (!parseDuration(value, plan.delayUs))
-        return usageError(std::string("bad delay '") + value + "'");
-    } else if (!parseReplyPlan(value, plan)) {
-      return usageError(std::string("bad reply mode '") + value + "'");
-    }
+    else if (option == "--port" && !parseWholeNumber(value, 0, 65535, port))
+      return refused("bad port");
+    else if (option == "--units" && !parseWholeNumber(value, 1, 256, units))
+      return refused("bad number of units");
+    else if (option == "--count" && !parseWholeNumber(value, 1, 1000000, count))
+      return refused("bad count");
+    else if (option == "--delay" && !parseDuration(value, plan.delayUs))
+      return refused("bad delay");
+    else if (option == "--reply" && !parseReplyPlan(value, plan))
+      return refused("bad reply mode");
+    return OptionTaken::Next;
+  };
+  std::vector<const char*> operands;
+  std::string problem;
+  if (!readOptions(argc, argv, known, take, operands, problem))
+    return usageError(problem);
+  if (request == Request::Help) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
+  if (request == Request::Version) {
+    std::puts("vantrel-sim " VANTREL_VERSION);
+    return 0;
+  }
+  if (!operands.empty())
+    return usageError(std::string("unexpected '") + operands[0] + "'");
   if (port != 0 && port + units - 1 > 65535)
     return usageError("ports " + std::to_string(port) + " to " +
                       std::to_string(port + units - 1) + " go past 65535");

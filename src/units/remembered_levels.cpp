@@ -122,30 +122,30 @@ const std::vector<std::pair<UnitKey, RememberedLevel>>& RememberedLevels::entrie
 bool rememberLevels(const std::string& path,
                     const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
                     std::string& warning) {
+  // Whatever the cause, the user is told first what it cost: the levels of this run.
+  const std::string lost = "levels not remembered: ";
   if (path.empty()) {
-    warning = "no file to remember levels in: set VANTREL_STATE";
+    warning = lost + "no file to keep them in: set VANTREL_STATE";
     return false;
   }
+  const auto failed = [&](const FileError& error) {
+    warning = lost + path + ": " + describeStep(error);
+    return false;
+  };
   FileError error;
-  if (!createParentDirectories(path, error)) {
-    warning = describe(error);
-    return false;
-  }
+  if (!createParentDirectories(path, error))
+    return failed(error);
   // Read, merge and write as one step against every other writer.
   const FileLock lock(path + ".lock");
-  if (!lock.held()) {
-    warning = describe(lock.error());
-    return false;
-  }
+  if (!lock.held())
+    return failed(lock.error());
   std::string damage;  // the reader has been told; what it held is replaced
   RememberedLevels levels = RememberedLevels::read(path, damage);
   for (const auto& [key, level] : confirmed)
     if (level.level >= 0)
       levels.set(key, newer(levels.find(key), level));
-  if (!replaceFile(path, path + ".tmp", fileText(levels), error)) {
-    warning = describe(error);
-    return false;
-  }
+  if (!replaceFile(path, path + ".tmp", fileText(levels), error))
+    return failed(error);
   return true;
 }
 

@@ -50,8 +50,9 @@ class RememberedLevels {
 
 /// Merges `confirmed` into the file at `path` under the lock: for each unit the newer confirmation
 /// wins (when the winner has no lastOn, the other's is kept). Creates the file's directory when
-/// needed. Returns false with `warning`, one line, when it could not be written; the old file is
-/// then as it was.
+/// needed. Returns false with `warning`, one line that begins "levels not remembered: PATH: " and
+/// says why ("cannot lock PATH.lock: REASON"), when it could not be written; the old file is then
+/// as it was.
 bool rememberLevels(const std::string& path,
                     const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
                     std::string& warning);

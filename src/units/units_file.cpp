@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 // toml++ is used header-only, here alone, so that its compile time and its static initialisers
 // stay in this file. We throw no exceptions: parse() hands back a parse_result instead.
@@ -25,6 +26,8 @@
 
 #include "common/duration.hpp"
 #include "common/files.hpp"
+#include "common/ipv4_address.hpp"
+#include "common/whole_number.hpp"
 #include "units/level.hpp"
 
 namespace {
@@ -60,6 +63,19 @@ std::string quoted(std::string_view name) {
   for (const char c : name)
     text += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
   return text + "'";
+}
+
+// Why `address`, which isValidAddress() refuses, is not an address: one that holds a port is
+// told to write the port apart.
+std::string addressProblem(std::string_view address) {
+  const std::size_t colon = address.rfind(':');
+  int port = 0;
+  if (colon != std::string_view::npos && isValidAddress(address.substr(0, colon)) &&
+      parseWholeNumber(std::string(address.substr(colon + 1)).c_str(), 1, 65535, port))
+    return "address " + quoted(address) + " holds a port: write address = \"" +
+           std::string(address.substr(0, colon)) + "\" and port = " + std::to_string(port);
+  return "address " + quoted(address) +
+         " is neither a dotted IPv4 address (four numbers 0 to 255) nor a host name";
 }
 
 bool isNameCharacter(char c, bool first) {
@@ -163,12 +179,23 @@ void Reader::checkName(const char* kind, const toml::key& key) {
 }
 
 void Reader::readUnits(const toml::table& units) {
+  // A table copied with its port left unchanged would send two units' levels to one.
+  std::map<std::pair<std::string, std::uint16_t>, std::string> owners;
   for (const Entry& entry : inFileOrder(units)) {
     checkName("unit", *entry.key);
     // Kept even when wrong, so that the groups and scenes that name it are not wrong too.
     file_.units.emplace_back();
-    file_.units.back().name = std::string(entry.key->str());
-    readUnit(entry, file_.units.back());
+    Unit& unit = file_.units.back();
+    unit.name = std::string(entry.key->str());
+    readUnit(entry, unit);
+    if (unit.address.empty() || unit.port == 0)
+      continue;
+    const auto [owner, added] = owners.emplace(std::make_pair(unit.address, unit.port), unit.name);
+    if (!added)
+      report(entry.node->as_table()->get("port")->source(),
+             "unit " + quoted(unit.name) + " has the address and port of unit " +
+                 quoted(owner->second) + ": " + unit.address + " port " +
+                 std::to_string(unit.port));
   }
 }
 
@@ -184,11 +211,12 @@ void Reader::readUnit(const Entry& entry, Unit& unit) {
     const toml::node& value = *field.node;
     if (key == "address") {
       const auto* text = value.as_string();
-      if (text != nullptr && isValidAddress(text->get()))
-        unit.address = text->get();
+      if (text == nullptr)
+        report(value.source(), what + ": address must be a string: an IPv4 address or a host name");
+      else if (!isValidAddress(text->get()))
+        report(value.source(), what + ": " + addressProblem(text->get()));
       else
-        report(value.source(), what + ": address must be a non-empty string without blanks or "
-                                      "control characters");
+        unit.address = text->get();
     } else if (key == "port") {
       const auto* number = value.as_integer();
       if (number != nullptr && number->get() >= 1 && number->get() <= 65535)
@@ -446,9 +474,29 @@ bool UnitsFile::addTarget(std::string_view target, std::vector<int>& chosen) con
 }
 
 bool isValidAddress(std::string_view address) {
-  return !address.empty() && std::none_of(address.begin(), address.end(), [](char c) {
-    return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
-  });
+  const std::string text(address);
+  // Digits and dots alone are an IPv4 address or a mistake, never a host name.
+  if (text.find_first_not_of("0123456789.") == std::string::npos) {
+    std::uint32_t unused;
+    return parseIPv4(text.c_str(), unused);
+  }
+  if (text.size() > 253)
+    return false;
+  std::size_t label = 0;  // the length of the label so far
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    const char c = i < text.size() ? text[i] : '.';
+    if (c == '.') {
+      if (label == 0 || label > 63 || text[i - 1] == '-')
+        return false;
+      label = 0;
+    } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               (c == '-' && label > 0)) {
+      ++label;
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 namespace {
@@ -477,6 +525,49 @@ std::string oneLine(const std::string& text) {
   return line;
 }
 
+std::string_view trimmed(std::string_view text) {
+  const std::size_t begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string_view::npos)
+    return {};
+  return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+// One more clause for a syntax error that a common mistake causes: a level or an address left
+// unquoted, or a table written twice.
+std::string syntaxHint(std::string_view text, const toml::parse_error& error) {
+  std::size_t lineStart = 0;
+  for (toml::source_index line = 1; line < error.source().begin.line; ++line)
+    lineStart = std::min(text.find('\n', lineStart), text.size() - 1) + 1;
+  const std::string_view line = text.substr(lineStart, text.find('\n', lineStart) - lineStart);
+
+  const std::string_view description = error.description();
+  const std::string_view redefined = "cannot redefine existing table '";
+  if (const std::size_t at = description.find(redefined); at != std::string_view::npos) {
+    const std::string_view rest = description.substr(at + redefined.size());
+    // What comes before the line parsed; the table is in it.
+    const toml::parse_result before = toml::parse(text.substr(0, lineStart));
+    const toml::node* first = before ? before.table().at_path(rest.substr(0, rest.find('\''))).node()
+                                     : nullptr;
+    return first != nullptr && first->source().begin.line > 0
+               ? " (first defined at line " + std::to_string(first->source().begin.line) + ")"
+               : "";
+  }
+
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos)
+    return "";
+  const std::string_view key = trimmed(line.substr(0, equals));
+  const std::string_view value = trimmed(line.substr(equals + 1, line.find('#') - equals - 1));
+  if (value.size() > 1 && value.back() == '%' &&
+      value.find_first_not_of("0123456789") == value.size() - 1)
+    return "; write a percentage in quotes: \"" + std::string(value) + "\"";
+  const bool dotted = value.find_first_not_of("0123456789.") == std::string_view::npos &&
+                      std::count(value.begin(), value.end(), '.') >= 2;
+  if (!value.empty() && value[0] != '"' && value[0] != '\'' && (key == "address" || dotted))
+    return "; write an address in quotes: \"" + std::string(value) + "\"";
+  return "";
+}
+
 }  // namespace
 
 bool parseUnitsFile(std::string_view text, const std::string& path, UnitsFile& file,
@@ -487,7 +578,8 @@ bool parseUnitsFile(std::string_view text, const std::string& path, UnitsFile& f
   if (parsed)
     reader.read(parsed.table());
   else
-    found.push_back({parsed.error().source().begin, std::string(parsed.error().description())});
+    found.push_back({parsed.error().source().begin,
+                     std::string(parsed.error().description()) + syntaxHint(text, parsed.error())});
   if (found.empty()) {
     file = std::move(reader.file());
     file.path = path;
@@ -506,11 +598,14 @@ bool parseUnitsFile(std::string_view text, const std::string& path, UnitsFile& f
   return false;
 }
 
-bool loadUnitsFile(const std::string& path, UnitsFile& file, std::vector<std::string>& problems) {
+bool loadUnitsFile(const std::string& path, UnitsFile& file, std::vector<std::string>& problems,
+                   bool* unreadable) {
   std::string text;
   FileError error;
   if (readWholeFile(path, text, error) != ReadOutcome::Read) {
     problems.push_back(describe(error));
+    if (unreadable != nullptr)
+      *unreadable = true;
     return false;
   }
   return parseUnitsFile(text, path, file, problems);

@@ -53,7 +53,9 @@ struct UnitsFile {
   bool addTarget(std::string_view target, std::vector<int>& units) const;
 };
 
-/// Whether `address` can be a unit's address: not empty, without blanks or control characters.
+/// Whether `address` can be a unit's address: a dotted IPv4 address (four numbers 0..255,
+/// without leading zeros) or a host name (labels of letters, digits and hyphens, 1 to 63
+/// characters each, no hyphen at either end, 253 characters in all).
 bool isValidAddress(std::string_view address);
 
 /// Parses `text` as the units file `path`. On failure returns false and appends one line per
@@ -62,8 +64,10 @@ bool parseUnitsFile(std::string_view text, const std::string& path, UnitsFile& f
                     std::vector<std::string>& problems);
 
 /// Reads and parses the file at `path`; a file that cannot be read is the one problem
-/// "PATH: cannot read: REASON".
-bool loadUnitsFile(const std::string& path, UnitsFile& file, std::vector<std::string>& problems);
+/// "PATH: cannot read: REASON", and `unreadable`, when given, is then set, so that a tool can show
+/// that line after its name as it shows its other errors.
+bool loadUnitsFile(const std::string& path, UnitsFile& file, std::vector<std::string>& problems,
+                   bool* unreadable = nullptr);
 
 /// The file to read: `given` (a --config value) when not null, else the first of
 /// unitsFilePlaces() that exists. When none exists returns false with `problem`, one line that names

@@ -12,9 +12,14 @@ bool readUnitsFile(const char* program, const char* given, UnitsFile& file) {
     return false;
   }
   std::vector<std::string> problems;
-  if (loadUnitsFile(path, file, problems))
+  bool unreadable = false;
+  if (loadUnitsFile(path, file, problems, &unreadable))
     return true;
-  for (const std::string& line : problems)
+  // Errors inside the file are in the compiler's form, which editors jump to.
+  for (const std::string& line : problems) {
+    if (unreadable)
+      std::fprintf(stderr, "%s: ", program);
     std::fprintf(stderr, "%s\n", line.c_str());
+  }
   return false;
 }

@@ -31,9 +31,11 @@ std::string listing(const UnitsFile& file, const RememberedLevels& levels) {
     text += "  " + padded(unit.name, unitWidth) + "  " +
             padded(unit.address + ":" + std::to_string(unit.port), placeWidth) + "  type " +
             std::to_string(unit.type) + "  level ";
+    // As people write levels in scenes.
+    const int percent = (level.level * 100 + 127) / 255;
     text += level.level < 0 ? "-"
-                            : std::to_string(level.level) + " (" +
-                                  localTimeText(level.confirmedMs) + ")";
+                            : std::to_string(level.level) + " (" + std::to_string(percent) +
+                                  "%) at " + localTimeText(level.confirmedMs);
     text += "\n";
   }
   if (!file.groups.empty()) {

@@ -38,7 +38,8 @@ void warn(const std::string& warning) {
 
 // The units that the command names, each once, in the order of the file.
 bool chooseTargets(const UnitsFile& file, const VantrelOptions& options,
-                   std::vector<Target>& targets, std::string& problem) {
+                   const RememberedLevels& remembered, std::vector<Target>& targets,
+                   std::string& problem) {
   switch (options.command) {
     case VantrelOptions::Command::List:
       return true;
@@ -60,8 +61,11 @@ bool chooseTargets(const UnitsFile& file, const VantrelOptions& options,
           return false;
         }
       }
-      for (int unit : units)
-        targets.push_back({unit, options.level});
+      for (int unit : units) {
+        const Unit& named = file.units[static_cast<std::size_t>(unit)];
+        const int lastOn = remembered.find({named.address, named.port, named.type}).lastOn;
+        targets.push_back({unit, !options.on ? options.level : lastOn > 0 ? lastOn : 255});
+      }
       return true;
     }
   }
@@ -113,13 +117,12 @@ int main(int argc, char* argv[]) {
   UnitsFile file;
   if (!readUnitsFile("vantrel", options.config, file))
     return 2;
-  std::vector<Target> targets;
-  if (!chooseTargets(file, options, targets, problem))
-    return usageError(problem);
-
   const std::string levelsPath = levelsFilePath();
   std::string warning;
   const RememberedLevels remembered = RememberedLevels::read(levelsPath, warning);
+  std::vector<Target> targets;
+  if (!chooseTargets(file, options, remembered, targets, problem))
+    return usageError(problem);
   warn(warning);
 
   if (options.command == VantrelOptions::Command::List) {
@@ -133,7 +136,8 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> names;
   for (const Target& target : targets)
     names.push_back(file.units[static_cast<std::size_t>(target.unit)].name);
-  RunReport report(names, {options.verbose, options.quiet, !options.quiet && isTerminal(stderr)});
+  RunReport report(names, {options.verbose, options.quiet, !options.quiet && isTerminal(stderr),
+                           options.over ? options.overUs : -1});
   FadeEngine engine(options.timeoutUs, options.tries, report);
 
   for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -154,8 +158,8 @@ int main(int argc, char* argv[]) {
       continue;
     }
     if (options.over && options.from < 0 && engine.knownLevel(unit) < 0)
-      report.note(unit, "level not known: straight to " + std::to_string(targets[i].level) +
-                            ", without a fade");
+      report.warn(unit, "level not known: set at once to " + std::to_string(targets[i].level) +
+                            ", without a fade (--from LEVEL fades from a level you give)");
     engine.startFade(unit, planFor(targets[i], options, zeroUs));
   }
   engine.run(stop);

@@ -25,7 +25,8 @@ std::string vantrelHelp() {
              "  scene NAME          each unit of the scene to its level in it\n"
              "  list                the units with their last confirmed levels, the\n"
              "                      groups and the scenes; sends nothing\n"
-             "  LEVEL               0..255, or a percentage such as 50%\n"
+             "  LEVEL               0..255, a percentage such as 50%, off (0), or on: the\n"
+             "                      last level above 0 each unit confirmed, else 255\n"
              "  --config FILE       the units file (default: vantrel.toml here, else the\n"
              "                      user's or the system's; see vantrel(1))\n"
              "  --over DURATION     fade over this time from each unit's last confirmed\n"
@@ -62,7 +63,14 @@ bool readCommand(const std::vector<const char*>& operands, VantrelOptions& optio
       return false;
     }
     options.targets.assign(operands.begin() + 1, operands.end() - 1);
-    return readLevel("LEVEL", operands.back(), options.level, problem);
+    // "on" is each unit's own level, which only the remembered levels know.
+    const char* level = operands.back();
+    options.on = std::strcmp(level, "on") == 0;
+    if (options.on || std::strcmp(level, "off") == 0 || parseLevel(level, options.level))
+      return true;
+    problem = "invalid LEVEL " + quoted(level) +
+              ": a level from 0 to 255, a percentage from 0% to 100%, on or off";
+    return false;
   }
   if (command == "scene") {
     options.command = VantrelOptions::Command::Scene;
@@ -93,11 +101,11 @@ VantrelRequest parseVantrelArguments(int argc, const char* const argv[], Vantrel
   static const std::vector<KnownOption> known = {
       {"--config", true},   {"--over", true},     {"--from", true},  {"--steps", true},
       {"--timeout", true},  {"--tries", true},    {"--verbose", false}, {"--quiet", false},
-      {"--help", false},    {"--version", false}};
+      {"--help", false},    {"-h", false},        {"--version", false}};
   VantrelRequest request = VantrelRequest::Run;
   auto take = [&](const std::string& name, const char* value, std::string& why) {
-    if (name == "--help" || name == "--version") {
-      request = name == "--help" ? VantrelRequest::Help : VantrelRequest::Version;
+    if (name == "--help" || name == "-h" || name == "--version") {
+      request = name == "--version" ? VantrelRequest::Version : VantrelRequest::Help;
       return OptionTaken::Finish;
     }
     if (name == "--verbose" || name == "--quiet") {

@@ -12,6 +12,7 @@ struct VantrelOptions : FadeTiming {
   Command command = Command::List;
   std::vector<const char*> targets;  ///< set: the units and groups named
   int level = 0;                     ///< set: 0..255
+  bool on = false;                   ///< set: LEVEL was "on": each unit's last level above 0
   const char* scene = nullptr;       ///< scene: its name
   const char* config = nullptr;      ///< --config, or null to look for the file
   bool over = false;                 ///< whether --over was given: without it, no fade

@@ -15,14 +15,6 @@ RunReport::RunReport(std::vector<std::string> names, const Style& style)
     nameWidth_ = std::max(nameWidth_, static_cast<int>(name.size()));
 }
 
-void RunReport::note(int unit, const std::string& text) {
-  if (!style_.verbose)
-    return;
-  progress_.clear();
-  std::printf("%s: %s\n", names_[static_cast<std::size_t>(unit)].c_str(), text.c_str());
-  std::fflush(stdout);
-}
-
 void RunReport::report(int unit, const std::string& text) {
   progress_.clear();
   std::fprintf(stderr, "vantrel: %s: %s\n", names_[static_cast<std::size_t>(unit)].c_str(),
@@ -36,8 +28,14 @@ void RunReport::failedToBegin(int unit, const std::string& why) {
 }
 
 void RunReport::showProgress() {
+  char time[64];
+  const double elapsed = (monotonicUs() - zeroUs_) / 1e6;
+  if (style_.overUs < 0)
+    std::snprintf(time, sizeof time, "%.1f s", elapsed);
+  else
+    std::snprintf(time, sizeof time, "%.1f s of %g s", elapsed, style_.overUs / 1e6);
   progress_.show(std::to_string(done_) + " of " + counted(static_cast<int>(names_.size()), "unit", "units") +
-                 " done, " + commandTally(sent_, failed_));
+                 " done, " + time + ", " + commandTally(sent_, failed_));
 }
 
 void RunReport::commandEnded(int unit, int level, const CommandResult& result,
@@ -89,13 +87,13 @@ void RunReport::fadeEnded(int unit, const FadeEnd& end) {
 
 int RunReport::finish(bool stopped) {
   progress_.clear();
-  if (stopped)
-    return 130;
-  if (failedUnits_ > 0)
-    return 1;
+  const bool all = failedUnits_ == 0 && !stopped;
   if (!style_.quiet)
-    std::printf("All %s confirmed in %.3f s: %s\n",
+    std::printf("%s%s confirmed in %.3f s: %s\n",
+                all ? "All " : (std::to_string(done_ - failedUnits_) + " of ").c_str(),
                 counted(static_cast<int>(names_.size()), "unit", "units").c_str(),
                 (monotonicUs() - zeroUs_) / 1e6, commandTally(sent_, failed_).c_str());
-  return 0;
+  if (stopped)
+    return 130;
+  return all ? 0 : 1;
 }

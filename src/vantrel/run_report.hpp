@@ -17,6 +17,7 @@ class RunReport : public EngineListener {
     bool verbose = false;
     bool quiet = false;
     bool progress = false;  ///< redraw a progress line on standard error
+    std::int64_t overUs = -1;  ///< the fade's length, for the progress line; -1: no fade
   };
   /// A level the unit confirmed in this run, for remembering.
   struct Confirmed {
@@ -30,8 +31,8 @@ class RunReport : public EngineListener {
   /// Time 0 of the run on monotonicUs(): the moment its first commands go.
   void start(std::int64_t zeroUs) { zeroUs_ = zeroUs; }
 
-  /// A line of its own for --verbose.
-  void note(int unit, const std::string& text);
+  /// A warning about a unit, on standard error whatever the style.
+  void warn(int unit, const std::string& text) { report(unit, text); }
   /// A unit that could not even begin, and why.
   void failedToBegin(int unit, const std::string& why);
 
