@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_bridge.hpp"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -82,16 +83,30 @@ bool MqttBridge::prepare(std::string& problem) {
 }
 
 void MqttBridge::start() {
-  const int result = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, kKeepAliveS);
-  if (result != MOSQ_ERR_SUCCESS) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    link_ = Link::Down;
-    log("cannot reach the MQTT broker at " + settings_.host + ":" + std::to_string(settings_.port) +
-        ": " + reasonOf(result) + "; trying again");
-  }
-  // Tries again by itself when the first try failed.
-  mosquitto_loop_start(client_);
   started_ = true;
+  connector_ = std::thread([this] { connectFirst(); });
+}
+
+void MqttBridge::connectFirst() {
+  // libmosquitto's thread tries again by itself only once a first try got
+  // as far as a connection: until then the tries are ours.
+  int pauseS = 1;
+  for (;;) {
+    const int result =
+        mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, kKeepAliveS);
+    if (result == MOSQ_ERR_SUCCESS || result == MOSQ_ERR_CONN_PENDING) {
+      mosquitto_loop_start(client_);
+      looping_ = true;
+      return;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (link_ == Link::Starting)
+      log("cannot reach " + brokerName() + ": " + reasonOf(result) + "; trying again");
+    link_ = Link::Down;
+    if (wake_.wait_for(lock, std::chrono::seconds(pauseS), [this] { return link_ == Link::Stopping; }))
+      return;
+    pauseS = std::min(pauseS * 2, 30);
+  }
 }
 
 void MqttBridge::stop() {
@@ -104,6 +119,10 @@ void MqttBridge::stop() {
     wasUp = link_ == Link::Up;
     link_ = Link::Stopping;
   }
+  wake_.notify_all();
+  connector_.join();
+  if (!looping_)
+    return;
   if (wasUp)
     publish(topics_.status, "offline");
   // Queued after offline, so sent after it; the broker keeps no last will
@@ -111,10 +130,14 @@ void MqttBridge::stop() {
   mosquitto_disconnect(client_);
   if (wasUp) {
     std::unique_lock<std::mutex> lock(mutex_);
-    ended_.wait_for(lock, std::chrono::milliseconds(500), [this] { return link_ == Link::Down; });
+    wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return link_ == Link::Down; });
   }
   // A client between tries would sleep out its pause: end it.
   mosquitto_loop_stop(client_, true);
+}
+
+std::string MqttBridge::brokerName() const {
+  return "the MQTT broker at " + settings_.host + ":" + std::to_string(settings_.port);
 }
 
 void MqttBridge::onConnect(mosquitto*, void* self, int result) {
@@ -132,7 +155,7 @@ void MqttBridge::onMessage(mosquitto*, void* self, const mosquitto_message* mess
 }
 
 void MqttBridge::connected(int result) {
-  const std::string broker = "the MQTT broker at " + settings_.host + ":" + std::to_string(settings_.port);
+  const std::string broker = brokerName();
   std::lock_guard<std::mutex> lock(mutex_);
   if (link_ == Link::Stopping)
     return;
@@ -175,10 +198,10 @@ void MqttBridge::disconnected(int result) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (link_ == Link::Stopping || result == 0) {
     link_ = Link::Down;
-    ended_.notify_all();
+    wake_.notify_all();
     return;
   }
-  const std::string broker = "the MQTT broker at " + settings_.host + ":" + std::to_string(settings_.port);
+  const std::string broker = brokerName();
   if (link_ == Link::Up)
     log("lost " + broker + ": " + mosquitto_strerror(result) + "; trying again");
   else if (link_ == Link::Starting)

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mqtt/discovery.hpp"
@@ -50,6 +51,8 @@ class MqttBridge : public ServiceListener {
   static void onConnect(mosquitto* client, void* self, int result);
   static void onDisconnect(mosquitto* client, void* self, int result);
   static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
+  void connectFirst();
+  std::string brokerName() const;
   void connected(int result);
   void disconnected(int result);
   void received(const std::string& topic, const std::string& payload);
@@ -75,9 +78,11 @@ class MqttBridge : public ServiceListener {
   std::string syncTopic_;  ///< a private topic: its echo says the retained ones have all come
   mosquitto* client_ = nullptr;
   bool started_ = false;
+  std::thread connector_;
+  bool looping_ = false;  ///< libmosquitto's thread runs: set by connector_
 
   std::mutex mutex_;  ///< guards what follows
-  std::condition_variable ended_;
+  std::condition_variable wake_;  ///< stopping, or disconnected when stopping
   Link link_ = Link::Starting;
   std::vector<Published> unitStates_;
   std::vector<Published> groupStates_;
