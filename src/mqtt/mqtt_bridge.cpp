@@ -172,7 +172,8 @@ void MqttBridge::connected(int result) {
     std::fflush(stdout);
   }
   link_ = Link::Up;
-  publish(topics_.status, "online");
+  // Subscribed before it says online, so that a command sent on seeing
+  // online is heard: the broker takes a client's packets in order.
   for (const char* kind : {"unit", "group", "scene"}) {
     const std::string filter = topics_.prefix + "/" + kind + "/+/set";
     mosquitto_subscribe(client_, nullptr, filter.c_str(), 0);
@@ -188,6 +189,7 @@ void MqttBridge::connected(int result) {
     stale_.clear();
     syncing_ = true;
   }
+  publish(topics_.status, "online");
   publishDiscovery();
   publishStates();
   if (syncing_)
