@@ -24,8 +24,12 @@ bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// libmosquitto's words, without the full stop some of them end in.
 std::string reasonOf(int result) {
-  return result == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(result);
+  std::string reason = result == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(result);
+  if (!reason.empty() && reason.back() == '.')
+    reason.pop_back();
+  return reason;
 }
 
 }  // namespace
@@ -205,9 +209,9 @@ void MqttBridge::disconnected(int result) {
   }
   const std::string broker = brokerName();
   if (link_ == Link::Up)
-    log("lost " + broker + ": " + mosquitto_strerror(result) + "; trying again");
+    log("lost " + broker + ": " + reasonOf(result) + "; trying again");
   else if (link_ == Link::Starting)
-    log("cannot reach " + broker + ": " + mosquitto_strerror(result) + "; trying again");
+    log("cannot reach " + broker + ": " + reasonOf(result) + "; trying again");
   link_ = Link::Down;
 }
 
