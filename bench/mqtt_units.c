@@ -29,6 +29,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "stamped_receive.h"
+
 enum { kMaxUnits = 256, kMaxConnections = 1024, kMaxNoted = 1 << 16 };
 
 struct noted { int unit; int level; long long arrival_ns; };
@@ -76,23 +78,8 @@ static void on_connect(struct mosquitto* m, void* u, int rc) {
 
 static void serve(int slot) {
   unsigned char bytes[4];
-  char control[CMSG_SPACE(sizeof(struct timespec))];
-  struct iovec part = {bytes, sizeof bytes};
-  struct msghdr message;
-  memset(&message, 0, sizeof message);
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  const ssize_t n = recvmsg(fds[slot].fd, &message, MSG_WAITALL);
-  if (n == 4) {
-    long long arrival = now_ns();
-    for (struct cmsghdr* h = CMSG_FIRSTHDR(&message); h != NULL; h = CMSG_NXTHDR(&message, h))
-      if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SCM_TIMESTAMPNS) {
-        struct timespec t;
-        memcpy(&t, CMSG_DATA(h), sizeof t);
-        arrival = (long long)t.tv_sec * 1000000000 + t.tv_nsec;
-      }
+  long long arrival = now_ns();
+  if (receive_stamped(fds[slot].fd, bytes, sizeof bytes, MSG_WAITALL, &arrival) == 4) {
     if (noted_count < kMaxNoted)
       notes[noted_count++] = (struct noted){connection_unit[slot - 1 - kMaxUnits], bytes[3], arrival};
     send(fds[slot].fd, bytes, 4, MSG_NOSIGNAL);

@@ -31,6 +31,11 @@ std::string unitTable(const std::string& name, const std::string& port, int type
          "\ntype = " + std::to_string(type) + "\n";
 }
 
+/// A discovery configuration once it came, parsed.
+Json configOn(MqttProbe& probe, const std::string& topic) {
+  return Json::parse(probe.await(topic, [](const std::string& p) { return !p.empty(); }), nullptr, false);
+}
+
 std::string mqttTable(const MqttBroker& broker) {
   return "[mqtt]\nhost = \"127.0.0.1\"\nport = " + broker.port() + "\n";
 }
@@ -87,8 +92,7 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
 
   // Discovery: what Home Assistant needs of each light and scene.
   const std::string aConfig = "homeassistant/light/vantrel/unit_127_0_0_1_" + a.port() + "_1/config";
-  const Json light = Json::parse(probe.await(aConfig, [](const std::string& p) { return !p.empty(); }),
-                                 nullptr, false);
+  const Json light = configOn(probe, aConfig);
   ASSERT_TRUE(light.is_object());
   EXPECT_EQ(light.value("schema", ""), "json");
   EXPECT_EQ(light.value("command_topic", ""), "vantrel/unit/a/set");
@@ -100,15 +104,11 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_FALSE(light.contains("brightness"));
   EXPECT_FALSE(light.contains("color_mode"));
   EXPECT_EQ(light["device"].value("name", ""), "a");
-  const Json group = Json::parse(probe.await("homeassistant/light/vantrel/group_both/config",
-                                             [](const std::string& p) { return !p.empty(); }),
-                                 nullptr, false);
+  const Json group = configOn(probe, "homeassistant/light/vantrel/group_both/config");
   EXPECT_EQ(group.value("command_topic", ""), "vantrel/group/both/set");
   EXPECT_EQ(group.value("state_topic", ""), "vantrel/group/both/state");
   EXPECT_EQ(group.value("name", ""), "both");
-  const Json scene = Json::parse(probe.await("homeassistant/scene/vantrel/scene_open/config",
-                                             [](const std::string& p) { return !p.empty(); }),
-                                 nullptr, false);
+  const Json scene = configOn(probe, "homeassistant/scene/vantrel/scene_open/config");
   EXPECT_EQ(scene.value("command_topic", ""), "vantrel/scene/open/set");
   EXPECT_EQ(scene.value("payload_on", ""), "ON");
   EXPECT_EQ(scene.value("availability_topic", ""), "vantrel/status");
@@ -212,8 +212,8 @@ TEST(VantreldMqtt, ComesBackWithTheBrokerAndSaysOfflineOnSigterm) {
   MqttProbe probe(broker.port());
   probe.await("vantrel/status", "online");
   probe.await("vantrel/unit/a/state", state(42));
-  probe.await("homeassistant/light/vantrel/unit_127_0_0_1_" + a.port() + "_1/config",
-              [](const std::string& p) { return !p.empty(); });
+  EXPECT_TRUE(configOn(probe, "homeassistant/light/vantrel/unit_127_0_0_1_" + a.port() + "_1/config")
+                  .is_object());
   probe.publish("vantrel/unit/a/set", R"({"brightness":43})");
   probe.await("vantrel/unit/a/state", state(43));
 
