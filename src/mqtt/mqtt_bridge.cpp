@@ -312,40 +312,39 @@ void MqttBridge::publishStates() {
   const ServiceSnapshot snapshot = service_.snapshot();
   for (std::size_t unit = 0; unit < snapshot.units.size(); ++unit)
     if (snapshot.units[unit].state.level >= 0)
-      publishState(unitStates_[unit], topics_.unit(snapshot.units[unit].name, "state"),
-                   snapshot.units[unit].state.level, Why::Connect);
+      publishState(Kind::Unit, unit, snapshot.units[unit].state.level, Why::Connect);
   for (std::size_t group = 0; group < snapshot.groups.size(); ++group)
     if (snapshot.groups[group].level >= 0)
-      publishState(groupStates_[group], topics_.group(snapshot.groups[group].name, "state"),
-                   snapshot.groups[group].level, Why::Connect);
+      publishState(Kind::Group, group, snapshot.groups[group].level, Why::Connect);
 }
 
 void MqttBridge::unitChanged(int unit, const UnitState& state, bool commandEnded) {
   if (state.level < 0)
     return;
-  const auto at = static_cast<std::size_t>(unit);
   std::lock_guard<std::mutex> lock(mutex_);
-  publishState(unitStates_[at], topics_.unit(service_.file().units[at].name, "state"), state.level,
+  publishState(Kind::Unit, static_cast<std::size_t>(unit), state.level,
                commandEnded ? Why::End : Why::Change);
 }
 
 void MqttBridge::groupChanged(int group, int level, bool commandEnded) {
   if (level < 0)
     return;
-  const auto at = static_cast<std::size_t>(group);
   std::lock_guard<std::mutex> lock(mutex_);
-  publishState(groupStates_[at], topics_.group(service_.file().groups[at].name, "state"), level,
+  publishState(Kind::Group, static_cast<std::size_t>(group), level,
                commandEnded ? Why::GroupEnd : Why::Change);
 }
 
-void MqttBridge::publishState(Published& last, const std::string& topic, int level, Why why) {
-  const std::string payload = lightState(level);
+void MqttBridge::publishState(Kind kind, std::size_t index, int level, Why why) {
+  Published& last = kind == Kind::Unit ? unitStates_[index] : groupStates_[index];
   const std::int64_t nowUs = monotonicUs();
+  // Most steps of a fade stop here, before any text is made: the service's
+  // thread is their caller.
+  if (why == Why::Change && last.atUs != 0 && nowUs - last.atUs < kStateEveryUs)
+    return;
+  const std::string payload = lightState(level);
   const bool repeated = last.payload == payload;
   switch (why) {
     case Why::Change:
-      if (last.atUs != 0 && nowUs - last.atUs < kStateEveryUs)
-        return;
       last.duringCommand = true;
       break;
     case Why::End: {
@@ -364,7 +363,10 @@ void MqttBridge::publishState(Published& last, const std::string& topic, int lev
     case Why::Connect:
       break;
   }
-  publish(topic, payload);
+  const UnitsFile& file = service_.file();
+  publish(kind == Kind::Unit ? topics_.unit(file.units[index].name, "state")
+                             : topics_.group(file.groups[index].name, "state"),
+          payload);
   last.payload = payload;
   last.atUs = nowUs;
 }

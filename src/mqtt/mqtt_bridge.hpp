@@ -64,10 +64,11 @@ class MqttBridge : public ServiceListener {
   void publishStates();
   void publish(const std::string& topic, const std::string& payload);
   enum class Why { Change, End, GroupEnd, Connect };
+  enum class Kind { Unit, Group };
   /// Publishes a unit's or a group's state when due: a change at most once
   /// a second, a command's end unless that very state just went out as its
   /// last change, all of them on connecting. Under mutex_.
-  void publishState(Published& last, const std::string& topic, int level, Why why);
+  void publishState(Kind kind, std::size_t index, int level, Why why);
   void log(const std::string& line);
 
   UnitsService& service_;
