@@ -38,6 +38,9 @@ struct noted { int unit; int level; long long arrival_ns; };
 static struct pollfd fds[1 + kMaxUnits + kMaxConnections];
 static int connection_unit[kMaxConnections];
 static int unit_count;
+/* Connections sit after the units in fds; a few per unit are plenty, and
+ * poll looks at no more than that. */
+static int first_connection, connection_slots;
 static struct noted notes[kMaxNoted];
 static int noted_count;
 static int wake[2]; /* the MQTT thread tells the loop of a message */
@@ -81,7 +84,7 @@ static void serve(int slot) {
   long long arrival = now_ns();
   if (receive_stamped(fds[slot].fd, bytes, sizeof bytes, MSG_WAITALL, &arrival) == 4) {
     if (noted_count < kMaxNoted)
-      notes[noted_count++] = (struct noted){connection_unit[slot - 1 - kMaxUnits], bytes[3], arrival};
+      notes[noted_count++] = (struct noted){connection_unit[slot - first_connection], bytes[3], arrival};
     send(fds[slot].fd, bytes, 4, MSG_NOSIGNAL);
   }
   close(fds[slot].fd);
@@ -95,7 +98,7 @@ static int serve_until(int (*done)(void), int ms) {
     const long long left = end - now_ns();
     if (left <= 0)
       return 0;
-    if (poll(fds, 1 + kMaxUnits + kMaxConnections, (int)(left / 1000000) + 1) <= 0)
+    if (poll(fds, (nfds_t)(first_connection + connection_slots), (int)(left / 1000000) + 1) <= 0)
       continue;
     if (fds[0].revents) {
       char drain[64];
@@ -110,17 +113,17 @@ static int serve_until(int (*done)(void), int ms) {
         continue;
       const int on = 1;
       setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-      for (int c = 0; c < kMaxConnections; ++c) {
-        if (fds[1 + kMaxUnits + c].fd < 0) {
-          fds[1 + kMaxUnits + c] = (struct pollfd){fd, POLLIN, 0};
+      for (int c = 0; c < connection_slots; ++c) {
+        if (fds[first_connection + c].fd < 0) {
+          fds[first_connection + c] = (struct pollfd){fd, POLLIN, 0};
           connection_unit[c] = unit;
           break;
         }
       }
     }
-    for (int c = 0; c < kMaxConnections; ++c)
-      if (fds[1 + kMaxUnits + c].fd >= 0 && fds[1 + kMaxUnits + c].revents)
-        serve(1 + kMaxUnits + c);
+    for (int c = 0; c < connection_slots; ++c)
+      if (fds[first_connection + c].fd >= 0 && fds[first_connection + c].revents)
+        serve(first_connection + c);
   }
   return 1;
 }
@@ -171,6 +174,8 @@ int main(int argc, char** argv) {
   const char* scenario = argv[3];
   if (unit_count < 1 || unit_count > kMaxUnits)
     return 2;
+  first_connection = 1 + unit_count;
+  connection_slots = 4 * unit_count;
   for (size_t i = 0; i < sizeof fds / sizeof fds[0]; ++i)
     fds[i] = (struct pollfd){-1, POLLIN, 0};
   if (pipe(wake) != 0)
