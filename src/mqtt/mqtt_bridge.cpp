@@ -25,11 +25,14 @@ bool endsWith(const std::string& text, const std::string& end) {
 }
 
 // libmosquitto's words, without the full stop some of them end in.
+std::string withoutFullStop(std::string words) {
+  if (!words.empty() && words.back() == '.')
+    words.pop_back();
+  return words;
+}
+
 std::string reasonOf(int result) {
-  std::string reason = result == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(result);
-  if (!reason.empty() && reason.back() == '.')
-    reason.pop_back();
-  return reason;
+  return withoutFullStop(result == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(result));
 }
 
 }  // namespace
@@ -154,8 +157,9 @@ void MqttBridge::onDisconnect(mosquitto*, void* self, int result) {
 
 void MqttBridge::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
   const char* bytes = static_cast<const char*>(message->payload);
-  static_cast<MqttBridge*>(self)->received(
-      message->topic, bytes == nullptr ? std::string() : std::string(bytes, static_cast<std::size_t>(message->payloadlen)));
+  const std::string payload =
+      bytes == nullptr ? std::string() : std::string(bytes, static_cast<std::size_t>(message->payloadlen));
+  static_cast<MqttBridge*>(self)->received(message->topic, payload);
 }
 
 void MqttBridge::connected(int result) {
@@ -165,7 +169,8 @@ void MqttBridge::connected(int result) {
     return;
   if (result != 0) {
     if (link_ != Link::Down)
-      log(broker + " refused the connection: " + mosquitto_connack_string(result) + "; trying again");
+      log(broker + " refused the connection: " + withoutFullStop(mosquitto_connack_string(result)) +
+          "; trying again");
     link_ = Link::Down;
     return;
   }
