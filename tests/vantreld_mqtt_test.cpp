@@ -115,6 +115,11 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_NE(scene.value("unique_id", ""), group.value("unique_id", ""));
   probe.await(gone, "");
   EXPECT_EQ(probe.last(other), "{\"name\":\"lamp\"}");
+  // Home Assistant, back from a restart, is told again.
+  probe.publish(aConfig, "", true);
+  probe.await(aConfig, "");
+  probe.publish("homeassistant/status", "online");
+  EXPECT_TRUE(configOn(probe, aConfig).is_object());
 
   // Commands reach the units; what they confirmed comes back, retained.
   probe.publish("vantrel/unit/a/set", R"({"state":"ON","brightness":100})");
