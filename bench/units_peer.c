@@ -31,6 +31,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "stamped_receive.h"
+
 enum { kMaxUnits = 1024, kMaxConnections = 2048, kMaxNoted = 1 << 20 };
 
 struct connection {
@@ -80,15 +82,9 @@ static void note(int unit, const unsigned char* bytes, long long arrival_ns) {
  * is done with (echoed, or closed by the client, or failed). */
 static int serve(int fd, struct connection* c) {
   while (c->got < sizeof c->bytes) {
-    char control[CMSG_SPACE(sizeof(struct timespec))];
-    struct iovec part = {c->bytes + c->got, sizeof c->bytes - c->got};
-    struct msghdr message;
-    memset(&message, 0, sizeof message);
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t n = recvmsg(fd, &message, MSG_DONTWAIT);
+    long long arrival_ns = -1;
+    const ssize_t n = receive_stamped(fd, c->bytes + c->got, sizeof c->bytes - c->got, MSG_DONTWAIT,
+                                      &arrival_ns);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
       return 1;
     if (n <= 0)
@@ -96,14 +92,6 @@ static int serve(int fd, struct connection* c) {
     c->got += (size_t)n;
     if (c->got < sizeof c->bytes)
       continue;
-    long long arrival_ns = -1;
-    for (struct cmsghdr* h = CMSG_FIRSTHDR(&message); h != NULL; h = CMSG_NXTHDR(&message, h)) {
-      if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SCM_TIMESTAMPNS) {
-        struct timespec t;
-        memcpy(&t, CMSG_DATA(h), sizeof t);
-        arrival_ns = (long long)t.tv_sec * 1000000000 + t.tv_nsec;
-      }
-    }
     note(c->unit, c->bytes, arrival_ns);
     send(fd, c->bytes, sizeof c->bytes, MSG_NOSIGNAL);
   }

@@ -44,11 +44,26 @@ else()
   install(FILES man/vantrel-dim.1 man/vantrel-fade.1 man/vantrel-sim.1 man/vantrel.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES man/vantrel.toml.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+  # vantreld's systemd unit and its user, for its own package.
+  install(FILES packaging/vantreld.service DESTINATION lib/systemd/system COMPONENT vantreld
+    EXCLUDE_FROM_ALL)
+  install(FILES packaging/vantreld.sysusers DESTINATION lib/sysusers.d RENAME vantreld.conf
+    COMPONENT vantreld EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
-  # Computed from what the programs load, which is the C library alone.
+  # Computed from what the programs load: the C library alone for the tools,
+  # which carry their C++ runtime inside; libmosquitto too for vantreld.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Two packages: the tools, and the service with the libraries it needs.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL Unspecified vantreld)
+  set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME vantrel-dim)
+  set(CPACK_DEBIAN_VANTRELD_PACKAGE_NAME vantreld)
+  set(CPACK_DEBIAN_VANTRELD_PACKAGE_DEPENDS "vantrel-dim (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_VANTRELD_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+  set(CPACK_DEBIAN_VANTRELD_DESCRIPTION
+    "the units service: Vantrel power units over MQTT, with Home Assistant discovery\nvantreld serves the units, groups and scenes of a units file to home automation over MQTT, from one engine and one set of confirmed levels. Its systemd unit, vantreld.service, runs it as the user vantrel once enabled.")
 endif()
 
 set(CPACK_PACKAGE_NAME vantrel-dim)

@@ -3,10 +3,12 @@
 // page) from one engine, until SIGTERM or SIGINT.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/options.hpp"
+#include "mqtt/mqtt_bridge.hpp"
 #include "service/units_service.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
@@ -102,11 +104,22 @@ int main(int argc, char* argv[]) {
   UnitsService service(file, levelsFilePath());
   // Front ends: built here from file.mqtt and file.web, each registered with
   // service.addListener() before the service starts.
+  std::unique_ptr<MqttBridge> mqtt;
+  if (file.mqtt) {
+    mqtt = std::make_unique<MqttBridge>(service, *file.mqtt, options.verbose);
+    if (!mqtt->prepare(problem)) {
+      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+      return 1;
+    }
+    service.addListener(*mqtt);
+  }
   if (!service.start(problem)) {
     std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
     return 1;
   }
   // Front ends start here, once the service takes commands.
+  if (mqtt)
+    mqtt->start();
   if (options.verbose) {
     std::printf("vantreld: serving %zu units from %s\n", file.units.size(), file.path.c_str());
     std::fflush(stdout);
@@ -115,6 +128,8 @@ int main(int argc, char* argv[]) {
   waitForStopSignal();
 
   // Front ends stop here, before the service, so that no command comes after.
+  if (mqtt)
+    mqtt->stop();
   service.stop();
   return 0;
 }
