@@ -145,6 +145,7 @@
     row.li.setAttribute("data-" + kind, name);
 
     const head = element("div", "row-head");
+    const heading = element("div", "heading");
     const label = element("label", "name", name);
     label.htmlFor = id;
     row.switch = element("button", "switch");
@@ -152,7 +153,15 @@
     row.switch.setAttribute("role", "switch");
     row.switch.setAttribute("aria-checked", "false");
     row.switch.setAttribute("aria-label", name + " on/off");
-    head.append(label, row.switch);
+    const detail = element("p", "detail");
+    const known = element("span", "known", "Level ");
+    row.confirmed = element("span");
+    row.confirmed.setAttribute("data-confirmed", "");
+    known.append(row.confirmed);
+    row.members = element("span", "members");
+    detail.append(known, element("span", "not-known", "No level confirmed yet"), row.members);
+    heading.append(label, detail);
+    head.append(heading, row.switch);
 
     const body = element("div", "row-body");
     row.slider = element("input");
@@ -165,17 +174,9 @@
     row.percent.setAttribute("for", id);
     body.append(row.slider, row.percent);
 
-    const detail = element("p", "detail");
-    const known = element("span", "known", "Level ");
-    row.confirmed = element("span");
-    row.confirmed.setAttribute("data-confirmed", "");
-    known.append(row.confirmed);
-    row.members = element("span", "members");
-    detail.append(known, element("span", "not-known", "No level confirmed yet"), row.members);
-
     row.problem = element("p", "problem");
     row.problem.setAttribute("data-problem", "");
-    row.li.append(head, body, detail, row.problem);
+    row.li.append(head, body, row.problem);
 
     row.slider.addEventListener("input", () => {
       row.active = true;
@@ -215,6 +216,8 @@
     row.level = typeof item.level === "number" ? item.level : null;
     if ("problem" in item) row.serverProblem = item.problem ? String(item.problem) : "";
     if (Array.isArray(item.members)) row.members.textContent = " · " + item.members.join(", ");
+    // Another level came between: the slider's value must go out again even if it was sent already.
+    if (row.active && row.level !== row.lastSent) row.lastSent = null;
     if (row.active && row.sendTimer === null && row.released && (row.inFlight === 0 || row.level === row.lastSent)) {
       settle(row);
     } else {
