@@ -8,6 +8,7 @@
   const SEND_INTERVAL_MS = 100;  // at most 10 commands a second from one slider
   const SETTLE_MS = 1500;        // a released slider shows the confirmed level at the latest after this
   const RETRY_MS = 3000;         // a stream the browser gave up on is opened again after this
+  const ANSWER_MS = 10000;       // a command with no answer by then has failed
 
   const rows = new Map();        // "unit NAME" or "group NAME" -> row
   let layout = "";               // the names shown, in order: rows are built again only when they change
@@ -41,9 +42,10 @@
         credentials: "same-origin",
         headers: { "Content-Type": "application/json" },
         body: body,
+        signal: AbortSignal.timeout(ANSWER_MS),
       });
     } catch (e) {
-      return "no connection to the service";
+      return e.name === "TimeoutError" ? "no answer from the service" : "no connection to the service";
     }
     if (answer.ok) return "";
     try {
@@ -215,7 +217,7 @@
     if (!row) return;
     row.level = typeof item.level === "number" ? item.level : null;
     if ("problem" in item) row.serverProblem = item.problem ? String(item.problem) : "";
-    if (Array.isArray(item.members)) row.members.textContent = " · " + item.members.join(", ");
+    if (Array.isArray(item.members)) row.members.textContent = item.members.length ? " · " + item.members.join(", ") : "";
     // Another level came between: the slider's value must go out again even if it was sent already.
     if (row.active && row.level !== row.lastSent) row.lastSent = null;
     if (row.active && row.sendTimer === null && row.released && (row.inFlight === 0 || row.level === row.lastSent)) {
