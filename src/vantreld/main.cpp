@@ -3,6 +3,7 @@
 // page) from one engine, until SIGTERM or SIGINT.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "units/units_file.hpp"
 #include "units/units_file_reading.hpp"
 #include "vantreld/stop_signals.hpp"
+#include "web/web_front_end.hpp"
 
 namespace {
 
@@ -102,11 +104,25 @@ int main(int argc, char* argv[]) {
   UnitsService service(file, levelsFilePath());
   // Front ends: built here from file.mqtt and file.web, each registered with
   // service.addListener() before the service starts.
+  std::unique_ptr<WebFrontEnd> web;
+  if (file.web) {
+    web = std::make_unique<WebFrontEnd>(service, *file.web);
+    if (!web->open(problem)) {
+      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+      return 1;
+    }
+    service.addListener(*web);
+  }
   if (!service.start(problem)) {
     std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
     return 1;
   }
   // Front ends start here, once the service takes commands.
+  if (web && !web->start(problem)) {
+    std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+    service.stop();
+    return 1;
+  }
   if (options.verbose) {
     std::printf("vantreld: serving %zu units from %s\n", file.units.size(), file.path.c_str());
     std::fflush(stdout);
@@ -115,6 +131,8 @@ int main(int argc, char* argv[]) {
   waitForStopSignal();
 
   // Front ends stop here, before the service, so that no command comes after.
+  if (web)
+    web->stop();
   service.stop();
   return 0;
 }
