@@ -166,7 +166,7 @@ class ControlPage(unittest.TestCase):
             self.assertEqual(shop.command("scenes", "open", {}), 202)
             self.open_page(shop)
             self.wait_shown("shelf-left", "204")
-            self.driver.set_window_size(480, 1000)
+            self.driver.set_window_size(480, 800)
             self.assertTrue(self.driver.save_screenshot(SCREENSHOT))
         finally:
             shop.stop()

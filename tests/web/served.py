@@ -60,6 +60,8 @@ class Units:
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
             self.process.wait(10)
+            self.reader.join(10)
+            self.process.stdout.close()
 
 
 def units_table(names_and_ports):
