@@ -15,7 +15,7 @@ struct MHD_Daemon;
 /// The control page and its API (vantreld(8), CONTROL PAGE), served by
 /// libmicrohttpd on a thread of its own, which hands commands to the
 /// service and hears its changes as a listener.
-class WebFrontEnd : public ServiceListener {
+class WebFrontEnd final : public ServiceListener {
  public:
   WebFrontEnd(UnitsService& service, const WebSettings& settings);
   ~WebFrontEnd();  ///< as stop()
