@@ -24,7 +24,7 @@ EventStreams::~EventStreams() {
 }
 
 void EventStreams::start() {
-  beater_ = std::thread([this] { beat(); });
+  thread_ = std::thread([this] { serve(); });
 }
 
 MHD_Response* EventStreams::open(MHD_Connection* connection,
@@ -48,12 +48,13 @@ MHD_Response* EventStreams::open(MHD_Connection* connection,
   return response;
 }
 
-void EventStreams::send(const std::string& event) {
+void EventStreams::post(std::function<std::string()> make) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_)
     return;
-  for (Stream* stream : streams_)
-    queue(*stream, event);
+  posted_.push_back(std::move(make));
+  if (posted_.size() == 1)
+    changed_.notify_all();
 }
 
 void EventStreams::queue(Stream& stream, const std::string& text) {
@@ -84,8 +85,8 @@ void EventStreams::close() {
     }
     changed_.notify_all();
   }
-  if (beater_.joinable())
-    beater_.join();
+  if (thread_.joinable())
+    thread_.join();
 }
 
 ssize_t EventStreams::read(void* cls, std::uint64_t, char* buffer, std::size_t size) {
@@ -114,17 +115,29 @@ void EventStreams::release(void* cls) {
   delete stream;
 }
 
-void EventStreams::beat() {
+void EventStreams::serve() {
   std::unique_lock<std::mutex> lock(mutex_);
-  auto next = std::chrono::steady_clock::now() + kBeat;
+  auto beat = std::chrono::steady_clock::now() + kBeat;
+  std::vector<std::function<std::string()>> posted;
+  std::string text;
   while (!closed_) {
-    if (streams_.empty()) {
+    if (!posted_.empty()) {
+      posted.swap(posted_);
+      lock.unlock();
+      text.clear();
+      for (const auto& make : posted)
+        text += make();
+      posted.clear();
+      lock.lock();
+      for (Stream* stream : streams_)
+        queue(*stream, text);
+    } else if (streams_.empty()) {
       changed_.wait(lock);
-      next = std::chrono::steady_clock::now() + kBeat;
-    } else if (changed_.wait_until(lock, next) == std::cv_status::timeout) {
+      beat = std::chrono::steady_clock::now() + kBeat;
+    } else if (changed_.wait_until(lock, beat) == std::cv_status::timeout) {
       for (Stream* stream : streams_)
         queue(*stream, ":\n");
-      next = std::chrono::steady_clock::now() + kBeat;
+      beat = std::chrono::steady_clock::now() + kBeat;
     }
   }
 }

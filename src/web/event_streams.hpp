@@ -16,8 +16,9 @@ struct MHD_Response;
 
 /// The open GET /api/events streams. Each has a queue of its own; a stream
 /// with nothing to send is suspended, so that nothing wakes for it, and
-/// resumed when an event comes. Events come from any thread and never wait
-/// for a client.
+/// resumed when an event comes. Events are posted from any thread, the
+/// service's included, at the cost of a queued call: a thread of the
+/// streams' own makes their text and hands it to every stream.
 class EventStreams {
  public:
   static constexpr int kMaxStreams = 32;
@@ -27,16 +28,17 @@ class EventStreams {
   EventStreams(const EventStreams&) = delete;
   EventStreams& operator=(const EventStreams&) = delete;
 
-  /// Starts the thread that writes a comment line on every stream now and
-  /// then, so that a stream never looks idle and a client gone away is
-  /// noticed.
+  /// Starts the streams' thread, which also writes a comment line on every
+  /// stream now and then, so that a stream never looks idle and a client
+  /// gone away is noticed.
   void start();
   /// A stream's response for `connection`, on the server's thread, its
   /// first event `first()` (called under the streams' lock, so that no
   /// event sent meanwhile is lost); null when kMaxStreams are open.
   MHD_Response* open(MHD_Connection* connection, const std::function<std::string()>& first);
-  /// Queues `event` (a whole event, ending in an empty line) on every stream.
-  void send(const std::string& event);
+  /// Queues the event that `make()` will give (a whole event, ending in an
+  /// empty line) on every stream; never waits for a client.
+  void post(std::function<std::string()> make);
   /// Ends every stream and opens no more, before the server stops.
   void close();
 
@@ -51,13 +53,14 @@ class EventStreams {
   static ssize_t read(void* stream, std::uint64_t position, char* buffer, std::size_t size);
   static void release(void* stream);
   void queue(Stream& stream, const std::string& text);  ///< under mutex_
-  void beat();
+  void serve();
 
   std::mutex mutex_;  ///< guards what follows
   std::vector<Stream*> streams_;
+  std::vector<std::function<std::string()>> posted_;
   bool closed_ = false;
   std::condition_variable changed_;
-  std::thread beater_;
+  std::thread thread_;
 };
 
 #endif

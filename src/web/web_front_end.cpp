@@ -177,12 +177,16 @@ void WebFrontEnd::stop() {
 }
 
 void WebFrontEnd::unitChanged(int unit, const UnitState& state, bool) {
-  const std::string& name = service_.file().units[static_cast<std::size_t>(unit)].name;
-  streams_.send("event: unit\ndata: " + unitJson(name, state) + "\n\n");
+  streams_.post([this, unit, state] {
+    const std::string& name = service_.file().units[static_cast<std::size_t>(unit)].name;
+    return "event: unit\ndata: " + unitJson(name, state) + "\n\n";
+  });
 }
 
 void WebFrontEnd::groupChanged(int group, int level, bool) {
-  streams_.send("event: group\ndata: " + groupJson(service_.file(), group, level) + "\n\n");
+  streams_.post([this, group, level] {
+    return "event: group\ndata: " + groupJson(service_.file(), group, level) + "\n\n";
+  });
 }
 
 // Every safety rule that the headers decide, in the order that tells a

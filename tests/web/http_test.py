@@ -91,8 +91,8 @@ class Api(Fixture):
         self.assertIn(b"HTTP/1.1 200 OK\r\n", got)
         self.assertIn(b"Content-Type: text/event-stream\r\n", got)
         self.assertIn(b'event: state\ndata: {"units":[{"name":"a","level":null,', got.replace(b"\r\n", b"\n"))
-        self.assertIn(b'event: unit\ndata: {"name":"a","level":7,"last_on":7,"problem":null}\n\n',
-                      got.replace(b"\r\n", b"\n"))
+        # The scene may replace a's command before it ends: its level, not its end, is sure to come.
+        self.assertIn(b'event: unit\ndata: {"name":"a","level":7,', got.replace(b"\r\n", b"\n"))
 
     def test_refusals_send_nothing(self):
         before = self.sent()
