@@ -6,6 +6,8 @@
 
 #include <microhttpd.h>
 
+#include "web/web_sockets.hpp"
+
 namespace {
 
 // A comment line this often: within 15 s as the page's API promises, and
@@ -116,6 +118,7 @@ void EventStreams::release(void* cls) {
 }
 
 void EventStreams::serve() {
+  yieldToTheUnits();
   std::unique_lock<std::mutex> lock(mutex_);
   auto beat = std::chrono::steady_clock::now() + kBeat;
   std::vector<std::function<std::string()>> posted;

@@ -67,6 +67,12 @@ struct WebFrontEnd::Request {
 
 struct WebFrontEnd::Callbacks {
   static void* begin(void*, const char* uri, MHD_Connection*) {
+    // The server's thread is libmicrohttpd's: this is its first call there.
+    static thread_local bool yielding = false;
+    if (!yielding) {
+      yieldToTheUnits();
+      yielding = true;
+    }
     auto* request = new Request;
     request->uriLength = std::strlen(uri);
     return request;

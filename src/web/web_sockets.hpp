@@ -20,4 +20,9 @@ void closeListener(int socket);
 /// A client's address as text, without its port; "" when not known.
 std::string clientAddressText(const sockaddr* address);
 
+/// Makes the calling thread yield the processor to the service's thread,
+/// whose fades keep time, when both want it: the server's threads work for
+/// clients, who can wait a little.
+void yieldToTheUnits();
+
 #endif

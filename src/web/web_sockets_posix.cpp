@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,4 +64,9 @@ std::string clientAddressText(const sockaddr* address) {
     inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
               sizeof text);
   return text;
+}
+
+void yieldToTheUnits() {
+  // On Linux a nice value is a thread's own: 0 names the calling thread.
+  setpriority(PRIO_PROCESS, 0, 10);
 }
