@@ -60,9 +60,11 @@ class Fixture(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.service.stop()
+        status, error = cls.service.stop()
         cls.units.stop()
         shutil.rmtree(cls.directory, ignore_errors=True)
+        assert status == 0, error
+
 
     def sent(self):
         return [self.units.levels(port) for port in self.units.ports]
@@ -157,8 +159,9 @@ class Limits(Fixture):
         self.service = Service(self.directory, self.text)
 
     def tearDown(self):
-        self.service.stop()
+        status, error = self.service.stop()
         shutil.rmtree(self.directory, ignore_errors=True)
+        self.assertEqual((status, error), (0, ""))
 
     def request_line(self, path="/api/state"):
         return "GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % (path, self.service.port)

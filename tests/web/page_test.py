@@ -58,10 +58,11 @@ class ControlPage(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.driver.quit()
-        cls.service.stop()
+        status, error = cls.service.stop()
         cls.units.stop()
         cls.spare.stop()
         shutil.rmtree(cls.directory, ignore_errors=True)
+        assert status == 0, error
 
     def open_page(self, service=None):
         self.driver.get((service or self.service).url("/"))
