@@ -16,7 +16,9 @@
  *     UNIT LEVEL ARRIVAL_US SEEN_US
  * UNIT is the port's index (0..N-1), LEVEL the last byte (-1 when the 4
  * bytes were not a level command), the times in microseconds (to the
- * nanosecond) after the earliest arrival noted. */
+ * nanosecond) after the earliest arrival noted; with UNITS_PEER_EPOCH set in
+ * the environment, after the Unix epoch instead, for comparing with a
+ * client's own clock. */
 
 #define _GNU_SOURCE
 #include <arpa/inet.h>
@@ -191,12 +193,13 @@ int main(int argc, char** argv) {
 
   long long earliest = 0;
   size_t unstamped = 0;
+  const int from_epoch = getenv("UNITS_PEER_EPOCH") != NULL;
   for (size_t i = 0; i < noted_count; ++i) {
     if (notes[i].arrival_ns < 0) {
       notes[i].arrival_ns = notes[i].seen_ns; /* no stamp: the loop's own time */
       ++unstamped;
     }
-    if (i == 0 || notes[i].arrival_ns < earliest)
+    if (!from_epoch && (i == 0 || notes[i].arrival_ns < earliest))
       earliest = notes[i].arrival_ns;
   }
   for (size_t i = 0; i < noted_count; ++i)

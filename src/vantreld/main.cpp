@@ -14,6 +14,7 @@
 #include "units/units_file.hpp"
 #include "units/units_file_reading.hpp"
 #include "vantreld/stop_signals.hpp"
+#include "web/web_front_end.hpp"
 
 namespace {
 
@@ -113,11 +114,25 @@ int main(int argc, char* argv[]) {
     }
     service.addListener(*mqtt);
   }
+  std::unique_ptr<WebFrontEnd> web;
+  if (file.web) {
+    web = std::make_unique<WebFrontEnd>(service, *file.web);
+    if (!web->open(problem)) {
+      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+      return 1;
+    }
+    service.addListener(*web);
+  }
   if (!service.start(problem)) {
     std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
     return 1;
   }
   // Front ends start here, once the service takes commands.
+  if (web && !web->start(problem)) {
+    std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+    service.stop();
+    return 1;
+  }
   if (mqtt)
     mqtt->start();
   if (options.verbose) {
@@ -130,6 +145,8 @@ int main(int argc, char* argv[]) {
   // Front ends stop here, before the service, so that no command comes after.
   if (mqtt)
     mqtt->stop();
+  if (web)
+    web->stop();
   service.stop();
   return 0;
 }

@@ -1,0 +1,60 @@
+#include "web/api_json.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json levelOrNull(int level) {
+  return level < 0 ? json(nullptr) : json(level);
+}
+
+json unitObject(const std::string& name, const UnitState& state) {
+  return {{"name", name},
+          {"level", levelOrNull(state.level)},
+          {"last_on", levelOrNull(state.lastOn)},
+          {"problem", state.problem.empty() ? json(nullptr) : json(state.problem)}};
+}
+
+json groupObject(const std::string& name, const std::vector<std::string>& members, int level) {
+  return {{"name", name}, {"members", members}, {"level", levelOrNull(level)}};
+}
+
+// Names come from the units file; a byte that is not UTF-8 is replaced
+// rather than refused.
+std::string text(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title) {
+  json state = json::object();
+  if (!title.empty())
+    state["title"] = title;
+  json& units = state["units"] = json::array();
+  for (const ServiceSnapshot::Unit& unit : snapshot.units)
+    units.push_back(unitObject(unit.name, unit.state));
+  json& groups = state["groups"] = json::array();
+  for (const ServiceSnapshot::Group& group : snapshot.groups)
+    groups.push_back(groupObject(group.name, group.members, group.level));
+  state["scenes"] = snapshot.scenes;
+  return text(state);
+}
+
+std::string unitJson(const std::string& name, const UnitState& state) {
+  return text(unitObject(name, state));
+}
+
+std::string groupJson(const UnitsFile& file, int group, int level) {
+  const Group& found = file.groups[static_cast<std::size_t>(group)];
+  std::vector<std::string> members;
+  for (int unit : found.members)
+    members.push_back(file.units[static_cast<std::size_t>(unit)].name);
+  return text(groupObject(found.name, members, level));
+}
+
+std::string errorJson(const std::string& problem) {
+  return text(json{{"error", problem}});
+}

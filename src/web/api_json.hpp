@@ -1,0 +1,20 @@
+#ifndef VANTREL_WEB_API_JSON_HPP
+#define VANTREL_WEB_API_JSON_HPP
+
+#include <string>
+
+#include "service/units_service.hpp"
+
+/// The control page's API as JSON text, one line each (vantreld(8)).
+
+/// {"title"?, "units": [...], "groups": [...], "scenes": [...]}; no title
+/// when `title` is empty.
+std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title);
+/// {"name", "level", "last_on", "problem"}: null for what is not known.
+std::string unitJson(const std::string& name, const UnitState& state);
+/// {"name", "members", "level"}.
+std::string groupJson(const UnitsFile& file, int group, int level);
+/// {"error": problem}.
+std::string errorJson(const std::string& problem);
+
+#endif

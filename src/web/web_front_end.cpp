@@ -1,0 +1,377 @@
+#include "web/web_front_end.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include <microhttpd.h>
+
+#include "common/files.hpp"
+#include "service/light_command.hpp"
+#include "service/secret_file.hpp"
+#include "web/api_json.hpp"
+#include "web/page_files.hpp"
+#include "web/web_sockets.hpp"
+
+namespace {
+
+constexpr unsigned kMaxConnections = 64;
+constexpr unsigned kTimeoutSeconds = 30;
+constexpr std::size_t kMaxBody = 4096;
+constexpr std::size_t kMaxUrl = 2048;
+
+// This origin alone, no inline script or style, in no frame.
+const char kSecurityPolicy[] =
+    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self'; "
+    "connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; "
+    "frame-ancestors 'none'";
+
+enum class Target { None, Page, State, Events, Unit, Group, Scene };
+
+std::int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+const char* header(MHD_Connection* connection, const char* name) {
+  return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+}
+
+std::string clientAddress(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  return clientAddressText(info == nullptr ? nullptr : info->client_addr);
+}
+
+void secure(MHD_Response* response, bool api) {
+  MHD_add_response_header(response, "Content-Security-Policy", kSecurityPolicy);
+  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+  MHD_add_response_header(response, "Cache-Control", api ? "no-store" : "no-cache");
+}
+
+}  // namespace
+
+struct WebFrontEnd::Request {
+  std::size_t uriLength = 0;
+  bool begun = false;
+  Target target = Target::None;
+  int index = -1;       ///< of the unit, group or scene
+  int status = 0;       ///< a refusal, when not 0
+  std::string problem;  ///< its words
+  const char* allow = nullptr;  ///< for a 405
+  const PageFile* page = nullptr;
+  std::string body;
+};
+
+struct WebFrontEnd::Callbacks {
+  static void* begin(void*, const char* uri, MHD_Connection*) {
+    // The server's thread is libmicrohttpd's: this is its first call there.
+    static thread_local bool yielding = false;
+    if (!yielding) {
+      yieldToTheUnits();
+      yielding = true;
+    }
+    auto* request = new Request;
+    request->uriLength = std::strlen(uri);
+    return request;
+  }
+
+  static void end(void*, MHD_Connection*, void** request, MHD_RequestTerminationCode) {
+    delete static_cast<Request*>(*request);
+    *request = nullptr;
+  }
+
+  // Called once the headers are in, once per piece of the body, and once at
+  // the end; refusals are decided from the headers and answered at the end,
+  // so that a client that sends its body is not cut off while it does.
+  static MHD_Result handle(void* cls, MHD_Connection* connection, const char* url,
+                           const char* method, const char*, const char* upload,
+                           std::size_t* uploadSize, void** context) {
+    auto& front = *static_cast<WebFrontEnd*>(cls);
+    Request& request = *static_cast<Request*>(*context);
+    if (!request.begun) {
+      request.begun = true;
+      front.judge(connection, url, method, request);
+      // A body known to be too large is not read at all.
+      if (request.status == MHD_HTTP_CONTENT_TOO_LARGE)
+        return front.answer(connection, request) ? MHD_YES : MHD_NO;
+      return MHD_YES;
+    }
+    if (*uploadSize != 0) {
+      if (request.status == 0 && request.body.size() + *uploadSize > kMaxBody) {
+        request.status = MHD_HTTP_CONTENT_TOO_LARGE;
+        request.problem = "the body is over 4 KiB";
+        request.body.clear();
+      } else if (request.status == 0) {
+        request.body.append(upload, *uploadSize);
+      }
+      *uploadSize = 0;
+      return MHD_YES;
+    }
+    return front.answer(connection, request) ? MHD_YES : MHD_NO;
+  }
+};
+
+WebFrontEnd::WebFrontEnd(UnitsService& service, const WebSettings& settings)
+    : service_(service), settings_(settings) {}
+
+WebFrontEnd::~WebFrontEnd() {
+  stop();
+}
+
+bool WebFrontEnd::open(std::string& problem) {
+  if (!settings_.passwordFile.empty()) {
+    std::string warning;
+    if (!readSecretFile(settings_.passwordFile, password_, problem, warning))
+      return false;
+    if (!warning.empty())
+      std::fprintf(stderr, "vantreld: warning: %s\n", warning.c_str());
+  }
+  if (!settings_.tlsCertFile.empty()) {
+    if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+      problem = "cannot serve HTTPS: this libmicrohttpd was built without TLS";
+      return false;
+    }
+    FileError error;
+    if (readWholeFile(settings_.tlsCertFile, certificate_, error) != ReadOutcome::Read ||
+        readWholeFile(settings_.tlsKeyFile, key_, error) != ReadOutcome::Read) {
+      problem = describe(error);
+      return false;
+    }
+  }
+  listener_ = openListener(settings_.address, settings_.port, problem);
+  return listener_ >= 0;
+}
+
+bool WebFrontEnd::start(std::string& problem) {
+  const bool tls = !certificate_.empty();
+  unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
+  if (tls)
+    flags |= MHD_USE_TLS;
+  // TLS options come last: without TLS the list ends before them.
+  daemon_ = MHD_start_daemon(
+      flags, 0, nullptr, nullptr, &Callbacks::handle, this,
+      MHD_OPTION_LISTEN_SOCKET, listener_,
+      MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+      MHD_OPTION_CONNECTION_TIMEOUT, kTimeoutSeconds,
+      MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::begin, this,
+      MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::end, this,
+      tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, certificate_.c_str(),
+      MHD_OPTION_HTTPS_MEM_KEY, key_.c_str(),
+      MHD_OPTION_END);
+  if (daemon_ == nullptr) {
+    problem = "cannot serve the control page on " + listenText(settings_.address, settings_.port) +
+              (tls ? ": " + settings_.tlsCertFile + " and " + settings_.tlsKeyFile +
+                         " are not a certificate and its key"
+                   : "");
+    return false;
+  }
+  listener_ = -1;  // the server's now, closed when it stops
+  streams_.start();
+  return true;
+}
+
+void WebFrontEnd::stop() {
+  streams_.close();
+  if (daemon_ != nullptr)
+    MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+  closeListener(listener_);
+  listener_ = -1;
+}
+
+void WebFrontEnd::unitChanged(int unit, const UnitState& state, bool) {
+  streams_.post([this, unit, state] {
+    const std::string& name = service_.file().units[static_cast<std::size_t>(unit)].name;
+    return "event: unit\ndata: " + unitJson(name, state) + "\n\n";
+  });
+}
+
+void WebFrontEnd::groupChanged(int group, int level, bool) {
+  streams_.post([this, group, level] {
+    return "event: group\ndata: " + groupJson(service_.file(), group, level) + "\n\n";
+  });
+}
+
+// Every safety rule that the headers decide, in the order that tells a
+// client the least: a refused address learns nothing else, a client without
+// the password nothing of the names.
+void WebFrontEnd::judge(MHD_Connection* connection, const std::string& url,
+                        const std::string& method, Request& request) {
+  auto refuse = [&](int status, const char* problem) {
+    request.status = status;
+    request.problem = problem;
+  };
+  const std::string address = clientAddress(connection);
+  if (!password_.empty()) {
+    if (guard_.refused(address, nowMs()))
+      return refuse(MHD_HTTP_TOO_MANY_REQUESTS, "too many wrong passwords: try again later");
+    char* given = nullptr;
+    char* user = MHD_basic_auth_get_username_password(connection, &given);
+    const bool asked = user != nullptr;
+    const bool right = asked && given != nullptr && sameSecret(given, password_);
+    MHD_free(user);
+    MHD_free(given);
+    if (!asked)
+      return refuse(MHD_HTTP_UNAUTHORIZED, "this page needs the password");
+    if (!right) {
+      std::fprintf(stderr, "vantreld: control page: wrong password from %s\n", address.c_str());
+      if (guard_.failed(address, nowMs())) {
+        std::fprintf(stderr, "vantreld: control page: %s refused for a minute after %d wrong passwords\n",
+                     address.c_str(), PasswordGuard::kLimit);
+        return refuse(MHD_HTTP_TOO_MANY_REQUESTS, "too many wrong passwords: try again later");
+      }
+      return refuse(MHD_HTTP_UNAUTHORIZED, "wrong password");
+    }
+  } else {
+    const char* host = header(connection, MHD_HTTP_HEADER_HOST);
+    if (host == nullptr || !isLoopbackHost(host, settings_.port))
+      return refuse(MHD_HTTP_MISDIRECTED_REQUEST,
+                    "without a password this page answers only to localhost, 127.0.0.1 or [::1]");
+  }
+  if (request.uriLength > kMaxUrl)
+    return refuse(MHD_HTTP_URI_TOO_LONG, "the URL is over 2 KiB");
+  route(url, method, request);
+  if (request.status != 0)
+    return;
+  const bool command = request.target == Target::Unit || request.target == Target::Group ||
+                       request.target == Target::Scene;
+  if (!command)
+    return;
+  const char* origin = header(connection, MHD_HTTP_HEADER_ORIGIN);
+  const char* host = header(connection, MHD_HTTP_HEADER_HOST);
+  if (origin != nullptr && (host == nullptr || !originMatchesHost(origin, host, !certificate_.empty())))
+    return refuse(MHD_HTTP_FORBIDDEN, "a command must come from this page's own origin");
+  const char* type = header(connection, MHD_HTTP_HEADER_CONTENT_TYPE);
+  if (type == nullptr || !isJsonContentType(type))
+    return refuse(MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "a command must be sent as application/json");
+  const char* length = header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH);
+  if (length != nullptr && std::strtoull(length, nullptr, 10) > kMaxBody)
+    return refuse(MHD_HTTP_CONTENT_TOO_LARGE, "the body is over 4 KiB");
+}
+
+void WebFrontEnd::route(const std::string& url, const std::string& method, Request& request) {
+  static const std::string kApi = "/api/";
+  const bool get = method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD;
+  const UnitsFile& file = service_.file();
+  auto named = [&](const char* prefix, Target target, int index, const char* kind) {
+    request.target = target;
+    request.index = index;
+    if (index < 0) {
+      request.status = MHD_HTTP_NOT_FOUND;
+      request.problem = std::string("no ") + kind + " named " + url.substr(std::strlen(prefix));
+    } else if (method != MHD_HTTP_METHOD_POST) {
+      request.status = MHD_HTTP_METHOD_NOT_ALLOWED;
+      request.allow = "POST";
+    }
+  };
+  auto prefixed = [&](const char* prefix) {
+    return url.compare(0, std::strlen(prefix), prefix) == 0 && url.size() > std::strlen(prefix);
+  };
+  auto rest = [&](const char* prefix) { return std::string_view(url).substr(std::strlen(prefix)); };
+  if (url.compare(0, kApi.size(), kApi) != 0)
+    request.page = findPageFile(url);
+  if (url == "/api/state" || url == "/api/events" || request.page != nullptr) {
+    request.target = url == "/api/state" ? Target::State
+                     : url == "/api/events" ? Target::Events
+                                            : Target::Page;
+    if (!get) {
+      request.status = MHD_HTTP_METHOD_NOT_ALLOWED;
+      request.allow = "GET, HEAD";
+    }
+  } else if (prefixed("/api/units/")) {
+    named("/api/units/", Target::Unit, file.findUnit(rest("/api/units/")), "unit");
+  } else if (prefixed("/api/groups/")) {
+    named("/api/groups/", Target::Group, file.findGroup(rest("/api/groups/")), "group");
+  } else if (prefixed("/api/scenes/")) {
+    named("/api/scenes/", Target::Scene, file.findScene(rest("/api/scenes/")), "scene");
+  } else {
+    request.status = MHD_HTTP_NOT_FOUND;
+    request.problem = "nothing here";
+  }
+  if (request.status == MHD_HTTP_METHOD_NOT_ALLOWED)
+    request.problem = "method not allowed: use " + std::string(request.allow);
+}
+
+bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
+  int status = request.status;
+  MHD_Response* response = nullptr;
+  if (status == 0 && request.target == Target::Page) {
+    status = MHD_HTTP_OK;
+    response = MHD_create_response_from_buffer(request.page->size,
+                                               const_cast<unsigned char*>(request.page->data),
+                                               MHD_RESPMEM_PERSISTENT);
+    if (response == nullptr)
+      return false;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, request.page->type);
+    secure(response, false);
+  } else if (status == 0 && request.target == Target::Events) {
+    response = streams_.open(connection, [this] {
+      return "event: state\ndata: " + stateJson(service_.snapshot(), settings_.title) + "\n\n";
+    });
+    if (response == nullptr) {
+      status = MHD_HTTP_SERVICE_UNAVAILABLE;
+      request.problem = "too many event streams: at most 32";
+    } else {
+      status = MHD_HTTP_OK;
+      MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/event-stream");
+      secure(response, true);
+      // A stream waits for events as long as there are none.
+      MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
+    }
+  }
+  if (response == nullptr) {
+    std::string body;
+    if (status == 0)
+      status = carryOut(request, body);
+    else
+      body = errorJson(request.problem);
+    response = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
+    if (response == nullptr)
+      return false;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json");
+    if (request.allow != nullptr)
+      MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, request.allow);
+    secure(response, true);
+  }
+  const MHD_Result queued =
+      status == MHD_HTTP_UNAUTHORIZED
+          ? MHD_queue_basic_auth_fail_response(connection, "vantreld", response)
+          : MHD_queue_response(connection, static_cast<unsigned>(status), response);
+  MHD_destroy_response(response);
+  return queued == MHD_YES;
+}
+
+// Carries out a state request or a command whose headers passed, with its
+// body: the status, and the JSON to answer.
+int WebFrontEnd::carryOut(Request& request, std::string& body) {
+  std::string problem;
+  if (request.target == Target::State) {
+    body = stateJson(service_.snapshot(), settings_.title);
+    return MHD_HTTP_OK;
+  }
+  if (request.target == Target::Scene) {
+    SceneCommand command;
+    if (!readSceneCommand(request.body, command, problem)) {
+      body = errorJson(problem);
+      return MHD_HTTP_BAD_REQUEST;
+    }
+    service_.submitScene(request.index, command.transitionUs < 0 ? 0 : command.transitionUs);
+  } else {
+    LightCommand command;
+    if (!readLightCommand(request.body, command, problem)) {
+      body = errorJson(problem);
+      return MHD_HTTP_BAD_REQUEST;
+    }
+    // Without a transition the page's commands are carried out at once.
+    const std::int64_t transitionUs = command.transitionUs < 0 ? 0 : command.transitionUs;
+    if (request.target == Target::Unit)
+      service_.submitUnit(request.index, command, transitionUs);
+    else
+      service_.submitGroup(request.index, command, transitionUs);
+  }
+  body = "{\"accepted\": true}";
+  return MHD_HTTP_ACCEPTED;
+}

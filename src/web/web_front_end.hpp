@@ -1,0 +1,59 @@
+#ifndef VANTREL_WEB_WEB_FRONT_END_HPP
+#define VANTREL_WEB_WEB_FRONT_END_HPP
+
+#include <cstddef>
+#include <string>
+
+#include "service/units_service.hpp"
+#include "units/service_settings.hpp"
+#include "web/event_streams.hpp"
+#include "web/request_rules.hpp"
+
+struct MHD_Connection;
+struct MHD_Daemon;
+
+/// The control page and its API (vantreld(8), CONTROL PAGE), served by
+/// libmicrohttpd on a thread of its own, which hands commands to the
+/// service and hears its changes as a listener.
+class WebFrontEnd final : public ServiceListener {
+ public:
+  WebFrontEnd(UnitsService& service, const WebSettings& settings);
+  ~WebFrontEnd();  ///< as stop()
+  WebFrontEnd(const WebFrontEnd&) = delete;
+  WebFrontEnd& operator=(const WebFrontEnd&) = delete;
+
+  /// Reads the password and TLS files and takes the listening address, so
+  /// that a port already taken ends vantreld before any unit hears from
+  /// it. False with `problem`, one line; a password file that everyone may
+  /// read is a warning on standard error.
+  bool open(std::string& problem);
+  /// Starts serving, once the service takes commands.
+  bool start(std::string& problem);
+  /// Ends the event streams and stops serving; before the service stops.
+  void stop();
+
+  void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
+  void groupChanged(int group, int level, bool commandEnded) override;
+
+ private:
+  struct Request;
+  struct Callbacks;  ///< libmicrohttpd's, in its own types
+  friend struct Callbacks;
+  void judge(MHD_Connection* connection, const std::string& url, const std::string& method,
+             Request& request);
+  void route(const std::string& url, const std::string& method, Request& request);
+  bool answer(MHD_Connection* connection, Request& request);
+  int carryOut(Request& request, std::string& body);
+
+  UnitsService& service_;
+  const WebSettings settings_;
+  std::string password_;
+  std::string certificate_;
+  std::string key_;
+  int listener_ = -1;
+  MHD_Daemon* daemon_ = nullptr;
+  EventStreams streams_;
+  PasswordGuard guard_;  ///< the server thread's own
+};
+
+#endif

@@ -1,0 +1,28 @@
+#ifndef VANTREL_WEB_WEB_SOCKETS_HPP
+#define VANTREL_WEB_WEB_SOCKETS_HPP
+
+#include <cstdint>
+#include <string>
+
+struct sockaddr;
+
+/// "ADDRESS:PORT", with an IPv6 address in brackets, as the [web] table's
+/// listen says it.
+std::string listenText(const std::string& address, std::uint16_t port);
+
+/// A socket listening on `address` (dotted IPv4, or IPv6 without brackets)
+/// and `port`, or -1 with `problem`: one line naming the address and the
+/// platform's reason.
+int openListener(const std::string& address, std::uint16_t port, std::string& problem);
+
+void closeListener(int socket);
+
+/// A client's address as text, without its port; "" when not known.
+std::string clientAddressText(const sockaddr* address);
+
+/// Makes the calling thread yield the processor to the service's thread,
+/// whose fades keep time, when both want it: the server's threads work for
+/// clients, who can wait a little.
+void yieldToTheUnits();
+
+#endif

@@ -1,0 +1,290 @@
+"""The control page's API and its safety rules, as plain HTTP against
+vantreld and simulated units on 127.0.0.1."""
+
+import base64
+import http.client
+import json
+import os
+import shutil
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from served import VANTRELD, Service, Units, free_port, units_table, wait_for
+
+SCENE = '\n[groups]\nshelves = ["a", "b"]\n\n[scenes.open]\na = 255\nb = 10\n'
+
+
+def basic(user, password):
+    return {"Authorization": "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode()).decode()}
+
+
+def raw(port, text, timeout=5.0):
+    """A connection that has sent `text`."""
+    client = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    client.sendall(text.encode())
+    return client
+
+
+def status_line(client):
+    """The first line of the answer, or "" when the server closed or said nothing."""
+    got = b""
+    try:
+        while b"\r\n" not in got:
+            piece = client.recv(4096)
+            if not piece:
+                break
+            got += piece
+    except (socket.timeout, ConnectionResetError):
+        pass
+    return got.split(b"\r\n")[0].decode()
+
+
+class Fixture(unittest.TestCase):
+    web = ""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.directory = tempfile.mkdtemp(prefix="vantrel-http-")
+        cls.units = Units(2)
+        cls.text = units_table(zip(["a", "b"], cls.units.ports)) + SCENE
+        cls.service = Service(cls.directory, cls.text, cls.prepare())
+
+    @classmethod
+    def prepare(cls):
+        return cls.web
+
+    @classmethod
+    def tearDownClass(cls):
+        status, error = cls.service.stop()
+        cls.units.stop()
+        shutil.rmtree(cls.directory, ignore_errors=True)
+        assert status == 0, error
+
+
+    def sent(self):
+        return [self.units.levels(port) for port in self.units.ports]
+
+
+class Api(Fixture):
+    def test_api_state_commands_and_events(self):
+        get = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % self.service.port
+        stream = raw(self.service.port, get)
+        status, headers, body = self.service.request("GET", "/api/state")
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Cache-Control"], "no-store")
+        self.assertEqual(json.loads(body), {
+            "units": [{"name": "a", "level": None, "last_on": None, "problem": None},
+                      {"name": "b", "level": None, "last_on": None, "problem": None}],
+            "groups": [{"name": "shelves", "members": ["a", "b"], "level": None}],
+            "scenes": ["open"]})
+        status, _, body = self.service.request("POST", "/api/units/a", '{"brightness": 7}')
+        self.assertEqual((status, json.loads(body)), (202, {"accepted": True}))
+        self.assertEqual(self.service.command("scenes", "open", {"transition": 0}), 202)
+        self.assertTrue(wait_for(lambda: self.sent() == [[7, 255], [10]]), self.sent())
+        got = b""
+        while got.count(b"event: group") < 2:
+            got += stream.recv(65536)
+        stream.close()
+        self.assertIn(b"HTTP/1.1 200 OK\r\n", got)
+        self.assertIn(b"Content-Type: text/event-stream\r\n", got)
+        self.assertIn(b'event: state\ndata: {"units":[{"name":"a","level":null,', got.replace(b"\r\n", b"\n"))
+        # The scene may replace a's command before it ends: its level, not its end, is sure to come.
+        self.assertIn(b'event: unit\ndata: {"name":"a","level":7,', got.replace(b"\r\n", b"\n"))
+
+    def test_refusals_send_nothing(self):
+        before = self.sent()
+        cases = [
+            ("POST", "/api/units/a", '{"brightness": 256}', {},
+             400, {"error": "brightness must be a whole number from 0 to 255"}),
+            ("POST", "/api/units/a", "not json", {}, 400, {"error": "not valid JSON"}),
+            ("POST", "/api/units/nobody", "{}", {}, 404, None),
+            ("POST", "/api/groups/nobody", "{}", {}, 404, None),
+            ("POST", "/api/scenes/nobody", "{}", {}, 404, None),
+            ("GET", "/api/units/a", None, {}, 405, None),
+            ("PUT", "/api/state", None, {}, 405, None),
+            ("POST", "/api/units/a", '{"brightness": 1}', {"Content-Type": "text/plain"}, 415, None),
+            ("POST", "/api/units/a", '{"brightness": 1}', {"Origin": "http://example.com"}, 403, None),
+            ("POST", "/api/units/a", '{"brightness": 1}', {"Origin": "null"}, 403, None),
+            ("POST", "/api/units/a", '{"brightness": 1}' + " " * 4096, {}, 413, None),
+            ("GET", "/api/state?" + "x" * 2048, None, {}, 414, None),
+            ("GET", "/nothing", None, {}, 404, None),
+        ]
+        for method, path, body, headers, status, error in cases:
+            got, answer_headers, text = self.service.request(method, path, body, headers)
+            self.assertEqual(got, status, (method, path[:40], headers))
+            if error:
+                self.assertEqual(json.loads(text), error)
+            self.assertNotIn("Access-Control-Allow-Origin", answer_headers)
+        own = {"Origin": self.service.url()}
+        self.assertEqual(self.service.request("POST", "/api/units/b", '{"brightness": 3}', own)[0], 202)
+        self.assertTrue(wait_for(lambda: self.sent() == [before[0], before[1] + [3]]), self.sent())
+
+    def test_the_page_and_its_headers(self):
+        total = 0
+        for path, kind in (("/", "text/html"), ("/page.css", "text/css"), ("/page.js", "text/javascript"),
+                           ("/favicon.svg", "image/svg+xml")):
+            status, headers, body = self.service.request("GET", path)
+            self.assertEqual(status, 200)
+            self.assertTrue(headers["Content-Type"].startswith(kind))
+            policy = headers["Content-Security-Policy"]
+            self.assertIn("default-src 'self'", policy)
+            self.assertIn("frame-ancestors 'none'", policy)
+            self.assertNotIn("unsafe-inline", policy)
+            self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
+            self.assertEqual(headers["Referrer-Policy"], "no-referrer")
+            total += len(body.encode())
+        self.assertLess(total, 50 * 1024)
+
+    def test_only_loopback_names_without_a_password(self):
+        port = self.service.port
+        for host, status in (("localhost:%d" % port, 200), ("127.0.0.1:%d" % port, 200),
+                             ("[::1]:%d" % port, 200), ("localhost", 200), ("evil.example:%d" % port, 421),
+                             ("127.0.0.1:%d" % (port + 1), 421), ("localhost.evil.example", 421)):
+            self.assertEqual(self.service.request("GET", "/api/state", headers={"Host": host})[0], status, host)
+        before = self.sent()
+        self.assertEqual(self.service.request("POST", "/api/units/a", '{"brightness": 1}',
+                                              {"Host": "evil.example:%d" % port})[0], 421)
+        self.assertEqual(self.sent(), before)
+
+
+class Limits(Fixture):
+    # A service for each case: the places a case leaves are freed only in time.
+    def setUp(self):
+        self.directory = tempfile.mkdtemp(prefix="vantrel-http-")
+        self.service = Service(self.directory, self.text)
+
+    def tearDown(self):
+        status, error = self.service.stop()
+        shutil.rmtree(self.directory, ignore_errors=True)
+        self.assertEqual((status, error), (0, ""))
+
+    def request_line(self, path="/api/state"):
+        return "GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % (path, self.service.port)
+
+    def test_half_sent_requests_delay_no_other_client(self):
+        half = [raw(self.service.port, self.request_line()) for _ in range(63)]
+        began = time.monotonic()
+        self.assertEqual(self.service.request("GET", "/api/state")[0], 200)
+        self.assertLess(time.monotonic() - began, 2.0)
+        for client in half:
+            client.close()
+
+    def test_64_connections_and_32_streams(self):
+        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n") for _ in range(32)]
+        self.assertEqual({status_line(stream) for stream in streams}, {"HTTP/1.1 200 OK"})
+        extra = raw(self.service.port, self.request_line("/api/events") + "\r\n")
+        self.assertEqual(status_line(extra), "HTTP/1.1 503 Service Unavailable")
+        extra.close()
+        idle = [raw(self.service.port, "") for _ in range(32)]
+        time.sleep(0.2)
+        over = raw(self.service.port, self.request_line() + "\r\n", timeout=1.0)
+        self.assertEqual(status_line(over), "")
+        over.close()
+        for client in idle + streams:
+            client.close()
+        self.assertTrue(wait_for(lambda: self.service.request("GET", "/api/state")[0] == 200, 5))
+
+    def test_a_half_sent_request_is_dropped_and_a_lost_stream_frees_its_place(self):
+        half = raw(self.service.port, self.request_line(), timeout=40)
+        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n") for _ in range(32)]
+        self.assertEqual({status_line(stream) for stream in streams}, {"HTTP/1.1 200 OK"})
+        streams.pop().close()
+        began = time.monotonic()
+        self.assertEqual(half.recv(100), b"")
+        self.assertLess(time.monotonic() - began, 35)
+
+        def place_free():
+            client = raw(self.service.port, self.request_line("/api/events") + "\r\n")
+            streams.append(client)
+            return status_line(client) == "HTTP/1.1 200 OK"
+        self.assertTrue(wait_for(place_free, 35, 1.0))
+        for client in streams:
+            client.close()
+
+
+class Password(Fixture):
+    @classmethod
+    def prepare(cls):
+        path = os.path.join(cls.directory, "password")
+        with open(path, "w") as out:
+            out.write("s3cret:word\n")
+        os.chmod(path, 0o600)
+        return 'password_file = "%s"\n' % path
+
+    def test_password_then_429_after_ten_wrong_ones(self):
+        def status(headers):
+            return self.service.request("GET", "/api/state", headers=headers)[0]
+        _, headers, _ = self.service.request("GET", "/")
+        self.assertEqual(headers["WWW-Authenticate"], 'Basic realm="vantreld"')
+        for _ in range(20):
+            self.assertEqual(status({}), 401)  # how a browser asks: not counted
+        self.assertEqual(status(basic("anyone", "s3cret:word")), 200)
+        # Any Host, as the password guards it.
+        self.assertEqual(status(dict(basic("ann", "s3cret:word"), Host="lights.example")), 200)
+        for _ in range(9):
+            self.assertEqual(status(basic("ann", "wrong")), 401)
+        self.assertEqual(status(basic("ann", "s3cret:wor")), 429)
+        self.assertEqual(status(basic("ann", "s3cret:word")), 429)
+        self.assertEqual(status({}), 429)
+        exit_status, error = self.service.stop()
+        self.service.start()
+        self.assertEqual(exit_status, 0)
+        self.assertEqual(error.count("wrong password from 127.0.0.1\n"), 10)
+        self.assertIn("127.0.0.1 refused for a minute", error)
+        self.assertNotIn("wrong\n", error.replace("wrong password", ""))
+        self.assertNotIn("s3cret", error)
+
+
+class Tls(Fixture):
+    @classmethod
+    def prepare(cls):
+        cls.certificate = os.path.join(cls.directory, "web.crt")
+        key = os.path.join(cls.directory, "web.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cls.certificate, "-days", "1", "-subj", "/CN=localhost",
+                        "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"],
+                       check=True, capture_output=True)
+        return 'tls_cert_file = "%s"\ntls_key_file = "%s"\n' % (cls.certificate, key)
+
+    def test_https_with_the_certificate(self):
+        context = ssl.create_default_context(cafile=self.certificate)
+        connection = http.client.HTTPSConnection("127.0.0.1", self.service.port, context=context, timeout=10)
+        origin = {"Origin": "https://127.0.0.1:%d" % self.service.port, "Content-Type": "application/json"}
+        connection.request("POST", "/api/units/b", body='{"brightness": 9}', headers=origin)
+        self.assertEqual(connection.getresponse().status, 202)
+        connection.close()
+        self.assertTrue(wait_for(lambda: self.units.levels(self.units.ports[1]) == [9]))
+        # Plain HTTP on the TLS port gets no answer.
+        plain = raw(self.service.port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        self.assertFalse(status_line(plain).startswith("HTTP/1.1 200"))
+        plain.close()
+
+
+class Start(unittest.TestCase):
+    def test_a_port_taken_is_one_line_and_status_1_and_sends_nothing(self):
+        directory = tempfile.mkdtemp(prefix="vantrel-http-")
+        units = Units(1)
+        holder = socket.socket()
+        holder.bind(("127.0.0.1", 0))
+        holder.listen(1)
+        port = holder.getsockname()[1]
+        config = os.path.join(directory, "vantrel.toml")
+        with open(config, "w") as out:
+            out.write(units_table([("a", units.ports[0])]) + '[web]\nlisten = "127.0.0.1:%d"\n' % port)
+        run = subprocess.run([VANTRELD, "--config", config], capture_output=True, text=True, timeout=10,
+                             env=dict(os.environ, VANTREL_STATE=os.path.join(directory, "levels")))
+        holder.close()
+        units.stop()
+        shutil.rmtree(directory, ignore_errors=True)
+        self.assertEqual((run.returncode, run.stdout), (1, ""))
+        self.assertEqual(run.stderr, "vantreld: cannot listen on 127.0.0.1:%d: Address already in use\n" % port)
+        self.assertEqual(units.levels(units.ports[0]), [])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,119 @@
+"""vantrel-sim and vantreld as child processes on free loopback ports, for
+the control page's suites (run by /usr/bin/python3, which has selenium)."""
+
+import http.client
+import json
+import os
+import signal
+import socket
+import subprocess
+import threading
+import time
+
+VANTRELD = os.environ.get("VANTRELD", "vantreld")
+VANTREL_SIM = os.environ.get("VANTREL_SIM", "vantrel-sim")
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for(condition, seconds=10.0, step=0.05):
+    """Whether condition() came true within `seconds`."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(step)
+    return condition()
+
+
+class Units:
+    """vantrel-sim serving `count` units; `levels(port)` are the levels each
+    unit was sent, in order."""
+
+    def __init__(self, count=1, reply=None):
+        args = [VANTREL_SIM, "--port", "0", "--units", str(count)]
+        if reply:
+            args += ["--reply", reply]
+        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
+        self.ports = [int(self.process.stdout.readline()) for _ in range(count)]
+        self.lines = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.append(line)
+
+    def levels(self, port):
+        prefix = "%d: " % port if len(self.ports) > 1 else ""
+        found = []
+        for line in list(self.lines):
+            if line.startswith(prefix) and ", level " in line:
+                found.append(int(line.split(", level ")[1].split(")")[0]))
+        return found
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            self.process.wait(10)
+            self.reader.join(10)
+            self.process.stdout.close()
+
+
+def units_table(names_and_ports):
+    return "".join('[units.%s]\naddress = "127.0.0.1"\nport = %d\ntype = 1\n\n' % item
+                   for item in names_and_ports)
+
+
+class Service:
+    """vantreld with the units file `text` plus a [web] table listening on a
+    free port; start() waits until it serves."""
+
+    def __init__(self, directory, text, web="", port=None):
+        self.port = port or free_port()
+        self.config = os.path.join(directory, "vantrel.toml")
+        self.levels = os.path.join(directory, "levels")
+        with open(self.config, "w") as out:
+            out.write(text + '\n[web]\nlisten = "127.0.0.1:%d"\n%s' % (self.port, web))
+        self.process = None
+        self.start()
+
+    def start(self):
+        self.process = subprocess.Popen([VANTRELD, "--config", self.config, "--verbose"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                        env=dict(os.environ, VANTREL_STATE=self.levels))
+        line = self.process.stdout.readline()
+        if not line.startswith("vantreld: serving"):
+            raise RuntimeError("vantreld did not start: " + line + self.process.stderr.read())
+
+    def stop(self):
+        """Stops it with SIGTERM; its exit status and standard error."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        status = self.process.wait(10)
+        error = self.process.stderr.read()
+        self.process.stdout.close()
+        self.process.stderr.close()
+        return status, error
+
+    def url(self, path=""):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def request(self, method, path, body=None, headers=None):
+        """(status, headers, body as text) of one request on a connection of its own."""
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        try:
+            all_headers = {"Content-Type": "application/json"} if body is not None else {}
+            all_headers.update(headers or {})
+            connection.request(method, path, body=body, headers=all_headers)
+            answer = connection.getresponse()
+            return answer.status, answer.headers, answer.read().decode()
+        finally:
+            connection.close()
+
+    def command(self, kind, name, fields):
+        return self.request("POST", "/api/%s/%s" % (kind, name), json.dumps(fields))[0]
