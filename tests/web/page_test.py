@@ -13,7 +13,7 @@ from selenium.webdriver.chrome.service import Service as DriverService
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-from served import Service, Units, units_table, wait_for
+from served import Broker, Service, Units, units_table, wait_for
 
 SCREENSHOT = os.environ.get("VANTREL_SCREENSHOT")
 
@@ -52,7 +52,9 @@ class ControlPage(unittest.TestCase):
         cls.spare = Units(1)  # stopped by the test of a refused unit
         names = ["counter", "shelf-left", "shelf-right"]
         cls.text = units_table(list(zip(names, cls.units.ports)) + [("spare", cls.spare.ports[0])])
-        cls.service = Service(cls.directory, cls.text + GROUPS_AND_SCENES, 'title = "Shop <b>lights</b>"\n')
+        cls.broker = Broker(cls.directory)
+        cls.service = Service(cls.directory, cls.text + GROUPS_AND_SCENES + cls.broker.table(),
+                              'title = "Shop <b>lights</b>"\n')
         cls.driver = browser(cls.directory)
 
     @classmethod
@@ -61,6 +63,7 @@ class ControlPage(unittest.TestCase):
         status, error = cls.service.stop()
         cls.units.stop()
         cls.spare.stop()
+        cls.broker.stop()
         shutil.rmtree(cls.directory, ignore_errors=True)
         assert status == 0, error
 
@@ -136,8 +139,10 @@ class ControlPage(unittest.TestCase):
         self.assertTrue(wait_for(
             lambda: self.driver.find_element(By.CSS_SELECTOR, '[data-group="shelves"] [data-confirmed]')
             .get_attribute("textContent") == "0"))
-        # MQTT: a level published on the broker shows here the same way; the
-        # case is added when the MQTT front end is merged.
+        # The same engine serves MQTT: a command published there shows here.
+        self.assertEqual(self.broker.retained("vantrel/status"), "online")
+        self.broker.publish("vantrel/unit/shelf-left/set", '{"brightness": 77}')
+        self.wait_shown("shelf-left", "77")
 
     def test_a_refused_unit_shows_its_problem_and_keeps_its_level(self):
         self.open_page()

@@ -64,6 +64,43 @@ class Units:
             self.process.stdout.close()
 
 
+class Broker:
+    """Debian's mosquitto on a free loopback port, and its command-line
+    clients to talk through it."""
+
+    def __init__(self, directory):
+        self.port = free_port()
+        config = os.path.join(directory, "mosquitto.conf")
+        with open(config, "w") as out:
+            out.write("listener %d 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\n" % self.port)
+        self.process = subprocess.Popen(["/usr/sbin/mosquitto", "-c", config],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def listening():
+            with socket.socket() as probe:
+                return probe.connect_ex(("127.0.0.1", self.port)) == 0
+        if not wait_for(listening):
+            raise RuntimeError("mosquitto did not start")
+
+    def table(self):
+        return '\n[mqtt]\nhost = "127.0.0.1"\nport = %d\ndiscovery_prefix = ""\n' % self.port
+
+    def retained(self, topic):
+        """The message retained on `topic`, or "" when none came within 10 s."""
+        answer = subprocess.run(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(self.port), "-t", topic,
+                                 "-C", "1", "-W", "10", "--retained-only"],
+                                stdout=subprocess.PIPE, text=True, timeout=20)
+        return answer.stdout.strip()
+
+    def publish(self, topic, payload):
+        subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.port), "-t", topic, "-m", payload],
+                       check=True, timeout=10)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
 def units_table(names_and_ports):
     return "".join('[units.%s]\naddress = "127.0.0.1"\nport = %d\ntype = 1\n\n' % item
                    for item in names_and_ports)
