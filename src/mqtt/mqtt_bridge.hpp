@@ -19,7 +19,7 @@ struct mosquitto_message;
 /// service, what the units confirm goes to retained states, and Home
 /// Assistant discovery describes it all. libmosquitto's own thread does
 /// the network, reconnecting by itself while the broker is away.
-class MqttBridge : public ServiceListener {
+class MqttBridge final : public ServiceListener {
  public:
   MqttBridge(UnitsService& service, const MqttSettings& settings, bool verbose);
   ~MqttBridge();
