@@ -227,10 +227,12 @@ void FadeEngine::launch(int unit, std::int64_t nowUs) {
   run.flying = true;
   ++inFlight_;
   run.beganUs = nowUs;
-  run.pending.start(run.dotted.c_str(), run.unit.port,
-                    buildCommandFrame(run.unit.type, static_cast<unsigned char>(level)));
+  run.pending.connect(run.dotted.c_str(), run.unit.port,
+                      buildCommandFrame(run.unit.type, static_cast<unsigned char>(level)));
   if (run.pending.finished())
     complete(unit, monotonicUs());
+  else
+    launched_.push_back(unit);
 }
 
 void FadeEngine::complete(int unit, std::int64_t nowUs) {
@@ -347,6 +349,15 @@ void FadeEngine::advance(const std::vector<SocketWait>& waits) {
       now = monotonicUs();
     }
   }
+  // Commands due together leave together: every connect first, then every
+  // send, so that units in step stay a send apart, not a connect.
+  for (const int unit : launched_) {
+    Run& run = at(unit);
+    run.pending.sendEarly();
+    if (run.pending.finished())
+      complete(unit, monotonicUs());
+  }
+  launched_.clear();
 }
 
 void FadeEngine::run(const std::atomic<bool>& stop) {

@@ -150,6 +150,7 @@ class FadeEngine {
   NetworkStack stack_;
   std::vector<std::unique_ptr<Run>> runs_;
   int inFlight_ = 0;
+  std::vector<int> launched_;  ///< connected by this turn of advance(), to send
   std::vector<std::pair<int, std::size_t>> waiting_;  ///< unit, its index in the waits
   HostLookUp lookUp_;
   /// Shared with the lookup threads, which may outlive the engine; made

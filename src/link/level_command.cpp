@@ -80,6 +80,11 @@ PendingCommand::~PendingCommand() {
 }
 
 void PendingCommand::start(const char* address, std::uint16_t port, const CommandFrame& frame) {
+  connect(address, port, frame);
+  sendEarly();
+}
+
+void PendingCommand::connect(const char* address, std::uint16_t port, const CommandFrame& frame) {
   frame_ = frame;
   result_ = CommandResult();
   long error = 0;
@@ -95,16 +100,19 @@ void PendingCommand::start(const char* address, std::uint16_t port, const Comman
     return;
   }
   // A connect still under way is judged once the socket can write.
-  if (!pending) {
+  if (!pending)
     state_ = State::Sending;
+}
+
+void PendingCommand::sendEarly() {
+  if (state_ == State::Sending)
     proceed();
-  } else if (socket_calls::kSendWhileConnecting) {
-    sendEarly();
-  }
+  else if (state_ == State::Connecting && socket_calls::kSendWhileConnecting)
+    sendWhileConnecting();
 }
 
 // The reply cannot have come yet: it is waited for, not read at once.
-void PendingCommand::sendEarly() {
+void PendingCommand::sendWhileConnecting() {
   long error = 0;
   bool wouldBlock = false;
   const long sent =

@@ -61,9 +61,19 @@ class PendingCommand {
   PendingCommand(const PendingCommand&) = delete;
   PendingCommand& operator=(const PendingCommand&) = delete;
 
-  /// Begins connecting to the IPv4 address `address` (dotted) at `port`.
-  /// A connect that fails at once finishes the command here.
+  /// Begins connecting to the IPv4 address `address` (dotted) at `port`,
+  /// then sends at once where it can (sendEarly()). A connect that fails at
+  /// once finishes the command here.
   void start(const char* address, std::uint16_t port, const CommandFrame& frame);
+  /// start() without the send: an owner that starts many commands at one
+  /// moment connects them all first and then sends, so that the last
+  /// unit's command leaves a send after the first's rather than a whole
+  /// connect after it.
+  void connect(const char* address, std::uint16_t port, const CommandFrame& frame);
+  /// Sends the command now if the connection is made, or if the platform
+  /// takes a send while it is being made; otherwise proceed() sends it once
+  /// handle() can write.
+  void sendEarly();
 
   bool finished() const { return state_ == State::Finished; }
   SocketHandle handle() const { return socket_; }
@@ -82,7 +92,7 @@ class PendingCommand {
 
  private:
   enum class State { Idle, Connecting, Sending, Receiving, Finished };
-  void sendEarly();
+  void sendWhileConnecting();
   void finish(LinkFailure failure, long error);
 
   State state_ = State::Idle;
