@@ -8,6 +8,7 @@
 
 #include "common/ipv4_address.hpp"
 #include "common/platform.hpp"
+#include "fade/verdicts.hpp"
 
 namespace {
 
@@ -385,4 +386,12 @@ void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
     waitForSockets(waits, std::min(leftUs - slackUs, kStopCheckUs));
   else
     sleepUntil(deadlineUs, stop);  // precise, at the cost of not watching the sockets
+}
+
+std::string failureVerdict(const FadeEnd& end) {
+  if (!end.lookUpFailure.empty())
+    return lookUpFailed(end.to, end.lookUpFailure.c_str());
+  if (end.how == FadeEnd::How::NotConfirmed)
+    return lastNotConfirmed(end.to, end.tries, end.last);
+  return notStarted(end.to, end.from, end.tries, end.last);
 }

@@ -65,6 +65,10 @@ struct FadeEnd {
   std::string lookUpFailure;
 };
 
+/// Why a fade that ended NotStarted or NotConfirmed failed, in the words
+/// every tool gives it.
+std::string failureVerdict(const FadeEnd& end);
+
 /// Looks `host` up as an IPv4 address: true with the address in dotted
 /// form, or false with the reason in a few words. It may block for as long
 /// as it likes: the engine calls it on a thread of its own.

@@ -124,12 +124,8 @@ int main(int argc, char* argv[]) {
   } else if (stop.load()) {
     status = 130;
     report(interrupted(fade.confirmed().level));
-  } else if (!end.lookUpFailure.empty()) {
-    report(lookUpFailed(options.to, end.lookUpFailure.c_str()));
-  } else if (end.how == FadeEnd::How::NotConfirmed) {
-    report(lastNotConfirmed(options.to, options.tries, end.last));
   } else {
-    report(notStarted(options.to, options.from, options.tries, end.last));
+    report(failureVerdict(end));
   }
   // Where the unit was left, for vantrel list and vantrel --over.
   rememberOrWarn("vantrel-fade", levelsFilePath(),

@@ -258,26 +258,12 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
     log(topic + ": unknown " + kind + " '" + name + "'");
     return;
   }
+  const UnitsService::Target target = kind == "unit"    ? UnitsService::Target::Unit
+                                     : kind == "group" ? UnitsService::Target::Group
+                                                       : UnitsService::Target::Scene;
   std::string problem;
-  if (kind == "scene") {
-    SceneCommand scene;
-    if (!readSceneCommand(payload, scene, problem)) {
-      log(topic + ": " + problem);
-      return;
-    }
-    service_.submitScene(index, scene.transitionUs >= 0 ? scene.transitionUs : settings_.transitionUs);
-    return;
-  }
-  LightCommand light;
-  if (!readLightCommand(payload, light, problem)) {
+  if (!service_.submitCommand(target, index, payload, settings_.transitionUs, problem))
     log(topic + ": " + problem);
-    return;
-  }
-  const std::int64_t transitionUs = light.transitionUs >= 0 ? light.transitionUs : settings_.transitionUs;
-  if (kind == "unit")
-    service_.submitUnit(index, light, transitionUs);
-  else
-    service_.submitGroup(index, light, transitionUs);
 }
 
 void MqttBridge::staleConfig(const std::string& topic, const std::string& payload) {

@@ -1,7 +1,5 @@
 #include "service/levels_writer.hpp"
 
-#include <cstdio>
-
 LevelsWriter::LevelsWriter(std::string path) : path_(std::move(path)) {
   thread_ = std::thread([this] { run(); });
 }
@@ -42,9 +40,7 @@ void LevelsWriter::run() {
     std::vector<std::pair<UnitKey, RememberedLevel>> batch;
     batch.swap(pending_);
     lock.unlock();
-    std::string warning;
-    if (!rememberLevels(path_, batch, warning))
-      std::fprintf(stderr, "vantreld: %s\n", warning.c_str());
+    rememberOrWarn("vantreld", path_, batch);
     lock.lock();
   }
 }

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 #include "common/platform.hpp"
 #include "fade/options.hpp"
-#include "fade/verdicts.hpp"
 #include "link/socket_wait.hpp"
 #include "units/remembered_levels.hpp"
 
@@ -78,7 +76,7 @@ void UnitsService::addListener(ServiceListener& listener) { listeners_.push_back
 
 bool UnitsService::start(std::string& problem) {
   if (!wake_.ok()) {
-    problem = std::string("cannot make a pipe: ") + std::strerror(wake_.error());
+    problem = "cannot make a pipe to wake its thread";
     return false;
   }
   thread_ = std::thread([this] {
@@ -93,7 +91,7 @@ void UnitsService::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  wake_.wake();
+  wake_.signal();
   if (thread_.joinable())
     thread_.join();
   writer_.stop();
@@ -123,7 +121,27 @@ void UnitsService::submit(Order order) {
     std::lock_guard<std::mutex> lock(mutex_);
     orders_.push_back(std::move(order));
   }
-  wake_.wake();
+  wake_.signal();
+}
+
+bool UnitsService::submitCommand(Target target, int index, std::string_view payload,
+                                 std::int64_t defaultTransitionUs, std::string& problem) {
+  if (target == Target::Scene) {
+    SceneCommand scene;
+    if (!readSceneCommand(payload, scene, problem))
+      return false;
+    submitScene(index, scene.transitionUs >= 0 ? scene.transitionUs : defaultTransitionUs);
+    return true;
+  }
+  LightCommand light;
+  if (!readLightCommand(payload, light, problem))
+    return false;
+  const std::int64_t transitionUs = light.transitionUs >= 0 ? light.transitionUs : defaultTransitionUs;
+  if (target == Target::Unit)
+    submitUnit(index, light, transitionUs);
+  else
+    submitGroup(index, light, transitionUs);
+  return true;
 }
 
 ServiceSnapshot UnitsService::snapshot() const {
@@ -238,12 +256,8 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
       break;
     }
   }
-  if (end.how == FadeEnd::How::NotStarted && !end.lookUpFailure.empty())
-    report(unit, lookUpFailed(end.to, end.lookUpFailure.c_str()));
-  else if (end.how == FadeEnd::How::NotStarted)
-    report(unit, notStarted(end.to, end.from, end.tries, end.last));
-  else if (end.how == FadeEnd::How::NotConfirmed)
-    report(unit, lastNotConfirmed(end.to, end.tries, end.last));
+  if (end.how == FadeEnd::How::NotStarted || end.how == FadeEnd::How::NotConfirmed)
+    report(unit, failureVerdict(end));
   if (confirmedMs_[at] > 0) {
     std::lock_guard<std::mutex> lock(mutex_);
     writer_.remember(keyOf(file_.units[at]), {states_[at].level, confirmedMs_[at], states_[at].lastOn});

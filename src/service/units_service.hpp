@@ -7,13 +7,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "engine/fade_engine.hpp"
+#include "link/socket_wait.hpp"
 #include "service/levels_writer.hpp"
 #include "service/light_command.hpp"
-#include "service/wake_pipe.hpp"
 #include "units/units_file.hpp"
 
 /// What the service knows of a unit: only what the unit confirmed.
@@ -105,6 +106,14 @@ class UnitsService : private EngineListener {
   void submitGroup(int group, const LightCommand& command, std::int64_t transitionUs);
   void submitScene(int scene, std::int64_t transitionUs);
 
+  enum class Target { Unit, Group, Scene };
+  /// A front end's command as it came: `payload` read by readLightCommand()
+  /// (readSceneCommand() for a scene) and submitted to `index`, with
+  /// `defaultTransitionUs` when it gives none. False, with the reader's
+  /// `problem`, when the payload is wrong: nothing is submitted.
+  bool submitCommand(Target target, int index, std::string_view payload,
+                     std::int64_t defaultTransitionUs, std::string& problem);
+
   ServiceSnapshot snapshot() const;
 
  private:
@@ -131,7 +140,7 @@ class UnitsService : private EngineListener {
   std::vector<int> groupLevels_;           ///< as last told
   std::unique_ptr<FadeEngine> engine_;
   LevelsWriter writer_;
-  WakePipe wake_;
+  WakeUp wake_;
 
   mutable std::mutex mutex_;  ///< guards what follows
   std::vector<UnitState> states_;

@@ -67,14 +67,9 @@ void RunReport::fadeEnded(int unit, const FadeEnd& end) {
         confirmed_[static_cast<std::size_t>(unit)].lastOn = end.to;
       break;
     case FadeEnd::How::NotStarted:
-      ++failedUnits_;
-      report(unit, end.lookUpFailure.empty()
-                       ? notStarted(end.to, end.from, end.tries, end.last)
-                       : lookUpFailed(end.to, end.lookUpFailure.c_str()));
-      break;
     case FadeEnd::How::NotConfirmed:
       ++failedUnits_;
-      report(unit, lastNotConfirmed(end.to, end.tries, end.last));
+      report(unit, failureVerdict(end));
       break;
     case FadeEnd::How::Stopped:
     case FadeEnd::How::Replaced:

@@ -352,25 +352,13 @@ int WebFrontEnd::carryOut(Request& request, std::string& body) {
     body = stateJson(service_.snapshot(), settings_.title);
     return MHD_HTTP_OK;
   }
-  if (request.target == Target::Scene) {
-    SceneCommand command;
-    if (!readSceneCommand(request.body, command, problem)) {
-      body = errorJson(problem);
-      return MHD_HTTP_BAD_REQUEST;
-    }
-    service_.submitScene(request.index, command.transitionUs < 0 ? 0 : command.transitionUs);
-  } else {
-    LightCommand command;
-    if (!readLightCommand(request.body, command, problem)) {
-      body = errorJson(problem);
-      return MHD_HTTP_BAD_REQUEST;
-    }
-    // Without a transition the page's commands are carried out at once.
-    const std::int64_t transitionUs = command.transitionUs < 0 ? 0 : command.transitionUs;
-    if (request.target == Target::Unit)
-      service_.submitUnit(request.index, command, transitionUs);
-    else
-      service_.submitGroup(request.index, command, transitionUs);
+  const UnitsService::Target target = request.target == Target::Unit    ? UnitsService::Target::Unit
+                                     : request.target == Target::Group ? UnitsService::Target::Group
+                                                                       : UnitsService::Target::Scene;
+  // Without a transition the page's commands are carried out at once.
+  if (!service_.submitCommand(target, request.index, request.body, 0, problem)) {
+    body = errorJson(problem);
+    return MHD_HTTP_BAD_REQUEST;
   }
   body = "{\"accepted\": true}";
   return MHD_HTTP_ACCEPTED;
