@@ -58,6 +58,9 @@ struct FadeEngine::Run {
 
   bool replaced = false;
   FadePlan next;
+
+  int triesEach() const { return plan.tries; }
+  std::int64_t timeoutUs() const { return plan.timeoutUs; }
 };
 
 struct FadeEngine::LookUps {
@@ -128,23 +131,31 @@ bool FadeEngine::busy() const {
 }
 
 void FadeEngine::stopAll() {
-  for (std::size_t i = 0; i < runs_.size(); ++i) {
-    Run& run = *runs_[i];
-    if (!run.active)
-      continue;
-    if (run.flying) {
-      run.pending.abandon(LinkFailure::Stopped);
-      run.last = run.pending.result();
-      run.flying = false;
-      --inFlight_;
-    }
-    end(static_cast<int>(i), FadeEnd::How::Stopped);
+  for (std::size_t i = 0; i < runs_.size(); ++i)
+    stop(static_cast<int>(i));
+}
+
+void FadeEngine::stop(int unit) {
+  Run& run = at(unit);
+  if (!run.active)
+    return;
+  if (run.flying) {
+    run.pending.abandon(LinkFailure::Stopped);
+    run.last = run.pending.result();
+    run.flying = false;
+    --inFlight_;
   }
+  run.replaced = false;
+  end(unit, FadeEnd::How::Stopped);
 }
 
 void FadeEngine::begin(int unit, const FadePlan& plan) {
   Run& run = at(unit);
   run.plan = plan;
+  if (run.plan.tries <= 0)
+    run.plan.tries = tries_;
+  if (run.plan.timeoutUs <= 0)
+    run.plan.timeoutUs = timeoutUs_;
   run.replaced = false;
   run.from = !plan.fade ? -1 : plan.from == FadePlan::kFromKnown ? run.known : plan.from;
   // Without a level to start from there is nothing to fade: one command,
@@ -153,7 +164,7 @@ void FadeEngine::begin(int unit, const FadePlan& plan) {
                               : FadeSchedule(run.from, plan.to, plan.overUs, plan.steps);
   run.command = 0;
   run.attempt = 1;
-  run.tries = tries_;
+  run.tries = run.triesEach();
   run.zeroUs = plan.zeroUs;
   run.dueUs = plan.zeroUs;
   run.last = CommandResult();
@@ -168,7 +179,7 @@ void FadeEngine::begin(int unit, const FadePlan& plan) {
 void FadeEngine::lookUp(int unit, std::int64_t nowUs) {
   Run& run = at(unit);
   run.waitingForAddress = true;
-  run.lookUpDeadlineUs = nowUs + timeoutUs_;
+  run.lookUpDeadlineUs = nowUs + run.timeoutUs();
   if (run.lookingUp)
     return;
   if (!lookUps_)
@@ -273,7 +284,7 @@ void FadeEngine::complete(int unit, std::int64_t nowUs) {
   // first and the last is passed over; the next level supersedes it.
   run.command = run.schedule.next(run.command, nowUs - run.zeroUs, run.exchangeUs);
   run.attempt = 1;
-  run.tries = run.command == steps ? tries_ : 1;
+  run.tries = run.command == steps ? run.triesEach() : 1;
   run.dueUs = run.zeroUs + run.schedule.dueUs(run.command);
 }
 
@@ -304,7 +315,7 @@ std::int64_t FadeEngine::nextDueUs() const {
   std::int64_t next = INT64_MAX;
   for (const auto& run : runs_) {
     if (run->flying)
-      next = std::min(next, run->beganUs + timeoutUs_);
+      next = std::min(next, run->beganUs + run->timeoutUs());
     else if (run->waitingForAddress)
       next = std::min(next, run->lookUpDeadlineUs);
     else if (run->active && inFlight_ < kMostInFlight)
@@ -333,7 +344,7 @@ void FadeEngine::advance(const std::vector<SocketWait>& waits) {
   std::int64_t now = monotonicUs();
   for (std::size_t i = 0; i < runs_.size(); ++i) {
     Run& run = *runs_[i];
-    if (run.flying && now >= run.beganUs + timeoutUs_) {
+    if (run.flying && now >= run.beganUs + run.timeoutUs()) {
       run.pending.abandon(LinkFailure::TimedOut);
       complete(static_cast<int>(i), now);
     } else if (run.waitingForAddress && now >= run.lookUpDeadlineUs) {
@@ -389,6 +400,8 @@ void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
 }
 
 std::string failureVerdict(const FadeEnd& end) {
+  if (end.how == FadeEnd::How::Replaced)
+    return replacedBy(end.replacedBy.c_str());
   if (!end.lookUpFailure.empty())
     return lookUpFailed(end.to, end.lookUpFailure.c_str());
   if (end.how == FadeEnd::How::NotConfirmed)

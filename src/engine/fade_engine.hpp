@@ -45,6 +45,10 @@ struct FadePlan {
     FirstConfirmed,
   };
   Zero zero = Zero::Shared;
+  /// How often the first and the last command are tried, and how long each
+  /// try may take; 0: the engine's own.
+  int tries = 0;
+  std::int64_t timeoutUs = 0;
 };
 
 /// How a unit's fade ended.
@@ -63,10 +67,13 @@ struct FadeEnd {
   CommandResult last;   ///< the last command's result
   /// NotStarted without a command: why the address could not be looked up.
   std::string lookUpFailure;
+  /// Replaced: who gave the newer command, as "replaced by a newer command
+  /// from ..." ends ("MQTT"); empty when its owner does not say.
+  std::string replacedBy;
 };
 
-/// Why a fade that ended NotStarted or NotConfirmed failed, in the words
-/// every tool gives it.
+/// Why a fade that ended NotStarted, NotConfirmed or Replaced (with
+/// replacedBy) failed, in the words every tool gives it.
 std::string failureVerdict(const FadeEnd& end);
 
 /// Looks `host` up as an IPv4 address: true with the address in dotted
@@ -122,6 +129,8 @@ class FadeEngine {
   bool busy() const;
   /// Ends every fade at once, as Stopped; commands in flight are abandoned.
   void stopAll();
+  /// As stopAll(), for one unit.
+  void stop(int unit);
 
   /// Runs until no fade is left, or until `stop` turns true, which stops
   /// them all within 50 ms.

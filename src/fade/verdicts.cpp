@@ -34,3 +34,7 @@ std::string interrupted(int confirmed) {
   return confirmed < 0 ? "interrupted before any level was confirmed"
                        : "interrupted; the last level confirmed was " + std::to_string(confirmed);
 }
+
+std::string replacedBy(const char* who) {
+  return std::string("replaced by a newer command from ") + who;
+}

@@ -23,6 +23,10 @@ std::string lastNotConfirmed(int to, int tries, const CommandResult& last);
 /// The first command never confirmed FROM, so the fade never began.
 std::string notStarted(int to, int from, int tries, const CommandResult& last);
 
+/// Another command took the unit over: "replaced by a newer command from
+/// WHO" ("MQTT", "the control page", "another vantrel").
+std::string replacedBy(const char* who);
+
 /// Stopped by the user, with where it left the unit (`confirmed` -1: nowhere known).
 std::string interrupted(int confirmed);
 

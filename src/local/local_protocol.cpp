@@ -1,0 +1,405 @@
+#include "local/local_protocol.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::json;
+
+// A day past the time out of any command: far enough for a unit's slowest
+// answer, near enough that no sum of them overflows.
+constexpr std::int64_t kLongestUs = std::int64_t{7} * 24 * 3600 * 1000000;
+
+const char* const kHows[] = {"confirmed", "not started", "not confirmed", "stopped", "replaced"};
+const char* const kStages[] = {"connect", "send", "reply"};
+const char* const kFailures[] = {"none",    "refused", "unreachable", "timed out",
+                                 "stopped", "reset",   "other"};
+
+template <std::size_t N>
+int indexOf(const char* const (&names)[N], const Json& value) {
+  const std::string* text = value.get_ptr<const std::string*>();
+  for (std::size_t i = 0; text != nullptr && i < N; ++i) {
+    if (*text == names[i])
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// A whole number low..high at `key`; `fallback` when the key is missing and
+// a fallback is allowed (required false).
+bool whole(const Json& object, const char* key, std::int64_t low, std::int64_t high,
+           std::int64_t& value, std::string& problem, bool required = true) {
+  const auto found = object.find(key);
+  if (found == object.end()) {
+    if (!required)
+      return true;
+    problem = std::string(key) + " is missing";
+    return false;
+  }
+  bool inRange = false;
+  if (found->is_number_unsigned())
+    inRange = found->get<std::uint64_t>() <= static_cast<std::uint64_t>(high) &&
+              static_cast<std::int64_t>(found->get<std::uint64_t>()) >= low;
+  else if (found->is_number_integer())
+    inRange = found->get<std::int64_t>() >= low && found->get<std::int64_t>() <= high;
+  if (!inRange) {
+    problem = std::string(key) + " must be a whole number from " + std::to_string(low) + " to " +
+              std::to_string(high);
+    return false;
+  }
+  value = found->get<std::int64_t>();
+  return true;
+}
+
+bool wholeInt(const Json& object, const char* key, int low, int high, int& value,
+              std::string& problem, bool required = true) {
+  std::int64_t read = value;
+  if (!whole(object, key, low, high, read, problem, required))
+    return false;
+  value = static_cast<int>(read);
+  return true;
+}
+
+bool flag(const Json& object, const char* key, bool& value, std::string& problem) {
+  const auto found = object.find(key);
+  if (found == object.end())
+    return true;
+  if (!found->is_boolean()) {
+    problem = std::string(key) + " must be true or false";
+    return false;
+  }
+  value = found->get<bool>();
+  return true;
+}
+
+bool text(const Json& object, const char* key, std::string& value, std::string& problem) {
+  const auto found = object.find(key);
+  if (found == object.end())
+    return true;
+  const std::string* read = found->get_ptr<const std::string*>();
+  if (read == nullptr) {
+    problem = std::string(key) + " must be a string";
+    return false;
+  }
+  value = *read;
+  return true;
+}
+
+bool parseObject(std::string_view line, Json& object, std::string& problem) {
+  object = Json::parse(line.begin(), line.end(), nullptr, false);
+  if (object.is_discarded()) {
+    problem = "not valid JSON";
+    return false;
+  }
+  if (!object.is_object()) {
+    problem = "not a JSON object";
+    return false;
+  }
+  return true;
+}
+
+bool readKey(const Json& object, UnitKey& key, std::string& problem) {
+  if (!object.is_object()) {
+    problem = "each unit must be an object";
+    return false;
+  }
+  if (!text(object, "address", key.address, problem))
+    return false;
+  if (key.address.empty() || key.address.size() > 253) {
+    problem = "address must be a host name or an IPv4 address";
+    return false;
+  }
+  int port = 0;
+  if (!wholeInt(object, "port", 1, 65535, port, problem) ||
+      !wholeInt(object, "type", 1, 2, key.type, problem))
+    return false;
+  key.port = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+Json keyJson(const UnitKey& key) {
+  return {{"address", key.address}, {"port", key.port}, {"type", key.type}};
+}
+
+bool readFade(const Json& object, LocalFade& fade, std::string& problem) {
+  if (!object.is_object()) {
+    problem = "fade must be an object";
+    return false;
+  }
+  const auto units = object.find("units");
+  if (units == object.end() || !units->is_array() || units->empty()) {
+    problem = "units must be a list of one unit or more";
+    return false;
+  }
+  for (const Json& entry : *units) {
+    LocalUnit unit;
+    if (!readKey(entry, unit.key, problem) || !text(entry, "name", unit.name, problem))
+      return false;
+    const auto to = entry.find("to");
+    if (to != entry.end() && to->is_string() && to->get_ref<const std::string&>() == "on")
+      unit.to = LocalUnit::kOn;
+    else if (!wholeInt(entry, "to", 0, 255, unit.to, problem))
+      return false;
+    fade.units.push_back(std::move(unit));
+  }
+  std::string zero = "shared";
+  if (!flag(object, "fade", fade.fade, problem) ||
+      !wholeInt(object, "from", -1, 255, fade.from, problem, false) ||
+      !whole(object, "over_us", 0, kLongestUs, fade.overUs, problem, false) ||
+      !wholeInt(object, "steps", 0, 255, fade.steps, problem, false) ||
+      !whole(object, "zero_us", 0, INT64_MAX / 2, fade.zeroUs, problem) ||
+      !text(object, "zero", zero, problem) ||
+      !whole(object, "timeout_us", 1000, kLongestUs, fade.timeoutUs, problem, false) ||
+      !wholeInt(object, "tries", 1, 1000, fade.tries, problem, false) ||
+      !flag(object, "wait", fade.wait, problem))
+    return false;
+  if (zero != "shared" && zero != "first confirmed") {
+    problem = "zero must be \"shared\" or \"first confirmed\"";
+    return false;
+  }
+  fade.zeroAtFirstConfirmed = zero == "first confirmed";
+  return true;
+}
+
+Json resultJson(const CommandResult& result) {
+  const Reply& reply = result.exchange.reply;
+  return {{"stage", kStages[static_cast<int>(result.stage)]},
+          {"failure", kFailures[static_cast<int>(result.failure)]},
+          {"error", result.error},
+          {"sent", result.exchange.sent},
+          {"reply", {reply.bytes[0], reply.bytes[1], reply.bytes[2], reply.bytes[3]}},
+          {"count", reply.count},
+          {"echoed", reply.echoed}};
+}
+
+bool readResult(const Json& object, CommandResult& result, std::string& problem) {
+  if (!object.is_object()) {
+    problem = "result must be an object";
+    return false;
+  }
+  const int stage = indexOf(kStages, object.value("stage", Json()));
+  const int failure = indexOf(kFailures, object.value("failure", Json()));
+  if (stage < 0 || failure < 0) {
+    problem = "result has no stage or failure";
+    return false;
+  }
+  result.stage = static_cast<CommandResult::Stage>(stage);
+  result.failure = static_cast<LinkFailure>(failure);
+  std::int64_t error = 0;
+  std::int64_t sent = 0;
+  std::int64_t count = 0;
+  Reply& reply = result.exchange.reply;
+  if (!whole(object, "error", INT32_MIN, INT32_MAX, error, problem) ||
+      !whole(object, "sent", -1, CommandFrame::kSize, sent, problem) ||
+      !whole(object, "count", -1, CommandFrame::kSize, count, problem) ||
+      !flag(object, "echoed", reply.echoed, problem))
+    return false;
+  const Json& bytes = object.value("reply", Json());
+  if (!bytes.is_array() || bytes.size() != static_cast<std::size_t>(CommandFrame::kSize)) {
+    problem = "reply must be a list of 4 bytes";
+    return false;
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (!bytes[i].is_number_unsigned() || bytes[i].get<std::uint64_t>() > 255) {
+      problem = "reply must be a list of 4 bytes";
+      return false;
+    }
+    reply.bytes[i] = static_cast<unsigned char>(bytes[i].get<std::uint64_t>());
+  }
+  result.error = static_cast<long>(error);
+  result.exchange.sent = static_cast<long>(sent);
+  reply.count = static_cast<long>(count);
+  return true;
+}
+
+std::string line(const Json& object) {
+  // Text from units files and the network may hold bytes that are not
+  // UTF-8: they go as U+FFFD rather than fail the line.
+  return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+bool readLocalRequest(std::string_view text, LocalRequest& request, std::string& problem) {
+  Json object;
+  if (!parseObject(text, object, problem))
+    return false;
+  LocalRequest read;
+  if (object.contains("protocol")) {
+    read.kind = LocalRequest::Kind::Protocol;
+    if (!wholeInt(object, "protocol", 1, INT32_MAX, read.protocol, problem))
+      return false;
+  } else if (object.contains("fade")) {
+    read.kind = LocalRequest::Kind::Fade;
+    if (!readFade(object["fade"], read.fade, problem))
+      return false;
+  } else if (object.contains("levels")) {
+    read.kind = LocalRequest::Kind::Levels;
+    const Json& keys = object["levels"];
+    if (!keys.is_array()) {
+      problem = "levels must be a list of units";
+      return false;
+    }
+    for (const Json& entry : keys) {
+      UnitKey key;
+      if (!readKey(entry, key, problem))
+        return false;
+      read.keys.push_back(std::move(key));
+    }
+  } else if (object.contains("stop")) {
+    read.kind = LocalRequest::Kind::Stop;
+  } else {
+    problem = "not a request: expected protocol, fade, levels or stop";
+    return false;
+  }
+  request = std::move(read);
+  return true;
+}
+
+bool readLocalReply(std::string_view text, LocalReply& reply, std::string& problem) {
+  Json object;
+  if (!parseObject(text, object, problem))
+    return false;
+  LocalReply read;
+  if (object.contains("error")) {
+    read.kind = LocalReply::Kind::Error;
+    if (!::text(object, "error", read.error, problem) ||
+        !wholeInt(object, "protocol", 1, INT32_MAX, read.protocol, problem, false))
+      return false;
+  } else if (object.contains("protocol")) {
+    read.kind = LocalReply::Kind::Protocol;
+    if (!wholeInt(object, "protocol", 1, INT32_MAX, read.protocol, problem))
+      return false;
+  } else if (object.contains("accepted")) {
+    read.kind = LocalReply::Kind::Accepted;
+    const Json& known = object["accepted"].value("known", Json());
+    if (!known.is_array()) {
+      problem = "accepted has no known levels";
+      return false;
+    }
+    for (const Json& level : known) {
+      if (!level.is_number_integer() || level.get<std::int64_t>() < -1 ||
+          level.get<std::int64_t>() > 255) {
+        problem = "a known level must be -1 to 255";
+        return false;
+      }
+      read.known.push_back(level.get<int>());
+    }
+  } else if (object.contains("command")) {
+    read.kind = LocalReply::Kind::Command;
+    const Json& command = object["command"];
+    if (!command.is_object() || !wholeInt(command, "unit", 0, INT32_MAX, read.unit, problem) ||
+        !wholeInt(command, "level", 0, 255, read.level, problem) ||
+        !whole(command, "began_us", INT64_MIN / 2, INT64_MAX / 2, read.beganUs, problem) ||
+        !readResult(command.value("result", Json()), read.result, problem))
+      return problem.empty() ? (problem = "command must be an object", false) : false;
+  } else if (object.contains("end")) {
+    read.kind = LocalReply::Kind::End;
+    const Json& end = object["end"];
+    if (!end.is_object()) {
+      problem = "end must be an object";
+      return false;
+    }
+    const int how = indexOf(kHows, end.value("how", Json()));
+    if (how < 0) {
+      problem = "end has no how";
+      return false;
+    }
+    read.end.how = static_cast<FadeEnd::How>(how);
+    if (!wholeInt(end, "unit", 0, INT32_MAX, read.unit, problem) ||
+        !wholeInt(end, "from", -1, 255, read.end.from, problem) ||
+        !wholeInt(end, "to", 0, 255, read.end.to, problem) ||
+        !wholeInt(end, "tries", 0, INT32_MAX, read.end.tries, problem) ||
+        !readResult(end.value("last", Json()), read.end.last, problem) ||
+        !::text(end, "lookup_failure", read.end.lookUpFailure, problem) ||
+        !::text(end, "replaced_by", read.end.replacedBy, problem))
+      return false;
+  } else if (object.contains("levels")) {
+    read.kind = LocalReply::Kind::Levels;
+    const Json& levels = object["levels"];
+    if (!levels.is_array()) {
+      problem = "levels must be a list";
+      return false;
+    }
+    for (const Json& entry : levels) {
+      RememberedLevel level;
+      if (!entry.is_object() || !wholeInt(entry, "level", -1, 255, level.level, problem) ||
+          !whole(entry, "confirmed_ms", 0, INT64_MAX / 2, level.confirmedMs, problem) ||
+          !wholeInt(entry, "last_on", -1, 255, level.lastOn, problem))
+        return problem.empty() ? (problem = "each level must be an object", false) : false;
+      read.levels.push_back(level);
+    }
+  } else {
+    problem = "not a reply of protocol " + std::to_string(kLocalProtocol);
+    return false;
+  }
+  reply = std::move(read);
+  return true;
+}
+
+std::string protocolLine() { return line({{"protocol", kLocalProtocol}}); }
+
+std::string errorLine(const std::string& problem) {
+  return line({{"error", problem}, {"protocol", kLocalProtocol}});
+}
+
+std::string requestLine(const LocalFade& fade) {
+  Json units = Json::array();
+  for (const LocalUnit& unit : fade.units) {
+    Json entry = keyJson(unit.key);
+    entry["name"] = unit.name;
+    if (unit.to == LocalUnit::kOn)
+      entry["to"] = "on";
+    else
+      entry["to"] = unit.to;
+    units.push_back(std::move(entry));
+  }
+  return line({{"fade",
+                {{"units", std::move(units)},
+                 {"fade", fade.fade},
+                 {"from", fade.from},
+                 {"over_us", fade.overUs},
+                 {"steps", fade.steps},
+                 {"zero_us", fade.zeroUs},
+                 {"zero", fade.zeroAtFirstConfirmed ? "first confirmed" : "shared"},
+                 {"timeout_us", fade.timeoutUs},
+                 {"tries", fade.tries},
+                 {"wait", fade.wait}}}});
+}
+
+std::string levelsRequestLine(const std::vector<UnitKey>& keys) {
+  Json list = Json::array();
+  for (const UnitKey& key : keys)
+    list.push_back(keyJson(key));
+  return line({{"levels", std::move(list)}});
+}
+
+std::string stopLine() { return line({{"stop", true}}); }
+
+std::string acceptedLine(const std::vector<int>& known) {
+  return line({{"accepted", {{"known", known}}}});
+}
+
+std::string commandLine(int unit, int level, const CommandResult& result, std::int64_t beganUs) {
+  return line({{"command",
+                {{"unit", unit}, {"level", level}, {"began_us", beganUs}, {"result", resultJson(result)}}}});
+}
+
+std::string endLine(int unit, const FadeEnd& end) {
+  return line({{"end",
+                {{"unit", unit},
+                 {"how", kHows[static_cast<int>(end.how)]},
+                 {"from", end.from},
+                 {"to", end.to},
+                 {"tries", end.tries},
+                 {"last", resultJson(end.last)},
+                 {"lookup_failure", end.lookUpFailure},
+                 {"replaced_by", end.replacedBy}}}});
+}
+
+std::string levelsLine(const std::vector<RememberedLevel>& levels) {
+  Json list = Json::array();
+  for (const RememberedLevel& level : levels)
+    list.push_back({{"level", level.level}, {"confirmed_ms", level.confirmedMs}, {"last_on", level.lastOn}});
+  return line({{"levels", std::move(list)}});
+}

@@ -1,0 +1,97 @@
+#ifndef VANTREL_LOCAL_LOCAL_PROTOCOL_HPP
+#define VANTREL_LOCAL_LOCAL_PROTOCOL_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/fade_engine.hpp"
+#include "units/remembered_levels.hpp"
+
+/// What vantrel and vantrel-fade say to vantreld over its local socket, and
+/// what it says back: one JSON object a line. vantreld(8) documents it.
+///
+/// Each side's first line is {"protocol": N}; a side that does not speak
+/// the other's N says so in an {"error": ...} line and closes. Then the tool
+/// sends one request: {"fade": ...} or {"levels": ...}, and for a fade
+/// that it waits for, {"stop": true} when it is interrupted.
+
+/// The version both sides must speak.
+constexpr int kLocalProtocol = 1;
+/// The longest line either side takes, its newline included.
+constexpr std::size_t kLocalLineBytes = 64 * 1024;
+
+/// A unit that a request names: where it is, what the tool calls it, and
+/// the level it is to reach.
+struct LocalUnit {
+  UnitKey key;
+  std::string name;
+  /// 0..255, or kOn: the unit's last level above 0 (255 when none is known).
+  int to = 0;
+  static constexpr int kOn = -1;
+};
+
+/// A fade of one or more units in step, as FadePlan says it for each.
+struct LocalFade {
+  std::vector<LocalUnit> units;
+  bool fade = false;  ///< false: one command to each unit's level
+  int from = FadePlan::kFromKnown;
+  std::int64_t overUs = 0;
+  int steps = 0;
+  /// Time 0 on the shared monotonic clock (monotonicUs()): the tool's.
+  std::int64_t zeroUs = 0;
+  bool zeroAtFirstConfirmed = false;  ///< FadePlan::Zero::FirstConfirmed
+  std::int64_t timeoutUs = 1000000;
+  int tries = 3;
+  /// false: the service answers "accepted" only, and the fade goes on
+  /// whatever the tool does next.
+  bool wait = true;
+};
+
+/// One line from a tool.
+struct LocalRequest {
+  enum class Kind { Protocol, Fade, Levels, Stop };
+  Kind kind = Kind::Protocol;
+  int protocol = 0;            ///< Protocol
+  LocalFade fade;              ///< Fade
+  std::vector<UnitKey> keys;   ///< Levels
+};
+
+/// Reads one line from a tool (without its newline). False, with `problem`
+/// in a few words, when it is not a request this service takes.
+bool readLocalRequest(std::string_view line, LocalRequest& request, std::string& problem);
+
+/// One line from the service.
+struct LocalReply {
+  enum class Kind { Protocol, Error, Accepted, Command, End, Levels };
+  Kind kind = Kind::Error;
+  int protocol = 0;       ///< Protocol
+  std::string error;      ///< Error
+  /// Accepted: each unit's level as the service knew it, in request order.
+  std::vector<int> known;
+  int unit = 0;           ///< Command, End: the unit's index in the request
+  int level = 0;          ///< Command
+  CommandResult result;   ///< Command
+  std::int64_t beganUs = 0;  ///< Command, on the shared monotonic clock
+  FadeEnd end;            ///< End
+  std::vector<RememberedLevel> levels;  ///< Levels, in request order
+};
+
+/// Reads one line from the service. False, with `problem`, when it is not
+/// a reply of this protocol.
+bool readLocalReply(std::string_view line, LocalReply& reply, std::string& problem);
+
+/// Each message as its line, newline included.
+std::string protocolLine();
+std::string errorLine(const std::string& problem);
+std::string requestLine(const LocalFade& fade);
+std::string levelsRequestLine(const std::vector<UnitKey>& keys);
+std::string stopLine();
+std::string acceptedLine(const std::vector<int>& known);
+std::string commandLine(int unit, int level, const CommandResult& result, std::int64_t beganUs);
+std::string endLine(int unit, const FadeEnd& end);
+std::string levelsLine(const std::vector<RememberedLevel>& levels);
+
+#endif

@@ -1,0 +1,166 @@
+// The lines between the tools and vantreld: what one side writes, the other
+// reads back as it was; what neither writes is refused with a reason.
+
+#include <gtest/gtest.h>
+
+#include "local/local_protocol.hpp"
+
+namespace {
+
+std::string withoutNewline(const std::string& line) {
+  EXPECT_EQ(line.back(), '\n');
+  EXPECT_EQ(line.find('\n'), line.size() - 1);
+  return line.substr(0, line.size() - 1);
+}
+
+CommandResult refusedAfterReply() {
+  CommandResult result;
+  result.stage = CommandResult::Stage::Reply;
+  result.failure = LinkFailure::TimedOut;
+  result.error = 110;
+  result.exchange.sent = 4;
+  result.exchange.reply.count = 3;
+  result.exchange.reply.bytes[0] = 0x7e;
+  result.exchange.reply.bytes[3] = 0xff;
+  return result;
+}
+
+TEST(LocalProtocol, AFadeRequestReadsBackAsWritten) {
+  LocalFade fade;
+  fade.units.push_back({{"counter.example", 4001, 2}, "counter", 200});
+  fade.units.push_back({{"127.0.0.1", 5, 1}, "sh\xc3\xa9lf", LocalUnit::kOn});
+  fade.fade = true;
+  fade.from = 20;
+  fade.overUs = 1800000000;
+  fade.steps = 255;
+  fade.zeroUs = 123456789;
+  fade.zeroAtFirstConfirmed = true;
+  fade.timeoutUs = 250000;
+  fade.tries = 7;
+  fade.wait = false;
+  LocalRequest request;
+  std::string problem;
+  ASSERT_TRUE(readLocalRequest(withoutNewline(requestLine(fade)), request, problem)) << problem;
+  ASSERT_EQ(request.kind, LocalRequest::Kind::Fade);
+  const LocalFade& read = request.fade;
+  ASSERT_EQ(read.units.size(), 2u);
+  EXPECT_EQ(read.units[0].key, (UnitKey{"counter.example", 4001, 2}));
+  EXPECT_EQ(read.units[0].name, "counter");
+  EXPECT_EQ(read.units[0].to, 200);
+  EXPECT_EQ(read.units[1].name, "sh\xc3\xa9lf");
+  EXPECT_EQ(read.units[1].to, LocalUnit::kOn);
+  EXPECT_TRUE(read.fade);
+  EXPECT_EQ(read.from, 20);
+  EXPECT_EQ(read.overUs, 1800000000);
+  EXPECT_EQ(read.steps, 255);
+  EXPECT_EQ(read.zeroUs, 123456789);
+  EXPECT_TRUE(read.zeroAtFirstConfirmed);
+  EXPECT_EQ(read.timeoutUs, 250000);
+  EXPECT_EQ(read.tries, 7);
+  EXPECT_FALSE(read.wait);
+}
+
+TEST(LocalProtocol, TheOtherRequestsReadBack) {
+  LocalRequest request;
+  std::string problem;
+  ASSERT_TRUE(readLocalRequest(withoutNewline(protocolLine()), request, problem));
+  EXPECT_EQ(request.kind, LocalRequest::Kind::Protocol);
+  EXPECT_EQ(request.protocol, kLocalProtocol);
+  ASSERT_TRUE(readLocalRequest(withoutNewline(stopLine()), request, problem));
+  EXPECT_EQ(request.kind, LocalRequest::Kind::Stop);
+  ASSERT_TRUE(readLocalRequest(
+      withoutNewline(levelsRequestLine({{"10.0.0.1", 4001, 1}, {"lamp", 9, 2}})), request, problem));
+  ASSERT_EQ(request.kind, LocalRequest::Kind::Levels);
+  EXPECT_EQ(request.keys, (std::vector<UnitKey>{{"10.0.0.1", 4001, 1}, {"lamp", 9, 2}}));
+  // As someone types it at socat.
+  ASSERT_TRUE(readLocalRequest(R"({"fade": {"units": [{"address": "10.0.0.1", "port": 4001,
+      "type": 1, "to": 128}], "zero_us": 0}})", request, problem)) << problem;
+  EXPECT_FALSE(request.fade.fade);
+  EXPECT_EQ(request.fade.tries, 3);
+  EXPECT_EQ(request.fade.timeoutUs, 1000000);
+  EXPECT_TRUE(request.fade.wait);
+}
+
+TEST(LocalProtocol, MalformedRequestsAreRefusedWithAReason) {
+  const char* const lines[] = {
+      "", "[]", "{", "null", "{\"hello\": 1}", "{\"protocol\": 0}", "{\"protocol\": \"1\"}",
+      R"({"fade": {"units": [], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 0, "type": 1, "to": 1}], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 3, "to": 1}], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 256}], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": "off"}], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "", "port": 1, "type": 1, "to": 1}], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}]}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": -1}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": 0, "tries": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": 0, "over_us": 1.5}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": 0, "wait": 1}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": 0, "zero": "now"}})",
+      R"({"levels": {"address": "a"}})",
+      R"({"levels": [{"address": "a", "port": 70000, "type": 1}]})",
+  };
+  for (const char* line : lines) {
+    LocalRequest request;
+    std::string problem;
+    EXPECT_FALSE(readLocalRequest(line, request, problem)) << line;
+    EXPECT_FALSE(problem.empty()) << line;
+    EXPECT_EQ(problem.find('\n'), std::string::npos);
+  }
+}
+
+TEST(LocalProtocol, RepliesReadBackAsTheToolsNeedThem) {
+  LocalReply reply;
+  std::string problem;
+  ASSERT_TRUE(readLocalReply(withoutNewline(acceptedLine({-1, 0, 255})), reply, problem)) << problem;
+  EXPECT_EQ(reply.kind, LocalReply::Kind::Accepted);
+  EXPECT_EQ(reply.known, (std::vector<int>{-1, 0, 255}));
+
+  const CommandResult result = refusedAfterReply();
+  ASSERT_TRUE(readLocalReply(withoutNewline(commandLine(3, 77, result, -5)), reply, problem)) << problem;
+  EXPECT_EQ(reply.kind, LocalReply::Kind::Command);
+  EXPECT_EQ(reply.unit, 3);
+  EXPECT_EQ(reply.level, 77);
+  EXPECT_EQ(reply.beganUs, -5);
+  EXPECT_EQ(describeResult(reply.result), describeResult(result));
+
+  FadeEnd end;
+  end.how = FadeEnd::How::Replaced;
+  end.from = 4;
+  end.to = 9;
+  end.tries = 2;
+  end.last = result;
+  end.lookUpFailure = "no such host";
+  end.replacedBy = "MQTT";
+  ASSERT_TRUE(readLocalReply(withoutNewline(endLine(1, end)), reply, problem)) << problem;
+  EXPECT_EQ(reply.kind, LocalReply::Kind::End);
+  EXPECT_EQ(reply.unit, 1);
+  EXPECT_EQ(reply.end.how, FadeEnd::How::Replaced);
+  EXPECT_EQ(failureVerdict(reply.end), "replaced by a newer command from MQTT");
+  for (const FadeEnd::How how : {FadeEnd::How::NotStarted, FadeEnd::How::NotConfirmed}) {
+    end.how = how;
+    end.lookUpFailure = how == FadeEnd::How::NotStarted ? "" : "no such host";
+    ASSERT_TRUE(readLocalReply(withoutNewline(endLine(0, end)), reply, problem));
+    EXPECT_EQ(failureVerdict(reply.end), failureVerdict(end));
+  }
+
+  ASSERT_TRUE(readLocalReply(withoutNewline(levelsLine({{5, 1700000000000, 9}, {}})), reply, problem));
+  ASSERT_EQ(reply.levels.size(), 2u);
+  EXPECT_EQ(reply.levels[0].confirmedMs, 1700000000000);
+  EXPECT_EQ(reply.levels[0].lastOn, 9);
+  EXPECT_EQ(reply.levels[1].level, -1);
+
+  ASSERT_TRUE(readLocalReply(withoutNewline(errorLine("units must be a list")), reply, problem));
+  EXPECT_EQ(reply.kind, LocalReply::Kind::Error);
+  EXPECT_EQ(reply.error, "units must be a list");
+  EXPECT_EQ(reply.protocol, kLocalProtocol);
+}
+
+TEST(LocalProtocol, TextThatIsNotUtf8StillMakesALine) {
+  LocalFade fade;
+  fade.units.push_back({{"a", 1, 1}, "\xff\xfe", 1});
+  LocalRequest request;
+  std::string problem;
+  EXPECT_TRUE(readLocalRequest(withoutNewline(requestLine(fade)), request, problem)) << problem;
+}
+
+}  // namespace
