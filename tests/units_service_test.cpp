@@ -86,11 +86,11 @@ TEST(UnitsService, ConfirmsTellsAndRemembersAUnitsLevel) {
   ASSERT_TRUE(service.start(problem)) << problem;
   LightCommand on;
   on.state = LightCommand::Switch::On;
-  service.submitUnit(0, on, 0);  // never on before: 255
+  service.submitUnit(0, on, 0, CommandSource::Mqtt);  // never on before: 255
   recorder.awaitEnds(1);
-  service.submitUnit(0, brightness(0), 0);
+  service.submitUnit(0, brightness(0), 0, CommandSource::Mqtt);
   recorder.awaitEnds(2);
-  service.submitUnit(0, on, 0);  // back to the last level above 0
+  service.submitUnit(0, on, 0, CommandSource::Mqtt);  // back to the last level above 0
   const std::vector<Told> told = recorder.awaitEnds(3);
   service.stop();
   unit.finish();
@@ -131,12 +131,12 @@ TEST(UnitsService, ANewCommandReplacesARunningFadeAndARefusedUnitKeepsItsLevel) 
   ASSERT_TRUE(service.start(problem));
   EXPECT_EQ(service.snapshot().groups.at(0).level, 70);  // (100 + 40) / 2, the 0 left out
 
-  service.submitUnit(0, brightness(255), 20000000);  // 20 s, far from done
-  service.submitUnit(1, brightness(0), 20000000);
+  service.submitUnit(0, brightness(255), 20000000, CommandSource::Mqtt);  // 20 s, far from done
+  service.submitUnit(1, brightness(0), 20000000, CommandSource::Mqtt);
   for (int i = 0; i < 500 && fading.levels().size() < 2; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  service.submitUnit(0, brightness(3), 0);
-  service.submitUnit(2, brightness(9), 0);
+  service.submitUnit(0, brightness(3), 0, CommandSource::Mqtt);
+  service.submitUnit(2, brightness(9), 0, CommandSource::Mqtt);
   recorder.awaitEnds(2);
   const ServiceSnapshot snapshot = service.snapshot();
   const Clock::time_point stopping = Clock::now();

@@ -20,10 +20,13 @@ const char kUsage[] =
     "usage: vantreld [--config FILE] [--verbose]\n"
     "Try 'vantreld --help' for more information.\n";
 
-ChildResult vantreld(const std::vector<std::string>& args, const TempDir& dir) {
+ChildResult vantreld(const std::vector<std::string>& args, const TempDir& dir,
+                     const std::string& socket = "") {
   std::vector<std::string> argv = {VANTRELD_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
-  return runChild(argv, {"VANTREL_STATE=" + dir.path("levels")}, 10000);
+  return runChild(argv, {"VANTREL_STATE=" + dir.path("levels"),
+                         "VANTREL_SOCKET=" + (socket.empty() ? dir.path("vantreld.sock") : socket)},
+                  10000);
 }
 
 TEST(VantreldEndToEnd, UsageErrorsSayWhyThenTheUsage) {
@@ -42,14 +45,18 @@ TEST(VantreldEndToEnd, UsageErrorsSayWhyThenTheUsage) {
   }
 }
 
-TEST(VantreldEndToEnd, AFileWithNeitherTableLeavesNothingToServe) {
+// A file without [mqtt] and [web] serves the tools alone; without a place
+// for their socket either, nothing is left to serve.
+TEST(VantreldEndToEnd, AFileWithNeitherTableAndNoSocketLeavesNothingToServe) {
   TempDir dir;
   const std::string config = dir.path("vantrel.toml");
   writeText(config, kUnit);
-  const ChildResult result = vantreld({"--config", config}, dir);
+  const std::string socket = dir.path("missing/vantreld.sock");
+  const ChildResult result = vantreld({"--config", config}, dir, socket);
   EXPECT_EQ(result.exitStatus, 2);
-  EXPECT_EQ(result.err, "vantreld: " + config +
-                            ": nothing to serve: it has neither an [mqtt] nor a [web] table\n");
+  EXPECT_EQ(result.err, "vantreld: no local socket for the tools: " + socket +
+                            ": No such file or directory, and " + config +
+                            " has neither an [mqtt] nor a [web] table: nothing to serve\n");
   writeText(config, std::string(kUnit) + "[mqtt]\nport = \"1883\"\n");
   const ChildResult bad = vantreld({"--config", config}, dir);
   EXPECT_EQ(bad.exitStatus, 2);
@@ -61,8 +68,10 @@ TEST(VantreldEndToEnd, StopsCleanlyOnSigterm) {
   const std::string config = dir.path("vantrel.toml");
   writeText(config, std::string(kUnit) + "[web]\n");
   BackgroundChild child({VANTRELD_PATH, "--config", config, "--verbose"},
-                        {"VANTREL_STATE=" + dir.path("levels")});
+                        {"VANTREL_STATE=" + dir.path("levels"),
+                         "VANTREL_SOCKET=" + dir.path("vantreld.sock")});
   EXPECT_EQ(child.readLine(10000), "vantreld: serving 1 units from " + config);
+  EXPECT_EQ(child.readLine(10000), "vantreld: the tools reach it at " + dir.path("vantreld.sock"));
   const auto stopping = std::chrono::steady_clock::now();
   EXPECT_EQ(child.stop(SIGTERM, 5000), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));

@@ -47,7 +47,7 @@ class Bridge {
   explicit Bridge(const TempDir& dir)
       : child_({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", VANTRELD_PATH, "--config",
                 dir.path("vantrel.toml")},
-               {"VANTREL_STATE=" + dir.path("levels")}) {}
+               {"VANTREL_STATE=" + dir.path("levels"), "VANTREL_SOCKET=" + dir.path("vantreld.sock")}) {}
   /// Waits for a line that starts with `line`, skipping others; false when
   /// none came.
   bool sees(const std::string& line, int timeoutMs = 5000) {

@@ -235,7 +235,7 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
                                      : kind == "group" ? UnitsService::Target::Group
                                                        : UnitsService::Target::Scene;
   std::string problem;
-  if (!service_.submitCommand(target, index, payload, settings_.transitionUs, problem))
+  if (!service_.submitCommand(CommandSource::Mqtt, target, index, payload, settings_.transitionUs, problem))
     log(topic + ": " + problem);
 }
 

@@ -30,7 +30,20 @@ const char* problemOf(const CommandResult& result) {
 
 UnitKey keyOf(const Unit& unit) { return {unit.address, unit.port, unit.type}; }
 
+std::tuple<std::string, std::uint16_t, int> indexOf(const UnitKey& key) {
+  return {key.address, key.port, key.type};
+}
+
 }  // namespace
+
+const char* sourceWords(CommandSource source) {
+  switch (source) {
+    case CommandSource::Mqtt: return "MQTT";
+    case CommandSource::Page: return "the control page";
+    case CommandSource::Local: break;
+  }
+  return "another vantrel";
+}
 
 int groupLevel(const std::vector<int>& memberLevels) {
   bool known = false;
@@ -49,7 +62,7 @@ int groupLevel(const std::vector<int>& memberLevels) {
 }
 
 UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
-    : file_(file), writer_(levelsPath) {
+    : file_(file), levelsPath_(levelsPath), writer_(levelsPath) {
   std::string warning;
   const RememberedLevels remembered = RememberedLevels::read(levelsPath, warning);
   if (!warning.empty())
@@ -65,6 +78,11 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
     engine_->setKnownLevel(index, level.level);
     states_.push_back({level.level, level.lastOn, ""});
     confirmedMs_.push_back(0);
+    driven_.emplace_back();
+    names_.push_back(unit.name);
+    keys_.push_back(keyOf(unit));
+    levelTimesMs_.push_back(level.confirmedMs);
+    unitOfKey_[indexOf(keys_.back())] = index;
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
@@ -97,23 +115,65 @@ void UnitsService::stop() {
   writer_.stop();
 }
 
-void UnitsService::submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs) {
-  submit({{unit}, command, {}, transitionUs});
+void UnitsService::submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs,
+                              CommandSource source) {
+  Order order;
+  order.units = {unit};
+  order.command = command;
+  order.transitionUs = transitionUs;
+  order.source = source;
+  submit(std::move(order));
 }
 
 void UnitsService::submitGroup(int group, const LightCommand& command,
-                               std::int64_t transitionUs) {
-  submit({file_.groups[static_cast<std::size_t>(group)].members, command, {}, transitionUs});
+                               std::int64_t transitionUs, CommandSource source) {
+  Order order;
+  order.units = file_.groups[static_cast<std::size_t>(group)].members;
+  order.command = command;
+  order.transitionUs = transitionUs;
+  order.source = source;
+  submit(std::move(order));
 }
 
-void UnitsService::submitScene(int scene, std::int64_t transitionUs) {
+void UnitsService::submitScene(int scene, std::int64_t transitionUs, CommandSource source) {
   Order order;
   for (const auto& [unit, level] : file_.scenes[static_cast<std::size_t>(scene)].levels) {
     order.units.push_back(unit);
     order.levels.push_back(level);
   }
   order.transitionUs = transitionUs;
+  order.source = source;
   submit(std::move(order));
+}
+
+void UnitsService::submitKeyed(KeyedCommand command, std::shared_ptr<FadeFollower> follower) {
+  Order order;
+  order.keyed = std::move(command);
+  order.follower = std::move(follower);
+  order.source = CommandSource::Local;
+  submit(std::move(order));
+}
+
+void UnitsService::stopFollowing(std::shared_ptr<FadeFollower> follower) {
+  Order order;
+  order.follower = std::move(follower);
+  order.stop = true;
+  submit(std::move(order));
+}
+
+std::vector<RememberedLevel> UnitsService::levelsOf(const std::vector<UnitKey>& keys) const {
+  std::vector<RememberedLevel> levels;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const UnitKey& key : keys) {
+    const auto found = unitOfKey_.find(indexOf(key));
+    RememberedLevel level;
+    if (found != unitOfKey_.end()) {
+      const auto unit = static_cast<std::size_t>(found->second);
+      level = {states_[unit].level, levelTimesMs_[unit], states_[unit].lastOn};
+    }
+    levels.push_back(level);
+  }
+  return levels;
 }
 
 void UnitsService::submit(Order order) {
@@ -124,13 +184,13 @@ void UnitsService::submit(Order order) {
   wake_.signal();
 }
 
-bool UnitsService::submitCommand(Target target, int index, std::string_view payload,
+bool UnitsService::submitCommand(CommandSource source, Target target, int index, std::string_view payload,
                                  std::int64_t defaultTransitionUs, std::string& problem) {
   if (target == Target::Scene) {
     SceneCommand scene;
     if (!readSceneCommand(payload, scene, problem))
       return false;
-    submitScene(index, scene.transitionUs >= 0 ? scene.transitionUs : defaultTransitionUs);
+    submitScene(index, scene.transitionUs >= 0 ? scene.transitionUs : defaultTransitionUs, source);
     return true;
   }
   LightCommand light;
@@ -138,9 +198,9 @@ bool UnitsService::submitCommand(Target target, int index, std::string_view payl
     return false;
   const std::int64_t transitionUs = light.transitionUs >= 0 ? light.transitionUs : defaultTransitionUs;
   if (target == Target::Unit)
-    submitUnit(index, light, transitionUs);
+    submitUnit(index, light, transitionUs, source);
   else
-    submitGroup(index, light, transitionUs);
+    submitGroup(index, light, transitionUs, source);
   return true;
 }
 
@@ -192,11 +252,18 @@ void UnitsService::serve() {
       stopping = stopping_;
     }
     if (stopping) {
+      shuttingDown_ = true;
       engine_->stopAll();
       return;
     }
-    for (const Order& order : orders)
-      startFades(order);
+    for (const Order& order : orders) {
+      if (order.stop)
+        stopFades(order.follower.get());
+      else if (order.follower)
+        startKeyed(order);
+      else
+        startFades(order);
+    }
   }
 }
 
@@ -215,11 +282,103 @@ void UnitsService::startFades(const Order& order) {
     plan.fade = order.transitionUs > 0;
     plan.overUs = order.transitionUs;
     plan.zeroUs = zeroUs;
-    engine_->startFade(unit, plan);
+    drive(unit, plan, {nullptr, 0, order.source});
   }
 }
 
-void UnitsService::commandEnded(int unit, int level, const CommandResult& result, std::int64_t) {
+void UnitsService::startKeyed(const Order& order) {
+  const KeyedCommand& command = order.keyed;
+  std::vector<int> units;
+  std::vector<int> known;
+  for (const KeyedCommand::Target& target : command.units) {
+    units.push_back(unitFor(target));
+    known.push_back(engine_->knownLevel(units.back()));
+  }
+  order.follower->accepted(known);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    FadePlan plan = command.plan;
+    plan.to = command.units[i].to;
+    if (plan.to < 0) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const int lastOn = states_[static_cast<std::size_t>(units[i])].lastOn;
+      plan.to = lastOn > 0 ? lastOn : 255;
+    }
+    drive(units[i], plan, {order.follower, static_cast<int>(i), CommandSource::Local});
+  }
+}
+
+int UnitsService::unitFor(const KeyedCommand::Target& target) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = unitOfKey_.find(indexOf(target.key));
+    if (found != unitOfKey_.end())
+      return found->second;
+  }
+  // Read now rather than at start: a tool run direct since may have set it.
+  std::string warning;
+  const RememberedLevel level = RememberedLevels::read(levelsPath_, warning).find(target.key);
+  const int unit = engine_->addUnit({target.key.address, target.key.port, target.key.type});
+  engine_->setKnownLevel(unit, level.level);
+  confirmedMs_.push_back(0);
+  driven_.emplace_back();
+  names_.push_back(target.name.empty() ? target.key.address + ":" + std::to_string(target.key.port)
+                                       : target.name);
+  std::lock_guard<std::mutex> lock(mutex_);
+  states_.push_back({level.level, level.lastOn, ""});
+  keys_.push_back(target.key);
+  levelTimesMs_.push_back(level.confirmedMs);
+  unitOfKey_[indexOf(target.key)] = unit;
+  return unit;
+}
+
+void UnitsService::drive(int unit, const FadePlan& plan, Owner owner) {
+  Driven& driven = driven_[static_cast<std::size_t>(unit)];
+  if (driven.running) {
+    // A command that waited for the one in flight and never began is
+    // replaced before it was heard of.
+    if (driven.hasNext && driven.next.follower) {
+      FadeEnd end;
+      end.how = FadeEnd::How::Replaced;
+      end.to = plan.to;
+      end.replacedBy = sourceWords(owner.source);
+      driven.next.follower->fadeEnded(driven.next.position, end);
+    }
+    driven.next = std::move(owner);
+    driven.hasNext = true;
+  } else {
+    driven.owner = std::move(owner);
+  }
+  driven.running = true;
+  engine_->startFade(unit, plan);
+}
+
+void UnitsService::stopFades(const FadeFollower* follower) {
+  for (std::size_t unit = 0; unit < driven_.size(); ++unit) {
+    Driven& driven = driven_[unit];
+    FadeEnd stopped;
+    stopped.how = FadeEnd::How::Stopped;
+    if (driven.hasNext && driven.next.follower.get() == follower) {
+      driven.next.follower->fadeEnded(driven.next.position, stopped);
+      driven.next.follower = nullptr;
+    }
+    if (driven.owner.follower.get() != follower)
+      continue;
+    if (driven.hasNext) {
+      // A newer command takes the unit over once its command in flight
+      // ends: that one is not stopped, and this follower hears no more.
+      driven.owner.follower->fadeEnded(driven.owner.position, stopped);
+      driven.owner.follower = nullptr;
+    } else {
+      engine_->stop(static_cast<int>(unit));
+    }
+  }
+}
+
+void UnitsService::commandEnded(int unit, int level, const CommandResult& result,
+                                std::int64_t beganUs) {
+  const Owner& owner = driven_[static_cast<std::size_t>(unit)].owner;
+  if (owner.follower)
+    owner.follower->commandEnded(owner.position, level, result, beganUs);
   if (!result.confirmed())
     return;  // a step between the first and the last is not tried again: its fade goes on
   bool changed;
@@ -229,6 +388,7 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     changed = state.level != level || !state.problem.empty();
     state.level = level;
     state.problem.clear();
+    levelTimesMs_[static_cast<std::size_t>(unit)] = wallClockMs();
   }
   confirmedMs_[static_cast<std::size_t>(unit)] = wallClockMs();
   if (changed)
@@ -237,9 +397,21 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
 
 void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
   const auto at = static_cast<std::size_t>(unit);
+  Driven& driven = driven_[at];
+  if (end.how == FadeEnd::How::Replaced) {
+    // The new command goes on from here, and answers to its own owner.
+    if (driven.owner.follower) {
+      FadeEnd told = end;
+      told.replacedBy = sourceWords(driven.next.source);
+      driven.owner.follower->fadeEnded(driven.owner.position, told);
+    }
+    driven.owner = std::move(driven.next);
+    driven.next = Owner();
+    driven.hasNext = false;
+    return;
+  }
   switch (end.how) {
     case FadeEnd::How::Replaced:
-      return;  // the new command goes on from here
     case FadeEnd::How::Stopped:
       break;
     case FadeEnd::How::Confirmed: {
@@ -260,13 +432,22 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
     report(unit, failureVerdict(end));
   if (confirmedMs_[at] > 0) {
     std::lock_guard<std::mutex> lock(mutex_);
-    writer_.remember(keyOf(file_.units[at]), {states_[at].level, confirmedMs_[at], states_[at].lastOn});
+    writer_.remember(keys_[at], {states_[at].level, confirmedMs_[at], states_[at].lastOn});
   }
-  if (end.how != FadeEnd::How::Stopped)
+  // A stopped service tells its listeners nothing more; a stopped client's
+  // fade ends as any other.
+  if (end.how != FadeEnd::How::Stopped || !shuttingDown_)
     notify(unit, true);
+  const Owner owner = std::move(driven.owner);
+  driven.owner = Owner();
+  driven.running = false;
+  if (owner.follower)
+    owner.follower->fadeEnded(owner.position, end);
 }
 
 void UnitsService::notify(int unit, bool commandEnded) {
+  if (static_cast<std::size_t>(unit) >= file_.units.size())
+    return;  // outside the file: the front ends show the file's units alone
   UnitState state;
   std::vector<std::pair<int, int>> groups;  // (group, level) to tell of
   {
@@ -290,6 +471,6 @@ void UnitsService::notify(int unit, bool commandEnded) {
 }
 
 void UnitsService::report(int unit, const std::string& text) {
-  std::fprintf(stderr, "vantreld: %s: %s\n", file_.units[static_cast<std::size_t>(unit)].name.c_str(),
+  std::fprintf(stderr, "vantreld: %s: %s\n", names_[static_cast<std::size_t>(unit)].c_str(),
                text.c_str());
 }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
+#include <tuple>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +16,7 @@
 #include "link/socket_wait.hpp"
 #include "service/levels_writer.hpp"
 #include "service/light_command.hpp"
+#include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
 
 /// What the service knows of a unit: only what the unit confirmed.
@@ -68,6 +71,38 @@ class ServiceListener {
   ~ServiceListener() = default;
 };
 
+/// Who gave a command: the fade it replaces says so.
+enum class CommandSource { Mqtt, Page, Local };
+/// As "replaced by a newer command from ..." ends: "MQTT", "the control
+/// page", "another vantrel".
+const char* sourceWords(CommandSource source);
+
+/// Follows one local client's command to each unit's end. Called on the
+/// service's thread, as ServiceListener is: return at once.
+class FadeFollower {
+ public:
+  virtual ~FadeFollower() = default;
+  /// First, once: each unit's level as the service knew it before (-1: not
+  /// known), in the command's order.
+  virtual void accepted(const std::vector<int>& known) = 0;
+  /// As EngineListener's, with each unit's place in the command.
+  virtual void commandEnded(int position, int level, const CommandResult& result,
+                            std::int64_t beganUs) = 0;
+  virtual void fadeEnded(int position, const FadeEnd& end) = 0;
+};
+
+/// A command for units named by their key, as the tools give it: units
+/// outside the file too.
+struct KeyedCommand {
+  struct Target {
+    UnitKey key;
+    std::string name;  ///< for the service's own messages
+    int to = 0;        ///< 0..255, or -1: its last level above 0 (255 when none)
+  };
+  std::vector<Target> units;
+  FadePlan plan;  ///< every unit's, but for `to`
+};
+
 /// The units of one units file, their fades on one engine, their confirmed
 /// levels remembered, for any number of front ends at once. Every call is
 /// thread-safe unless it says otherwise.
@@ -101,17 +136,32 @@ class UnitsService : private EngineListener {
   /// more: a fade from the confirmed level (straight to the level when it is
   /// not known). A group's or a scene's units fade in step. ON is resolved
   /// per unit, on the service's thread, from its last level above 0.
-  void submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs);
-  void submitGroup(int group, const LightCommand& command, std::int64_t transitionUs);
-  void submitScene(int scene, std::int64_t transitionUs);
+  /// `source` is who gave it, for the words of a fade it replaces.
+  void submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs,
+                  CommandSource source);
+  void submitGroup(int group, const LightCommand& command, std::int64_t transitionUs,
+                   CommandSource source);
+  void submitScene(int scene, std::int64_t transitionUs, CommandSource source);
 
   enum class Target { Unit, Group, Scene };
   /// A front end's command as it came: `payload` read by readLightCommand()
   /// (readSceneCommand() for a scene) and submitted to `index`, with
   /// `defaultTransitionUs` when it gives none. False, with the reader's
   /// `problem`, when the payload is wrong: nothing is submitted.
-  bool submitCommand(Target target, int index, std::string_view payload,
+  bool submitCommand(CommandSource source, Target target, int index, std::string_view payload,
                      std::int64_t defaultTransitionUs, std::string& problem);
+
+  /// A local client's command, which `follower` follows to each unit's end.
+  /// Units outside the file are driven all the same, for as long as their
+  /// fades run (their levels remembered, not published); a unit of the file
+  /// is published as for any command.
+  void submitKeyed(KeyedCommand command, std::shared_ptr<FadeFollower> follower);
+  /// Stops the fades that `follower` follows and no newer command took over,
+  /// as Stopped; their units keep the level they last confirmed.
+  void stopFollowing(std::shared_ptr<FadeFollower> follower);
+  /// What the service knows of each of `keys`: level -1 for a unit it has
+  /// not driven.
+  std::vector<RememberedLevel> levelsOf(const std::vector<UnitKey>& keys) const;
 
   ServiceSnapshot snapshot() const;
 
@@ -121,11 +171,36 @@ class UnitsService : private EngineListener {
     LightCommand command;  ///< state None with scene levels in `levels`
     std::vector<int> levels;
     std::int64_t transitionUs = 0;
+    CommandSource source = CommandSource::Mqtt;
+    /// A keyed command, when `follower` is set.
+    KeyedCommand keyed;
+    std::shared_ptr<FadeFollower> follower;
+    /// Stop what `follower` follows; nothing else.
+    bool stop = false;
+  };
+  /// Who a unit's running fade answers to, and who takes it over next.
+  struct Owner {
+    std::shared_ptr<FadeFollower> follower;
+    int position = 0;
+    CommandSource source = CommandSource::Mqtt;
+  };
+  struct Driven {
+    Owner owner;
+    Owner next;
+    bool running = false;
+    bool hasNext = false;  ///< a newer command waits for the command in flight
   };
   void submit(Order order);
   void serve();
   /// Starts the fades of an order, on the service's thread.
   void startFades(const Order& order);
+  void startKeyed(const Order& order);
+  void stopFades(const FadeFollower* follower);
+  /// Starts `plan` on `unit` for `owner`, which it now answers to.
+  void drive(int unit, const FadePlan& plan, Owner owner);
+  /// The engine's unit for `key`: a unit outside the file is added, with
+  /// its remembered level.
+  int unitFor(const KeyedCommand::Target& target);
   void commandEnded(int unit, int level, const CommandResult& result,
                     std::int64_t beganUs) override;
   void fadeEnded(int unit, const FadeEnd& end) override;
@@ -134,9 +209,14 @@ class UnitsService : private EngineListener {
   void report(int unit, const std::string& text);
 
   const UnitsFile file_;
+  const std::string levelsPath_;
   std::vector<ServiceListener*> listeners_;
-  // The service thread's own.
+  // The service thread's own. Units are the engine's: those of the file
+  // first, then those that local clients named.
   std::vector<std::int64_t> confirmedMs_;  ///< when this service last saw it confirm, or 0
+  std::vector<Driven> driven_;
+  std::vector<std::string> names_;
+  bool shuttingDown_ = false;
   std::vector<int> groupLevels_;           ///< as last told
   std::unique_ptr<FadeEngine> engine_;
   LevelsWriter writer_;
@@ -144,6 +224,9 @@ class UnitsService : private EngineListener {
 
   mutable std::mutex mutex_;  ///< guards what follows
   std::vector<UnitState> states_;
+  std::vector<UnitKey> keys_;
+  std::vector<std::int64_t> levelTimesMs_;  ///< when each level was confirmed, or 0
+  std::map<std::tuple<std::string, std::uint16_t, int>, int> unitOfKey_;
   std::deque<Order> orders_;
   bool stopping_ = false;
 

@@ -1,6 +1,6 @@
 // vantreld [--config FILE] [--verbose]: the units service. Serves the units,
-// groups and scenes of one units file to its front ends (MQTT, the control
-// page) from one engine, until SIGTERM or SIGINT.
+// groups and scenes of one units file to its front ends (the tools' local
+// socket, MQTT, the control page) from one engine, until SIGTERM or SIGINT.
 
 #include <cstdio>
 #include <memory>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/options.hpp"
+#include "local/local_front_end.hpp"
 #include "mqtt/mqtt_bridge.hpp"
 #include "service/units_service.hpp"
 #include "units/remembered_levels.hpp"
@@ -25,8 +26,9 @@ const char kUsage[] =
 const char kHelp[] =
     "usage: vantreld [--config FILE] [--verbose]\n"
     "       vantreld --help | --version\n"
-    "Serves the units, groups and scenes of a units file over MQTT and on a control\n"
-    "page in the browser, as its [mqtt] and [web] tables say, until stopped.\n"
+    "Serves the units, groups and scenes of a units file to vantrel and vantrel-fade\n"
+    "on a local socket, and over MQTT and on a control page in the browser as its\n"
+    "[mqtt] and [web] tables say, until stopped.\n"
     "\n"
     "  --config FILE  the units file (default: vantrel.toml here, else the user's\n"
     "                 or the system's; see vantreld(8))\n"
@@ -94,15 +96,29 @@ int main(int argc, char* argv[]) {
   UnitsFile file;
   if (!readUnitsFile("vantreld", options.config, file))
     return 2;
-  if (!file.mqtt && !file.web) {
-    std::fprintf(stderr, "vantreld: %s: nothing to serve: it has neither an [mqtt] nor a [web] table\n",
-                 file.path.c_str());
-    return 2;
-  }
 
   // Every thread started from here on leaves the stop signals to main.
   holdStopSignals();
   UnitsService service(file, levelsFilePath());
+  // The tools' socket first: a live service there ends this one before any
+  // unit hears from it. Without a place for it the other front ends serve.
+  auto local = std::make_unique<LocalFrontEnd>(service);
+  switch (local->open(problem)) {
+    case LocalFrontEnd::Opened::Yes:
+      break;
+    case LocalFrontEnd::Opened::NoPlace:
+      if (!file.mqtt && !file.web) {
+        std::fprintf(stderr, "vantreld: %s, and %s has neither an [mqtt] nor a [web] table: nothing to serve\n",
+                     problem.c_str(), file.path.c_str());
+        return 2;
+      }
+      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+      local.reset();
+      break;
+    case LocalFrontEnd::Opened::Failed:
+      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+      return 1;
+  }
   // Front ends: built here from file.mqtt and file.web, each registered with
   // service.addListener() before the service starts.
   std::unique_ptr<MqttBridge> mqtt;
@@ -135,14 +151,29 @@ int main(int argc, char* argv[]) {
   }
   if (mqtt)
     mqtt->start();
+  if (local && !local->start(problem)) {
+    std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+    if (mqtt)
+      mqtt->stop();
+    if (web)
+      web->stop();
+    service.stop();
+    return 1;
+  }
   if (options.verbose) {
     std::printf("vantreld: serving %zu units from %s\n", file.units.size(), file.path.c_str());
+    std::fflush(stdout);
+  }
+  if (options.verbose && local) {
+    std::printf("vantreld: the tools reach it at %s\n", local->path().c_str());
     std::fflush(stdout);
   }
 
   waitForStopSignal();
 
   // Front ends stop here, before the service, so that no command comes after.
+  if (local)
+    local->stop();
   if (mqtt)
     mqtt->stop();
   if (web)

@@ -355,7 +355,7 @@ int WebFrontEnd::answerApi(Request& request, std::string& body) {
                                      : request.target == Target::Group ? UnitsService::Target::Group
                                                                        : UnitsService::Target::Scene;
   // Without a transition the page's commands are carried out at once.
-  if (!service_.submitCommand(target, request.index, request.body, 0, problem)) {
+  if (!service_.submitCommand(CommandSource::Page, target, request.index, request.body, 0, problem)) {
     body = errorJson(problem);
     return MHD_HTTP_BAD_REQUEST;
   }

@@ -277,7 +277,8 @@ class Start(unittest.TestCase):
         with open(config, "w") as out:
             out.write(units_table([("a", units.ports[0])]) + '[web]\nlisten = "127.0.0.1:%d"\n' % port)
         run = subprocess.run([VANTRELD, "--config", config], capture_output=True, text=True, timeout=10,
-                             env=dict(os.environ, VANTREL_STATE=os.path.join(directory, "levels")))
+                             env=dict(os.environ, VANTREL_STATE=os.path.join(directory, "levels"),
+                                      VANTREL_SOCKET=os.path.join(directory, "vantreld.sock")))
         holder.close()
         units.stop()
         shutil.rmtree(directory, ignore_errors=True)

@@ -122,7 +122,8 @@ class Service:
     def start(self):
         self.process = subprocess.Popen([VANTRELD, "--config", self.config, "--verbose"],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                        env=dict(os.environ, VANTREL_STATE=self.levels))
+                                        env=dict(os.environ, VANTREL_STATE=self.levels,
+                                                 VANTREL_SOCKET=os.path.join(os.path.dirname(self.config), "vantreld.sock")))
         line = self.process.stdout.readline()
         if not line.startswith("vantreld: serving"):
             raise RuntimeError("vantreld did not start: " + line + self.process.stderr.read())

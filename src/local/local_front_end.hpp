@@ -1,0 +1,61 @@
+#ifndef VANTREL_LOCAL_LOCAL_FRONT_END_HPP
+#define VANTREL_LOCAL_LOCAL_FRONT_END_HPP
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/socket_wait.hpp"
+#include "service/units_service.hpp"
+
+/// The local socket through which vantrel and vantrel-fade hand their
+/// commands to the service (vantreld(8), LOCAL SOCKET), served on a thread
+/// of its own: at most kMostClients at once, each line read up to
+/// kLocalLineBytes, and a client that stops reading delays no unit and no
+/// other client.
+class LocalFrontEnd {
+ public:
+  static constexpr std::size_t kMostClients = 64;
+
+  explicit LocalFrontEnd(UnitsService& service);
+  ~LocalFrontEnd();  ///< as stop()
+  LocalFrontEnd(const LocalFrontEnd&) = delete;
+  LocalFrontEnd& operator=(const LocalFrontEnd&) = delete;
+
+  enum class Opened {
+    Yes,
+    NoPlace,  ///< no place would take the socket: serve without it
+    Failed,   ///< another service holds it, or worse: do not serve
+  };
+  /// Makes the socket at the first of socketPlaces() that takes it. On
+  /// anything but Yes, `problem` says why in one line.
+  Opened open(std::string& problem);
+  /// Where it listens, once open.
+  const std::string& path() const { return path_; }
+  /// Starts serving, once the service takes commands.
+  bool start(std::string& problem);
+  /// Stops the fades of the clients that wait for theirs, closes every
+  /// connection and removes the socket; before the service stops.
+  void stop();
+
+ private:
+  struct Client;
+  void serve();
+  void accept();
+  /// False when the client is done with.
+  bool readFrom(Client& client);
+  void take(Client& client, const std::string& line);
+  bool writeTo(Client& client);
+  void drop(Client& client);
+
+  UnitsService& service_;
+  std::string path_;
+  int listener_ = -1;
+  std::shared_ptr<WakeUp> wake_;
+  std::atomic<bool> stopping_{false};
+  std::vector<std::unique_ptr<Client>> clients_;  ///< the thread's own
+  std::thread thread_;
+};
+
+#endif
