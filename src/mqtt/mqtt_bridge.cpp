@@ -50,7 +50,7 @@ MqttBridge::~MqttBridge() {
   mosquitto_lib_cleanup();
 }
 
-bool MqttBridge::prepare(std::string& problem) {
+bool MqttBridge::open(std::string& problem) {
   mosquitto_lib_init();
   client_ = mosquitto_new(nullptr, true, this);
   if (client_ == nullptr) {
@@ -85,9 +85,10 @@ bool MqttBridge::prepare(std::string& problem) {
   return true;
 }
 
-void MqttBridge::start() {
+bool MqttBridge::start(std::string&) {
   started_ = true;
   connector_ = std::thread([this] { connectFirst(); });
+  return true;
 }
 
 void MqttBridge::connectFirst() {
@@ -256,3 +257,16 @@ void MqttBridge::groupChanged(int group, int level, bool commandEnded) {
 }
 
 void MqttBridge::log(const std::string& line) { std::fprintf(stderr, "vantreld: %s\n", line.c_str()); }
+
+FrontEndReader mqttFrontEnd(bool verbose) {
+  return [verbose](const UnitsFile& file, FileProblems& problems) -> FrontEndMaker {
+    const SettingEntry* table = file.frontEndTable("mqtt");
+    if (table == nullptr)
+      return {};
+    MqttSettings settings;
+    readMqttSettings(*table, settings, problems);
+    return [settings, verbose](UnitsService& service) {
+      return std::make_unique<MqttBridge>(service, settings, verbose);
+    };
+  };
+}

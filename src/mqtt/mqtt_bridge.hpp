@@ -7,9 +7,10 @@
 #include <thread>
 
 #include "mqtt/discovery.hpp"
+#include "mqtt/mqtt_settings.hpp"
 #include "mqtt/state_publisher.hpp"
 #include "mqtt/topics.hpp"
-#include "service/units_service.hpp"
+#include "service/front_end.hpp"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -19,22 +20,21 @@ struct mosquitto_message;
 /// goes to StatePublisher, and Discovery describes it all to Home
 /// Assistant. libmosquitto's own thread does the network, reconnecting by
 /// itself while the broker is away.
-class MqttBridge final : public ServiceListener {
+class MqttBridge final : public FrontEnd {
  public:
   MqttBridge(UnitsService& service, const MqttSettings& settings, bool verbose);
-  ~MqttBridge();
+  ~MqttBridge() override;
   MqttBridge(const MqttBridge&) = delete;
   MqttBridge& operator=(const MqttBridge&) = delete;
 
-  /// Reads the password file and sets up the client; false with `problem`
-  /// when it cannot. Before the service starts.
-  bool prepare(std::string& problem);
+  /// Reads the password file and sets up the client.
+  bool open(std::string& problem) override;
   /// Connects in the background: a broker that is away is tried again,
-  /// 1 s and then longer up to 30 s apart. After the service started.
-  void start();
+  /// 1 s and then longer up to 30 s apart. Never fails.
+  bool start(std::string& problem) override;
   /// Publishes offline, disconnects and ends the client's thread, within a
   /// second whatever the broker does.
-  void stop();
+  void stop() override;
 
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
@@ -69,5 +69,8 @@ class MqttBridge final : public ServiceListener {
   Discovery discovery_;
   StatePublisher states_;
 };
+
+/// The MQTT front end, on when the units file has an [mqtt] table.
+FrontEndReader mqttFrontEnd(bool verbose);
 
 #endif
