@@ -13,6 +13,7 @@
 #include "fade/options.hpp"
 #include "fade/progress.hpp"
 #include "fade/verdicts.hpp"
+#include "local/service_client.hpp"
 #include "units/remembered_levels.hpp"
 
 namespace {
@@ -79,6 +80,21 @@ FadePlan planFor(const FadeOptions& options) {
   return plan;
 }
 
+LocalFade requestFor(const FadeOptions& options, const FadePlan& plan) {
+  LocalFade fade;
+  fade.units.push_back({{options.address, options.port, options.unitType}, "", plan.to});
+  fade.fade = plan.fade;
+  fade.from = plan.from;
+  fade.overUs = plan.overUs;
+  fade.steps = plan.steps;
+  fade.zeroUs = plan.zeroUs;
+  fade.zeroAtFirstConfirmed = plan.zero == FadePlan::Zero::FirstConfirmed;
+  fade.timeoutUs = options.timeoutUs;
+  fade.tries = options.tries;
+  fade.wait = !options.noWait;
+  return fade;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -105,13 +121,41 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "vantrel-fade: %s: %s\n", unit.c_str(), text.c_str());
   };
 
+  // While vantreld runs it owns the unit: the fade goes through it.
+  ServiceClient service("vantrel-fade");
+  const ServiceClient::Reach reach =
+      options.direct ? ServiceClient::Reach::Direct : service.reach(problem);
+  if (reach == ServiceClient::Reach::Refused) {
+    std::fprintf(stderr, "vantrel-fade: %s\n", problem.c_str());
+    return 1;
+  }
+  const bool through = reach == ServiceClient::Reach::Service;
+  if (options.noWait && !through) {
+    std::fprintf(stderr, "vantrel-fade: %s\n%s", kNoWaitWithoutService, kFadeUsage);
+    return 2;
+  }
+  if (through && options.verbose)
+    std::fprintf(stderr, "vantrel-fade: through vantreld at %s\n", service.path().c_str());
+
   const std::atomic<bool>& stop = catchInterrupts();
   ProgressLine progress(!options.quiet && isTerminal(stderr) ? stderr : nullptr);
   FadeReport fade(options, progress);
-  FadeEngine engine(options.timeoutUs, options.tries, fade);
-  engine.startFade(engine.addUnit({options.address, options.port, options.unitType}),
-                   planFor(options));
-  engine.run(stop);
+  if (through) {
+    std::vector<int> known;
+    const bool taken = service.submit(requestFor(options, planFor(options)), known, problem);
+    if (taken && options.noWait)
+      return 0;
+    if (!taken || !service.follow(1, fade, stop, problem)) {
+      progress.clear();
+      std::fprintf(stderr, "vantrel-fade: %s: %s\n", service.path().c_str(), problem.c_str());
+      return 1;
+    }
+  } else {
+    FadeEngine engine(options.timeoutUs, options.tries, fade);
+    engine.startFade(engine.addUnit({options.address, options.port, options.unitType}),
+                     planFor(options));
+    engine.run(stop);
+  }
   progress.clear();
 
   int status = 1;
@@ -127,8 +171,10 @@ int main(int argc, char* argv[]) {
   } else {
     report(failureVerdict(end));
   }
-  // Where the unit was left, for vantrel list and vantrel --over.
-  rememberOrWarn("vantrel-fade", levelsFilePath(),
+  // Where the unit was left, for vantrel list and vantrel --over; the
+  // service remembers what it drove itself.
+  if (!through)
+    rememberOrWarn("vantrel-fade", levelsFilePath(),
                  {{{options.address, options.port, options.unitType}, fade.confirmed()}});
   return status;
 }

@@ -19,6 +19,25 @@ const char kFadeTimingHelp[] =
     "  --tries N           tries of the first and the last command, 1..100\n"
     "                      (default 3)\n";
 
+const char kServiceHelp[] =
+    "  --direct            to the units, around a running vantreld\n"
+    "  --no-wait           hand the command to the running vantreld and return once\n"
+    "                      it has taken it\n";
+
+bool readServiceOption(const std::string& name, ServiceUse& use) {
+  if (name == "--direct")
+    use.direct = true;
+  else if (name == "--no-wait")
+    use.noWait = true;
+  else
+    return false;
+  return true;
+}
+
+std::string serviceOptionsProblem(const ServiceUse& use) {
+  return use.direct && use.noWait ? "--direct and --no-wait exclude each other" : "";
+}
+
 const char kFadeReportHelp[] =
     "  --verbose           a line per command on standard output\n"
     "  --quiet             no result line and no progress display\n"
@@ -38,9 +57,10 @@ std::string fadeHelp() {
     "  TYPE                the unit type, 1 or 2\n"
     "  --over DURATION     time from the first command to the last (default 1s);\n"
     "                      0: each command as soon as the one before is answered\n") +
-    kFadeTimingHelp + kFadeReportHelp +
-    "Exit status: 0 when level TO was confirmed, 1 when it was not, 2 for a usage\n"
-    "error, 130 when interrupted.\n";
+    kFadeTimingHelp + kServiceHelp + kFadeReportHelp +
+    "While vantreld runs, the fade goes through it (see vantrel-fade(1)).\n"
+    "Exit status: 0 when level TO was confirmed (with --no-wait: taken by the\n"
+    "service), 1 when it was not, 2 for a usage error, 130 when interrupted.\n";
 }
 
 bool isFadeTimingOption(const std::string& name) {
@@ -119,7 +139,7 @@ FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& 
   static const std::vector<KnownOption> known = {
       {"--over", true},     {"--steps", true},  {"--timeout", true}, {"--tries", true},
       {"--verbose", false}, {"--quiet", false}, {"--help", false},   {"-h", false},
-      {"--version", false}};
+      {"--version", false}, {"--direct", false}, {"--no-wait", false}};
   FadeRequest request = FadeRequest::Fade;
   auto take = [&](const std::string& name, const char* value, std::string& why) {
     if (name == "--help" || name == "-h" || name == "--version") {
@@ -130,6 +150,8 @@ FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& 
       (name == "--verbose" ? options.verbose : options.quiet) = true;
       return OptionTaken::Next;
     }
+    if (readServiceOption(name, options))
+      return OptionTaken::Next;
     return readFadeTimingOption(name, value, options, why) ? OptionTaken::Next
                                                            : OptionTaken::Refused;
   };
@@ -142,5 +164,8 @@ FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& 
     problem = "--verbose and --quiet exclude each other";
     return FadeRequest::UsageError;
   }
+  problem = serviceOptionsProblem(options);
+  if (!problem.empty())
+    return FadeRequest::UsageError;
   return readArguments(arguments, options, problem) ? FadeRequest::Fade : FadeRequest::UsageError;
 }

@@ -12,6 +12,21 @@ struct FadeTiming {
   int tries = 3;
 };
 
+/// How a tool reaches its units: through a running vantreld (its local
+/// socket), unless told otherwise.
+struct ServiceUse {
+  bool direct = false;  ///< --direct: around the service, to the units
+  bool noWait = false;  ///< --no-wait: hand the command over and return
+};
+
+/// Reads --direct or --no-wait, when `name` is one of them.
+bool readServiceOption(const std::string& name, ServiceUse& use);
+/// The usage error of both at once, or "".
+std::string serviceOptionsProblem(const ServiceUse& use);
+
+/// --help's lines for --direct and --no-wait.
+extern const char kServiceHelp[];
+
 /// Whether `name` is --over, --steps, --timeout or --tries.
 bool isFadeTimingOption(const std::string& name);
 
@@ -27,7 +42,7 @@ extern const char kFadeTimingHelp[];
 extern const char kFadeReportHelp[];
 
 /// What the command line asks of vantrel-fade.
-struct FadeOptions : FadeTiming {
+struct FadeOptions : FadeTiming, ServiceUse {
   const char* address = nullptr;  ///< IPv4 address or host name, not empty
   std::uint16_t port = 0;         ///< 1..65535
   int unitType = 1;               ///< 1 or 2

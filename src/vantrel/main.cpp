@@ -11,6 +11,7 @@
 #include "common/platform.hpp"
 #include "engine/fade_engine.hpp"
 #include "fade/verdicts.hpp"
+#include "local/service_client.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
 #include "units/units_file_reading.hpp"
@@ -96,6 +97,84 @@ void remember(const UnitsFile& file, const std::vector<Target>& targets,
   rememberOrWarn("vantrel", path, levels);
 }
 
+UnitKey keyOf(const Unit& unit) { return {unit.address, unit.port, unit.type}; }
+
+// The units' own engine: the levels they confirm are remembered here.
+int runDirect(const UnitsFile& file, const VantrelOptions& options,
+              const std::vector<Target>& targets, const RememberedLevels& remembered,
+              const std::string& levelsPath, RunReport& report, const std::atomic<bool>& stop) {
+  FadeEngine engine(options.timeoutUs, options.tries, report);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
+    engine.addUnit({unit.address, unit.port, unit.type});
+    engine.setKnownLevel(static_cast<int>(i), remembered.find(keyOf(unit)).level);
+  }
+
+  // Host names are looked up by the engine, all at once: a unit whose name
+  // is slow to answer joins the fade late, in step with the others.
+  const std::int64_t zeroUs = monotonicUs();
+  report.start(zeroUs);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const int unit = static_cast<int>(i);
+    if (stop.load()) {
+      report.failedToBegin(unit, interrupted(-1));
+      continue;
+    }
+    if (options.over && options.from < 0 && engine.knownLevel(unit) < 0)
+      report.warn(unit, "level not known: set at once to " + std::to_string(targets[i].level) +
+                            ", without a fade (--from LEVEL fades from a level you give)");
+    engine.startFade(unit, planFor(targets[i], options, zeroUs));
+  }
+  engine.run(stop);
+
+  const int status = report.finish(stop.load());
+  remember(file, targets, report.confirmed(), levelsPath);
+  return status;
+}
+
+// The same run handed to vantreld, which owns the units while it runs and
+// remembers their levels itself; what it streams back goes to the same
+// report.
+int runThroughService(ServiceClient& service, const UnitsFile& file,
+                      const VantrelOptions& options, const std::vector<Target>& targets,
+                      RunReport& report, const std::atomic<bool>& stop) {
+  LocalFade fade;
+  for (const Target& target : targets) {
+    const Unit& unit = file.units[static_cast<std::size_t>(target.unit)];
+    fade.units.push_back({keyOf(unit), unit.name, options.on ? LocalUnit::kOn : target.level});
+  }
+  const FadePlan plan = planFor(targets.front(), options, monotonicUs());
+  fade.fade = plan.fade;
+  fade.from = plan.from;
+  fade.overUs = plan.overUs;
+  fade.steps = plan.steps;
+  fade.zeroUs = plan.zeroUs;
+  fade.timeoutUs = options.timeoutUs;
+  fade.tries = options.tries;
+  fade.wait = !options.noWait;
+  report.start(fade.zeroUs);
+  std::vector<int> known;
+  std::string problem;
+  if (!service.submit(fade, known, problem)) {
+    std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
+    return 1;
+  }
+  if (options.noWait)
+    return 0;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (options.over && options.from < 0 && known[i] < 0)
+      report.warn(static_cast<int>(i), "level not known: set at once to " +
+                                           std::to_string(targets[i].level) +
+                                           ", without a fade (--from LEVEL fades from a level you give)");
+  }
+  if (!service.follow(static_cast<int>(targets.size()), report, stop, problem)) {
+    std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
+    report.finish(stop.load());
+    return 1;
+  }
+  return report.finish(stop.load());
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -119,13 +198,42 @@ int main(int argc, char* argv[]) {
     return 2;
   const std::string levelsPath = levelsFilePath();
   std::string warning;
-  const RememberedLevels remembered = RememberedLevels::read(levelsPath, warning);
+  RememberedLevels remembered = RememberedLevels::read(levelsPath, warning);
   std::vector<Target> targets;
   if (!chooseTargets(file, options, remembered, targets, problem))
     return usageError(problem);
+
+  // While vantreld runs it owns the units: the command goes through it.
+  ServiceClient service("vantrel");
+  const ServiceClient::Reach reach =
+      options.direct ? ServiceClient::Reach::Direct : service.reach(problem);
+  if (reach == ServiceClient::Reach::Refused) {
+    std::fprintf(stderr, "vantrel: %s\n", problem.c_str());
+    return 1;
+  }
+  const bool through = reach == ServiceClient::Reach::Service;
+  if (options.noWait && !through)
+    return usageError(kNoWaitWithoutService);
   warn(warning);
+  if (through && options.verbose)
+    std::fprintf(stderr, "vantrel: through vantreld at %s\n", service.path().c_str());
 
   if (options.command == VantrelOptions::Command::List) {
+    if (through) {
+      // The service's live levels, over those it does not drive.
+      std::vector<UnitKey> keys;
+      for (const Unit& unit : file.units)
+        keys.push_back(keyOf(unit));
+      std::vector<RememberedLevel> levels;
+      if (!service.levels(keys, levels, problem)) {
+        std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
+        return 1;
+      }
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (levels[i].level >= 0)
+          remembered.set(keys[i], levels[i]);
+      }
+    }
     std::fputs(listing(file, remembered).c_str(), stdout);
     return 0;
   }
@@ -138,33 +246,7 @@ int main(int argc, char* argv[]) {
     names.push_back(file.units[static_cast<std::size_t>(target.unit)].name);
   RunReport report(names, {options.verbose, options.quiet, !options.quiet && isTerminal(stderr),
                            options.over ? options.overUs : -1});
-  FadeEngine engine(options.timeoutUs, options.tries, report);
-
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
-    engine.addUnit({unit.address, unit.port, unit.type});
-    engine.setKnownLevel(static_cast<int>(i),
-                         remembered.find({unit.address, unit.port, unit.type}).level);
-  }
-
-  // Host names are looked up by the engine, all at once: a unit whose name
-  // is slow to answer joins the fade late, in step with the others.
-  const std::int64_t zeroUs = monotonicUs();
-  report.start(zeroUs);
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    const int unit = static_cast<int>(i);
-    if (stop.load()) {
-      report.failedToBegin(unit, interrupted(-1));
-      continue;
-    }
-    if (options.over && options.from < 0 && engine.knownLevel(unit) < 0)
-      report.warn(unit, "level not known: set at once to " + std::to_string(targets[i].level) +
-                            ", without a fade (--from LEVEL fades from a level you give)");
-    engine.startFade(unit, planFor(targets[i], options, zeroUs));
-  }
-  engine.run(stop);
-
-  const int status = report.finish(stop.load());
-  remember(file, targets, report.confirmed(), levelsPath);
-  return status;
+  if (through)
+    return runThroughService(service, file, options, targets, report, stop);
+  return runDirect(file, options, targets, remembered, levelsPath, report, stop);
 }

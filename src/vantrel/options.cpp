@@ -32,9 +32,11 @@ std::string vantrelHelp() {
              "  --over DURATION     fade over this time from each unit's last confirmed\n"
              "                      level (default: one command to the level)\n"
              "  --from LEVEL        with --over: fade every unit from LEVEL\n") +
-         kFadeTimingHelp + kFadeReportHelp +
-         "Exit status: 0 when every unit confirmed its level, 1 when any did not, 2 for a\n"
-         "usage or units file error, 130 when interrupted.\n";
+         kFadeTimingHelp + kServiceHelp + kFadeReportHelp +
+         "While vantreld runs, set, scene and list go through it (see vantrel(1)).\n"
+         "Exit status: 0 when every unit confirmed its level (with --no-wait: when the\n"
+         "service took the command), 1 when any did not, 2 for a usage or units file\n"
+         "error, 130 when interrupted.\n";
 }
 
 namespace {
@@ -101,7 +103,8 @@ VantrelRequest parseVantrelArguments(int argc, const char* const argv[], Vantrel
   static const std::vector<KnownOption> known = {
       {"--config", true},   {"--over", true},     {"--from", true},  {"--steps", true},
       {"--timeout", true},  {"--tries", true},    {"--verbose", false}, {"--quiet", false},
-      {"--help", false},    {"-h", false},        {"--version", false}};
+      {"--help", false},    {"-h", false},        {"--version", false},
+      {"--direct", false},  {"--no-wait", false}};
   VantrelRequest request = VantrelRequest::Run;
   auto take = [&](const std::string& name, const char* value, std::string& why) {
     if (name == "--help" || name == "-h" || name == "--version") {
@@ -112,6 +115,8 @@ VantrelRequest parseVantrelArguments(int argc, const char* const argv[], Vantrel
       (name == "--verbose" ? options.verbose : options.quiet) = true;
       return OptionTaken::Next;
     }
+    if (readServiceOption(name, options))
+      return OptionTaken::Next;
     if (name == "--config") {
       if (*value == '\0') {
         why = "--config needs a file name";
@@ -136,8 +141,13 @@ VantrelRequest parseVantrelArguments(int argc, const char* const argv[], Vantrel
     problem = "--verbose and --quiet exclude each other";
     return VantrelRequest::UsageError;
   }
-  if (!readCommand(operands, options, problem))
+  problem = serviceOptionsProblem(options);
+  if (!problem.empty() || !readCommand(operands, options, problem))
     return VantrelRequest::UsageError;
+  if (options.noWait && options.command == VantrelOptions::Command::List) {
+    problem = "list: --no-wait is for set and scene";
+    return VantrelRequest::UsageError;
+  }
   if (options.from >= 0 && !options.over) {
     problem = "--from needs --over";
     return VantrelRequest::UsageError;

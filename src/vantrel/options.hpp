@@ -7,7 +7,7 @@
 #include "fade/options.hpp"
 
 /// What the command line asks of vantrel.
-struct VantrelOptions : FadeTiming {
+struct VantrelOptions : FadeTiming, ServiceUse {
   enum class Command { Set, Scene, List };
   Command command = Command::List;
   std::vector<const char*> targets;  ///< set: the units and groups named

@@ -71,8 +71,15 @@ void RunReport::fadeEnded(int unit, const FadeEnd& end) {
       ++failedUnits_;
       report(unit, failureVerdict(end));
       break;
-    case FadeEnd::How::Stopped:
     case FadeEnd::How::Replaced:
+      // Another front end of the service took the unit over.
+      if (!end.replacedBy.empty()) {
+        ++failedUnits_;
+        report(unit, failureVerdict(end));
+        break;
+      }
+      [[fallthrough]];
+    case FadeEnd::How::Stopped:
       ++failedUnits_;
       report(unit, interrupted(confirmed_[static_cast<std::size_t>(unit)].level));
       break;
