@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -19,7 +20,9 @@
 #include "support/child_process.hpp"
 #include "support/local_ports.hpp"
 #include "support/serving_unit.hpp"
+#include "support/temp_dir.hpp"
 #include "support/tool_platform.hpp"
+#include "support/tools_service.hpp"
 
 namespace {
 
@@ -40,12 +43,19 @@ std::vector<int> range(int from, int to) {
 
 class FadeEndToEnd : public ::testing::TestWithParam<ToolPlatform> {
  protected:
+  void SetUp() override {
+    if (GetParam().throughService)
+      service_ = std::make_unique<ToolsService>(dir_.path(), dir_.path("levels"));
+  }
   ChildResult runFade(const std::vector<std::string>& args,
                       const std::function<void(int)>& started = {}) {
     std::vector<std::string> argv = GetParam().fadeCommand;
     argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> environment = GetParam().environment;
+    environment.push_back("VANTREL_SOCKET=" +
+                          (service_ ? service_->socket() : dir_.path("none.sock")));
     const Clock::time_point start = Clock::now();
-    ChildResult result = runChild(argv, GetParam().environment, 30000, started);
+    ChildResult result = runChild(argv, environment, 30000, started);
     seconds_ = std::chrono::duration<double>(Clock::now() - start).count();
     return result;
   }
@@ -55,6 +65,8 @@ class FadeEndToEnd : public ::testing::TestWithParam<ToolPlatform> {
     return std::regex_match(text, std::regex(pattern + GetParam().lineEnd));
   }
 
+  TempDir dir_;
+  std::unique_ptr<ToolsService> service_;  ///< after dir_: it goes first
   double seconds_ = 0;  ///< how long the last run took, start to exit
 };
 
@@ -72,9 +84,12 @@ TEST_P(FadeEndToEnd, FastFadeSendsEveryLevelOnceAndInOrder) {
   // Downwards, unit type 2, options among the arguments, a host name.
   ServingUnit unit;
   const ChildResult result =
-      runFade({"localhost", unit.port(), "--steps=4", "2", "200", "--over=0", "100"});
+      runFade({"localhost", unit.port(), "--steps=4", "2", "200", "--over=0", "100", "--verbose"});
   unit.finish();
   EXPECT_EQ(result.exitStatus, 0) << result.err;
+  // Only --verbose tells the two ways apart: one line naming the socket.
+  EXPECT_EQ(result.err, service_ ? line("vantrel-fade: through vantreld at " + service_->socket())
+                                 : "");
   EXPECT_EQ(unit.levels(), (std::vector<int>{200, 175, 150, 125, 100}));
   for (const Exchange& e : unit.exchanges())
     EXPECT_EQ(e.received[2], 0x05);
@@ -194,7 +209,7 @@ TEST_P(FadeEndToEnd, InterruptStopsTheFadeWithStatus130) {
   EXPECT_LT(seconds_, 20);
 }
 
-INSTANTIATE_TEST_SUITE_P(Platforms, FadeEndToEnd, ::testing::ValuesIn(testedPlatforms()),
+INSTANTIATE_TEST_SUITE_P(Platforms, FadeEndToEnd, ::testing::ValuesIn(platformsAndService()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -61,6 +61,15 @@ std::vector<ToolPlatform> testedPlatforms() {
   return platforms;
 }
 
+std::vector<ToolPlatform> platformsAndService() {
+  std::vector<ToolPlatform> platforms = testedPlatforms();
+  ToolPlatform service = platforms.front();
+  service.name = "LinuxThroughVantreld";
+  service.throughService = true;
+  platforms.push_back(service);
+  return platforms;
+}
+
 std::string console(const ToolPlatform& platform, const std::string& utf8) {
   std::string text;
   for (char c : utf8)

@@ -25,12 +25,18 @@ struct ToolPlatform {
   long connectionRefused;                    ///< the platform's code for a refused connect
   /// The scripted build's log line for each Call, empty where it logs none.
   std::array<const char*, 8> callNames;
+  /// vantrel and vantrel-fade go through a vantreld that the test runs.
+  bool throughService = false;
 };
 
 inline void PrintTo(const ToolPlatform& platform, std::ostream* out) { *out << platform.name; }
 
 /// Linux, and Windows under wine when this build has it.
 std::vector<ToolPlatform> testedPlatforms();
+/// Those, and Linux once more with vantrel and vantrel-fade through a
+/// vantreld: for the suites of those tools, which must say the same either
+/// way.
+std::vector<ToolPlatform> platformsAndService();
 
 /// What the tool prints on `platform`'s console for the UTF-8 text `utf8`.
 std::string console(const ToolPlatform& platform, const std::string& utf8);

@@ -1,0 +1,390 @@
+// vantreld's local socket end to end: the built vantreld, vantrel and
+// vantrel-fade against a real broker (Debian's mosquitto), units served on
+// 127.0.0.1 and a client of the test's own, so that one owner drives each
+// unit and every front end shows what it confirmed.
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <netinet/in.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/child_process.hpp"
+#include "support/local_ports.hpp"
+#include "support/mqtt_peers.hpp"
+#include "support/serving_unit.hpp"
+#include "support/temp_dir.hpp"
+#include "support/tools_service.hpp"
+
+namespace {
+
+using Json = nlohmann::json;
+
+std::string state(int level) {
+  return std::string("{\"state\":\"") + (level > 0 ? "ON" : "OFF") + "\",\"brightness\":" +
+         std::to_string(level) + ",\"color_mode\":\"brightness\"}";
+}
+
+std::string unitTable(const std::string& name, const std::string& port) {
+  return "[units." + name + "]\naddress = \"127.0.0.1\"\nport = " + port + "\ntype = 1\n\n";
+}
+
+/// A client of the socket, a line at a time, as socat would be.
+class SocketClient {
+ public:
+  explicit SocketClient(const std::string& path) {
+    socket_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    timeval limit{5, 0};
+    setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  }
+  ~SocketClient() { close(socket_); }
+  bool connected() const { return connected_; }
+  void send(const std::string& text) {
+    EXPECT_EQ(::send(socket_, text.data(), text.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(text.size()));
+  }
+  /// The next line, "(closed)" when the service closed, "(none)" after 5 s.
+  std::string line() {
+    for (;;) {
+      const std::size_t end = in_.find('\n');
+      if (end != std::string::npos) {
+        const std::string line = in_.substr(0, end);
+        in_.erase(0, end + 1);
+        return line;
+      }
+      char chunk[4096];
+      const ssize_t got = recv(socket_, chunk, sizeof chunk, 0);
+      if (got <= 0)
+        return got == 0 ? "(closed)" : "(none)";
+      in_.append(chunk, static_cast<std::size_t>(got));
+    }
+  }
+
+ private:
+  int socket_ = -1;
+  bool connected_ = false;
+  std::string in_;
+};
+
+/// The control page's API, GET on 127.0.0.1 without a password.
+std::string httpGet(const std::string& port, const std::string& path) {
+  const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const std::string request =
+        "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" + port + "\r\n\r\n";
+    ::send(socket, request.data(), request.size(), MSG_NOSIGNAL);
+    char chunk[4096];
+    for (ssize_t got; (got = recv(socket, chunk, sizeof chunk, 0)) > 0;)
+      reply.append(chunk, static_cast<std::size_t>(got));
+  }
+  close(socket);
+  const std::size_t body = reply.find("\r\n\r\n");
+  return body == std::string::npos ? "" : reply.substr(body + 4);
+}
+
+/// Runs vantrel or vantrel-fade on a thread while the test goes on.
+class ToolRun {
+ public:
+  ToolRun(std::vector<std::string> argv, std::vector<std::string> environment) {
+    thread_ = std::thread([this, argv = std::move(argv), environment = std::move(environment)] {
+      result_ = runChild(argv, environment, 30000, [this](int pid) { pid_ = pid; });
+    });
+  }
+  ~ToolRun() {
+    if (thread_.joinable())
+      thread_.join();
+  }
+  void signal(int number) {
+    for (int i = 0; i < 500 && pid_.load() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid_.load(), number);
+  }
+  const ChildResult& result() {
+    thread_.join();
+    return result_;
+  }
+
+ private:
+  std::atomic<int> pid_{0};
+  ChildResult result_;
+  std::thread thread_;
+};
+
+/// Waits (bounded) until `unit` has received `count` commands.
+bool receives(ServingUnit& unit, std::size_t count) {
+  for (int i = 0; i < 1000 && unit.levels().size() < count; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return unit.levels().size() >= count;
+}
+
+/// A service with MQTT and the control page, its units file shared with
+/// the tools, and the tools' environment.
+class LocalSocket : public ::testing::Test {
+ protected:
+  void serve(const std::string& units) {
+    webPort_ = LocalPort().port();
+    service_ = std::make_unique<ToolsService>(
+        dir_.path(), dir_.path("levels"),
+        units + "[mqtt]\nhost = \"127.0.0.1\"\nport = " + broker_.port() + "\n[web]\nlisten = \"127.0.0.1:" +
+            webPort_ + "\"\n");
+    probe_.await("vantrel/status", "online");
+  }
+  std::vector<std::string> vantrel(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {VANTREL_PATH, "--config", dir_.path("vantreld.toml")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  std::vector<std::string> environment() const {
+    return {"VANTREL_SOCKET=" + service_->socket(), "VANTREL_STATE=" + dir_.path("tool-levels")};
+  }
+  ChildResult run(const std::vector<std::string>& args) {
+    return runChild(vantrel(args), environment(), 30000);
+  }
+
+  TempDir dir_;
+  MqttBroker broker_{dir_};
+  MqttProbe probe_{broker_.port()};
+  std::string webPort_;
+  std::unique_ptr<ToolsService> service_;
+};
+
+TEST_F(LocalSocket, ACommandLineLevelShowsOnMqttAndThePageWithinASecond) {
+  ServingUnit a;
+  serve(unitTable("a", a.port()));
+  const ChildResult set = run({"set", "a", "20"});
+  EXPECT_EQ(set.exitStatus, 0) << set.err;
+  probe_.await("vantrel/unit/a/state", state(20), 1000);
+  const Json page = Json::parse(httpGet(webPort_, "/api/state"), nullptr, false);
+  ASSERT_TRUE(page.is_object()) << page;
+  EXPECT_EQ(page["units"][1]["name"], "a") << page;
+  EXPECT_EQ(page["units"][1]["level"], 20) << page;
+  // The service remembers it; the tool wrote no levels file of its own.
+  EXPECT_FALSE(std::filesystem::exists(dir_.path("tool-levels")));
+  const ChildResult list = run({"list"});
+  EXPECT_NE(list.out.find("level 20 (8%)"), std::string::npos) << list.out;
+  a.finish();
+  EXPECT_EQ(a.levels(), std::vector<int>{20});
+}
+
+TEST_F(LocalSocket, NewestCommandWinsBetweenTheToolsAndMqtt) {
+  ServingUnit a;
+  serve(unitTable("a", a.port()));
+  // A tool's fade, replaced by Home Assistant.
+  ToolRun fade(vantrel({"--over", "20s", "--from", "0", "set", "a", "255"}), environment());
+  ASSERT_TRUE(receives(a, 2));
+  probe_.publish("vantrel/unit/a/set", R"({"brightness":5})");
+  const ChildResult& replaced = fade.result();
+  EXPECT_EQ(replaced.exitStatus, 1);
+  EXPECT_EQ(replaced.err, "vantrel: a: replaced by a newer command from MQTT\n");
+  EXPECT_EQ(replaced.out.rfind("0 of 1 unit confirmed in ", 0), 0u) << replaced.out;
+  probe_.await("vantrel/unit/a/state", state(5));
+
+  // Home Assistant's transition, replaced by a tool: the tool's level is
+  // the one that stays, on the unit and on MQTT.
+  probe_.publish("vantrel/unit/a/set", R"({"brightness":250,"transition":20})");
+  ASSERT_TRUE(receives(a, a.levels().size() + 2));
+  const ChildResult set = run({"set", "a", "30"});
+  EXPECT_EQ(set.exitStatus, 0) << set.err;
+  EXPECT_EQ(set.err, "");
+  probe_.await("vantrel/unit/a/state", state(30));
+  const std::size_t sent = a.levels().size();
+  // Another tool's fade replaced by this one, in the words of another vantrel.
+  ToolRun second(vantrel({"--over", "20s", "--from", "0", "set", "a", "255"}), environment());
+  ASSERT_TRUE(receives(a, sent + 2));
+  const ChildResult third = runChild(
+      {VANTREL_FADE_PATH, "--over", "0", "--steps", "1", "127.0.0.1", a.port(), "1", "9", "10"},
+      environment(), 30000);
+  EXPECT_EQ(third.exitStatus, 0) << third.err;
+  EXPECT_EQ(second.result().err, "vantrel: a: replaced by a newer command from another vantrel\n");
+  a.finish();
+  EXPECT_EQ(a.levels().back(), 10);
+  probe_.await("vantrel/unit/a/state", state(10));
+}
+
+TEST_F(LocalSocket, CtrlCOrAKilledToolStopsItsFadeInTheService) {
+  ServingUnit a;
+  ServingUnit b;
+  serve(unitTable("a", a.port()) + unitTable("b", b.port()));
+  for (const int signal : {SIGINT, SIGKILL}) {
+    ServingUnit& unit = signal == SIGINT ? a : b;
+    const std::string name = signal == SIGINT ? "a" : "b";
+    ToolRun fade(vantrel({"--over", "20s", "--steps", "200", "--from", "0", "set", name, "200"}),
+                 environment());
+    ASSERT_TRUE(receives(unit, 3));
+    fade.signal(signal);
+    const ChildResult& ended = fade.result();
+    if (signal == SIGINT) {
+      EXPECT_EQ(ended.exitStatus, 130);
+      EXPECT_EQ(ended.err.rfind("vantrel: a: interrupted; the last level confirmed was ", 0), 0u)
+          << ended.err;
+    } else {
+      EXPECT_EQ(ended.signal, SIGKILL);
+    }
+    // The service hears of it at once; its next step would be due within
+    // 100 ms, so a second with none sent says the fade is over.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::size_t sent = unit.levels().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(unit.levels().size(), sent) << name;
+    // The unit keeps its last confirmed level, on MQTT too.
+    probe_.await("vantrel/unit/" + name + "/state", state(unit.levels().back()));
+  }
+}
+
+TEST_F(LocalSocket, NoWaitHandsTheFadeToTheService) {
+  ServingUnit a;
+  serve(unitTable("a", a.port()));
+  const ChildResult handed = run({"--no-wait", "--over", "500ms", "--from", "0", "set", "a", "100"});
+  EXPECT_EQ(handed.exitStatus, 0);
+  EXPECT_EQ(handed.out, "");
+  EXPECT_EQ(handed.err, "");
+  probe_.await("vantrel/unit/a/state", state(100));
+  a.finish();
+  EXPECT_GT(a.levels().size(), 3u);
+  EXPECT_EQ(a.levels().back(), 100);
+
+  // Without a service it is a usage error, and nothing is sent.
+  ServingUnit b;
+  const ChildResult alone = runChild(
+      {VANTREL_FADE_PATH, "--no-wait", "127.0.0.1", b.port(), "1", "0", "9"},
+      {"VANTREL_SOCKET=" + dir_.path("none.sock")}, 30000);
+  b.finish();
+  EXPECT_EQ(alone.exitStatus, 2);
+  EXPECT_EQ(alone.err.rfind("vantrel-fade: --no-wait needs a running vantreld to hand the command to\n"
+                            "usage: vantrel-fade ", 0),
+            0u)
+      << alone.err;
+  EXPECT_EQ(b.levels(), std::vector<int>{});
+}
+
+TEST_F(LocalSocket, UnitsOutsideTheFileAreDrivenButNotPublished) {
+  ServingUnit a;
+  ServingUnit outside;
+  serve(unitTable("a", a.port()));
+  writeText(dir_.path("mine.toml"), unitTable("lamp", outside.port()));
+  const std::vector<std::string> mine = {VANTREL_PATH, "--config", dir_.path("mine.toml")};
+  std::vector<std::string> set = mine;
+  set.insert(set.end(), {"--verbose", "set", "lamp", "40"});
+  const ChildResult result = runChild(set, environment(), 30000);
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.err, "vantrel: through vantreld at " + service_->socket() + "\n");
+  std::vector<std::string> list = mine;
+  list.push_back("list");
+  EXPECT_NE(runChild(list, environment(), 30000).out.find("level 40 "), std::string::npos);
+  // Published: the file's unit, after a command of its own, and nothing else.
+  EXPECT_EQ(run({"set", "a", "1"}).exitStatus, 0);
+  probe_.await("vantrel/unit/a/state", state(1));
+  EXPECT_EQ(probe_.last("vantrel/unit/lamp/state"), "(none)");
+  outside.finish();
+  EXPECT_EQ(outside.levels(), std::vector<int>{40});
+}
+
+TEST_F(LocalSocket, MalformedRequestsGetOneErrorLineAndTheConnectionGoesOn) {
+  ServingUnit a;
+  serve(unitTable("a", a.port()));
+  SocketClient client(service_->socket());
+  ASSERT_TRUE(client.connected());
+  client.send("{\"levels\": []}\n");
+  EXPECT_EQ(client.line(), R"({"error":"say {\"protocol\": 1} first","protocol":1})");
+  client.send("{\"protocol\": 1}\n");
+  EXPECT_EQ(client.line(), R"({"protocol":1})");
+  client.send("nonsense\n");
+  EXPECT_EQ(client.line(), R"({"error":"not valid JSON","protocol":1})");
+  client.send(std::string(70000, 'x') + "\n");
+  EXPECT_EQ(client.line(), R"({"error":"line longer than 64 KiB","protocol":1})");
+  client.send(R"({"fade": {"units": [{"address": "127.0.0.1", "port": 0, "type": 1, "to": 1}], "zero_us": 0}})"
+              "\n");
+  EXPECT_EQ(client.line(), R"({"error":"port must be a whole number from 1 to 65535","protocol":1})");
+  client.send("{\"levels\": [{\"address\": \"127.0.0.1\", \"port\": " + a.port() + ", \"type\": 1}]}\n");
+  EXPECT_EQ(client.line(), R"({"levels":[{"confirmed_ms":0,"last_on":-1,"level":-1}]})");
+  // A tool of another protocol is refused cleanly.
+  SocketClient newer(service_->socket());
+  newer.send("{\"protocol\": 2}\n");
+  EXPECT_EQ(newer.line(),
+            R"({"error":"protocol 2 is not served here: this vantreld speaks protocol 1","protocol":1})");
+  EXPECT_EQ(newer.line(), "(closed)");
+  a.finish();
+  EXPECT_EQ(a.levels(), std::vector<int>{});
+}
+
+// The socket's file: a stale one is replaced, a live one never.
+TEST(LocalSocketFile, AStaleSocketIsReplacedAndALiveOneNever) {
+  TempDir dir;
+  const std::string path = dir.path("vantreld.sock");
+  {
+    const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(stale);  // as a vantreld that was killed leaves it
+  }
+  ToolsService first(dir.path(), dir.path("levels"));
+  ASSERT_TRUE(first.started());
+  struct stat status;
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  writeText(dir.path("second.toml"), unitTable("a", "9"));
+  const ChildResult second = runChild({VANTRELD_PATH, "--config", dir.path("second.toml")},
+                                      {"VANTREL_SOCKET=" + path, "VANTREL_STATE=" + dir.path("levels")},
+                                      10000);
+  EXPECT_EQ(second.exitStatus, 1);
+  EXPECT_EQ(second.err, "vantreld: " + path + ": another vantreld serves it\n");
+  SocketClient client(path);
+  client.send("{\"protocol\": 1}\n");
+  EXPECT_EQ(client.line(), R"({"protocol":1})");
+}
+
+// A socket that this user may not use: an error, nothing sent, rather than
+// going around the owner.
+TEST(LocalSocketFile, ASocketThatRefusesTheUserIsAnErrorAndDirectGoesAround) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root, to run the tool as another user";
+  TempDir dir;
+  ServingUnit a;
+  chmod(dir.path().c_str(), 0777);
+  writeText(dir.path("vantrel.toml"), unitTable("a", a.port()));
+  ToolsService service(dir.path(), dir.path("levels"));
+  // nobody: an unprivileged user of every Debian system, outside the group.
+  const std::vector<std::string> asNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                             "--clear-groups", VANTREL_PATH, "--config",
+                                             dir.path("vantrel.toml")};
+  const std::vector<std::string> environment = {"VANTREL_SOCKET=" + service.socket(),
+                                                "VANTREL_STATE=" + dir.path("nobody/levels")};
+  std::vector<std::string> set = asNobody;
+  set.insert(set.end(), {"set", "a", "50"});
+  const ChildResult refused = runChild(set, environment, 30000);
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "vantrel: cannot use vantreld at " + service.socket() +
+                             ": permission denied; join the group vantrel, or use --direct to go "
+                             "around it\n");
+  set.insert(set.end() - 3, "--direct");
+  const ChildResult direct = runChild(set, environment, 30000);
+  EXPECT_EQ(direct.exitStatus, 0) << direct.err;
+  a.finish();
+  EXPECT_EQ(a.levels(), std::vector<int>{50});
+}
+
+}  // namespace
