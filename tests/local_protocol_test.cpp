@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/verdicts.hpp"
 #include "local/local_protocol.hpp"
 
 namespace {
@@ -131,11 +132,15 @@ TEST(LocalProtocol, RepliesReadBackAsTheToolsNeedThem) {
   end.last = result;
   end.lookUpFailure = "no such host";
   end.replacedBy = "MQTT";
+  end.confirmed = {7, 1700000000123, 200};
   ASSERT_TRUE(readLocalReply(withoutNewline(endLine(1, end)), reply, problem)) << problem;
   EXPECT_EQ(reply.kind, LocalReply::Kind::End);
   EXPECT_EQ(reply.unit, 1);
   EXPECT_EQ(reply.end.how, FadeEnd::How::Replaced);
   EXPECT_EQ(failureVerdict(reply.end), "replaced by a newer command from MQTT");
+  EXPECT_EQ(reply.end.confirmed.level, 7);
+  EXPECT_EQ(reply.end.confirmed.atMs, 1700000000123);
+  EXPECT_EQ(reply.end.confirmed.lastOn, 200);
   for (const FadeEnd::How how : {FadeEnd::How::NotStarted, FadeEnd::How::NotConfirmed}) {
     end.how = how;
     end.lookUpFailure = how == FadeEnd::How::NotStarted ? "" : "no such host";

@@ -12,7 +12,7 @@
 #include "engine/fade_engine.hpp"
 #include "fade/options.hpp"
 #include "fade/progress.hpp"
-#include "fade/verdicts.hpp"
+#include "engine/verdicts.hpp"
 #include "local/service_client.hpp"
 #include "units/remembered_levels.hpp"
 
@@ -23,16 +23,14 @@ namespace {
 class FadeReport : public EngineListener {
  public:
   FadeReport(const FadeOptions& options, ProgressLine& progress)
-      : options_(options), progress_(progress), startUs_(monotonicUs()) {}
+      : options_(options), progress_(progress), startUs_(monotonicUs()), shownLevel_(options.from) {}
 
   void commandEnded(int, int level, const CommandResult& result, std::int64_t beganUs) override {
     ++sent_;
-    if (result.confirmed()) {
-      confirmed_.level = level;
-      confirmed_.confirmedMs = wallClockMs();
-    } else {
+    if (result.confirmed())
+      shownLevel_ = confirmedLevel_ = level;
+    else
       ++failed_;
-    }
     if (options_.verbose) {
       progress_.clear();
       std::printf("%10.3f ms  level %3d  %s\n", (beganUs - startUs_) / 1000.0, level,
@@ -40,23 +38,16 @@ class FadeReport : public EngineListener {
       std::fflush(stdout);
     }
     if (progress_.drawn())
-      progress_.show(progressText(confirmed_.level < 0 ? options_.from : confirmed_.level, sent_,
-                                  failed_));
+      progress_.show(progressText(shownLevel_, sent_, failed_));
   }
 
-  void fadeEnded(int, const FadeEnd& end) override {
-    end_ = end;
-    // The steps of a fade down are no level to turn back on at.
-    if (end.how == FadeEnd::How::Confirmed && end.to > 0)
-      confirmed_.lastOn = end.to;
-  }
+  void fadeEnded(int, const FadeEnd& end) override { end_ = end; }
 
   /// How the fade ended.
   const FadeEnd& end() const { return end_; }
-  /// The level the unit last confirmed (-1 before it confirmed any), when,
-  /// and the target it was last confirmed at above 0.
-  const RememberedLevel& confirmed() const { return confirmed_; }
   std::string tally() const { return commandTally(sent_, failed_); }
+  /// The level the unit confirmed last in this fade, -1 before any.
+  int confirmedLevel() const { return confirmedLevel_; }
   double elapsedSeconds() const { return (monotonicUs() - startUs_) / 1e6; }
 
  private:
@@ -65,7 +56,8 @@ class FadeReport : public EngineListener {
   std::int64_t startUs_;
   int sent_ = 0;
   int failed_ = 0;
-  RememberedLevel confirmed_;
+  int shownLevel_;  ///< the level confirmed last, FROM before any
+  int confirmedLevel_ = -1;
   FadeEnd end_;
 };
 
@@ -140,6 +132,8 @@ int main(int argc, char* argv[]) {
   const std::atomic<bool>& stop = catchInterrupts();
   ProgressLine progress(!options.quiet && isTerminal(stderr) ? stderr : nullptr);
   FadeReport fade(options, progress);
+  FadeEngine engine(options.timeoutUs, options.tries, fade);
+  const int unitIndex = engine.addUnit({options.address, options.port, options.unitType});
   if (through) {
     std::vector<int> known;
     const bool taken = service.submit(requestFor(options, planFor(options)), known, problem);
@@ -151,9 +145,7 @@ int main(int argc, char* argv[]) {
       return 1;
     }
   } else {
-    FadeEngine engine(options.timeoutUs, options.tries, fade);
-    engine.startFade(engine.addUnit({options.address, options.port, options.unitType}),
-                     planFor(options));
+    engine.startFade(unitIndex, planFor(options));
     engine.run(stop);
   }
   progress.clear();
@@ -167,14 +159,16 @@ int main(int argc, char* argv[]) {
                   fade.tally().c_str());
   } else if (stop.load()) {
     status = 130;
-    report(interrupted(fade.confirmed().level));
+    report(interrupted(fade.confirmedLevel()));
   } else {
     report(failureVerdict(end));
   }
   // Where the unit was left, for vantrel list and vantrel --over; the
   // service remembers what it drove itself.
+  const ConfirmedLevel& confirmed = engine.confirmed(unitIndex);
   if (!through)
     rememberOrWarn("vantrel-fade", levelsFilePath(),
-                 {{{options.address, options.port, options.unitType}, fade.confirmed()}});
+                 {{{options.address, options.port, options.unitType},
+                   {confirmed.level, confirmed.atMs, confirmed.lastOn}}});
   return status;
 }

@@ -314,6 +314,12 @@ bool readLocalReply(std::string_view text, LocalReply& reply, std::string& probl
         !::text(end, "lookup_failure", read.end.lookUpFailure, problem) ||
         !::text(end, "replaced_by", read.end.replacedBy, problem))
       return false;
+    const Json& confirmed = end.value("confirmed", Json());
+    ConfirmedLevel& level = read.end.confirmed;
+    if (!confirmed.is_object() || !wholeInt(confirmed, "level", -1, 255, level.level, problem) ||
+        !whole(confirmed, "at_ms", 0, INT64_MAX / 2, level.atMs, problem) ||
+        !wholeInt(confirmed, "last_on", -1, 255, level.lastOn, problem))
+      return problem.empty() ? (problem = "end has no confirmed level", false) : false;
   } else if (object.contains("levels")) {
     read.kind = LocalReply::Kind::Levels;
     const Json& levels = object["levels"];
@@ -394,7 +400,11 @@ std::string endLine(int unit, const FadeEnd& end) {
                  {"tries", end.tries},
                  {"last", resultJson(end.last)},
                  {"lookup_failure", end.lookUpFailure},
-                 {"replaced_by", end.replacedBy}}}});
+                 {"replaced_by", end.replacedBy},
+                 {"confirmed",
+                  {{"level", end.confirmed.level},
+                   {"at_ms", end.confirmed.atMs},
+                   {"last_on", end.confirmed.lastOn}}}}}});
 }
 
 std::string levelsLine(const std::vector<RememberedLevel>& levels) {

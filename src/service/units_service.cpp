@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "common/platform.hpp"
-#include "fade/options.hpp"
+#include "common/wall_clock.hpp"
+#include "engine/fade_timing.hpp"
+#include "engine/verdicts.hpp"
 #include "link/socket_wait.hpp"
 #include "units/remembered_levels.hpp"
 
@@ -75,9 +77,8 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
   for (const Unit& unit : file_.units) {
     const int index = engine_->addUnit({unit.address, unit.port, unit.type});
     const RememberedLevel level = remembered.find(keyOf(unit));
-    engine_->setKnownLevel(index, level.level);
+    engine_->setKnownLevel(index, level.level, level.lastOn);
     states_.push_back({level.level, level.lastOn, ""});
-    confirmedMs_.push_back(0);
     driven_.emplace_back();
     names_.push_back(unit.name);
     keys_.push_back(keyOf(unit));
@@ -318,8 +319,7 @@ int UnitsService::unitFor(const KeyedCommand::Target& target) {
   std::string warning;
   const RememberedLevel level = RememberedLevels::read(levelsPath_, warning).find(target.key);
   const int unit = engine_->addUnit({target.key.address, target.key.port, target.key.type});
-  engine_->setKnownLevel(unit, level.level);
-  confirmedMs_.push_back(0);
+  engine_->setKnownLevel(unit, level.level, level.lastOn);
   driven_.emplace_back();
   names_.push_back(target.name.empty() ? target.key.address + ":" + std::to_string(target.key.port)
                                        : target.name);
@@ -340,6 +340,7 @@ void UnitsService::drive(int unit, const FadePlan& plan, Owner owner) {
       FadeEnd end;
       end.how = FadeEnd::How::Replaced;
       end.to = plan.to;
+      end.confirmed = engine_->confirmed(unit);
       end.replacedBy = sourceWords(owner.source);
       driven.next.follower->fadeEnded(driven.next.position, end);
     }
@@ -357,6 +358,7 @@ void UnitsService::stopFades(const FadeFollower* follower) {
     Driven& driven = driven_[unit];
     FadeEnd stopped;
     stopped.how = FadeEnd::How::Stopped;
+    stopped.confirmed = engine_->confirmed(static_cast<int>(unit));
     if (driven.hasNext && driven.next.follower.get() == follower) {
       driven.next.follower->fadeEnded(driven.next.position, stopped);
       driven.next.follower = nullptr;
@@ -390,7 +392,6 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     state.problem.clear();
     levelTimesMs_[static_cast<std::size_t>(unit)] = wallClockMs();
   }
-  confirmedMs_[static_cast<std::size_t>(unit)] = wallClockMs();
   if (changed)
     notify(unit, false);
 }
@@ -416,9 +417,7 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
       break;
     case FadeEnd::How::Confirmed: {
       std::lock_guard<std::mutex> lock(mutex_);
-      // The steps of a fade down are no level to turn back on at.
-      if (end.to > 0)
-        states_[at].lastOn = end.to;
+      states_[at].lastOn = end.confirmed.lastOn;
       break;
     }
     case FadeEnd::How::NotStarted:
@@ -430,10 +429,8 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
   }
   if (end.how == FadeEnd::How::NotStarted || end.how == FadeEnd::How::NotConfirmed)
     report(unit, failureVerdict(end));
-  if (confirmedMs_[at] > 0) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    writer_.remember(keys_[at], {states_[at].level, confirmedMs_[at], states_[at].lastOn});
-  }
+  if (end.confirmed.atMs > 0)
+    writer_.remember(keys_[at], {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn});
   // A stopped service tells its listeners nothing more; a stopped client's
   // fade ends as any other.
   if (end.how != FadeEnd::How::Stopped || !shuttingDown_)

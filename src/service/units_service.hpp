@@ -213,7 +213,6 @@ class UnitsService : private EngineListener {
   std::vector<ServiceListener*> listeners_;
   // The service thread's own. Units are the engine's: those of the file
   // first, then those that local clients named.
-  std::vector<std::int64_t> confirmedMs_;  ///< when this service last saw it confirm, or 0
   std::vector<Driven> driven_;
   std::vector<std::string> names_;
   bool shuttingDown_ = false;

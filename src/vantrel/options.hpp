@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "fade/options.hpp"
+#include "engine/fade_timing.hpp"
+#include "timing_options/timing_options.hpp"
 
 /// What the command line asks of vantrel.
 struct VantrelOptions : FadeTiming, ServiceUse {

@@ -1,9 +1,11 @@
-#ifndef VANTREL_FADE_VERDICTS_HPP
-#define VANTREL_FADE_VERDICTS_HPP
+#ifndef VANTREL_ENGINE_VERDICTS_HPP
+#define VANTREL_ENGINE_VERDICTS_HPP
 
 #include <string>
 
 #include "link/level_command.hpp"
+
+struct FadeEnd;
 
 /// The words in which our tools report how a fade ended, the same in each
 /// tool, so that a user who knows one knows them all.
@@ -26,6 +28,11 @@ std::string notStarted(int to, int from, int tries, const CommandResult& last);
 /// Another command took the unit over: "replaced by a newer command from
 /// WHO" ("MQTT", "the control page", "another vantrel").
 std::string replacedBy(const char* who);
+
+/// Why a fade that ended NotStarted, NotConfirmed or Replaced (with
+/// replacedBy) failed: lookUpFailed(), lastNotConfirmed(), notStarted() or
+/// replacedBy().
+std::string failureVerdict(const FadeEnd& end);
 
 /// Stopped by the user, with where it left the unit (`confirmed` -1: nowhere known).
 std::string interrupted(int confirmed);

@@ -1,4 +1,6 @@
-#include "fade/verdicts.hpp"
+#include "engine/verdicts.hpp"
+
+#include "engine/fade_engine.hpp"
 
 namespace {
 
@@ -37,4 +39,14 @@ std::string interrupted(int confirmed) {
 
 std::string replacedBy(const char* who) {
   return std::string("replaced by a newer command from ") + who;
+}
+
+std::string failureVerdict(const FadeEnd& end) {
+  if (end.how == FadeEnd::How::Replaced)
+    return replacedBy(end.replacedBy.c_str());
+  if (!end.lookUpFailure.empty())
+    return lookUpFailed(end.to, end.lookUpFailure.c_str());
+  if (end.how == FadeEnd::How::NotConfirmed)
+    return lastNotConfirmed(end.to, end.tries, end.last);
+  return notStarted(end.to, end.from, end.tries, end.last);
 }
