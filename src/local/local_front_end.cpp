@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "common/platform.hpp"
 #include "local/local_listener.hpp"
 #include "local/local_protocol.hpp"
 #include "local/socket_place.hpp"
@@ -73,7 +74,8 @@ KeyedCommand keyedCommand(const LocalFade& fade) {
   plan.from = fade.from;
   plan.overUs = fade.overUs;
   plan.steps = fade.steps;
-  plan.zeroUs = fade.zeroUs;
+  // 0 is now, for a client typed by hand.
+  plan.zeroUs = fade.zeroUs > 0 ? fade.zeroUs : monotonicUs();
   plan.zero = fade.zeroAtFirstConfirmed ? FadePlan::Zero::FirstConfirmed : FadePlan::Zero::Shared;
   plan.tries = fade.tries;
   plan.timeoutUs = fade.timeoutUs;
