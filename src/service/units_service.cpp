@@ -291,8 +291,9 @@ void UnitsService::startKeyed(const Order& order) {
   const KeyedCommand& command = order.keyed;
   std::vector<int> units;
   std::vector<int> known;
+  std::unique_ptr<RememberedLevels> remembered;
   for (const KeyedCommand::Target& target : command.units) {
-    units.push_back(unitFor(target));
+    units.push_back(unitFor(target, remembered));
     known.push_back(engine_->knownLevel(units.back()));
   }
   order.follower->accepted(known);
@@ -308,7 +309,8 @@ void UnitsService::startKeyed(const Order& order) {
   }
 }
 
-int UnitsService::unitFor(const KeyedCommand::Target& target) {
+int UnitsService::unitFor(const KeyedCommand::Target& target,
+                          std::unique_ptr<RememberedLevels>& remembered) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = unitOfKey_.find(indexOf(target.key));
@@ -316,8 +318,11 @@ int UnitsService::unitFor(const KeyedCommand::Target& target) {
       return found->second;
   }
   // Read now rather than at start: a tool run direct since may have set it.
-  std::string warning;
-  const RememberedLevel level = RememberedLevels::read(levelsPath_, warning).find(target.key);
+  if (!remembered) {
+    std::string warning;
+    remembered = std::make_unique<RememberedLevels>(RememberedLevels::read(levelsPath_, warning));
+  }
+  const RememberedLevel level = remembered->find(target.key);
   const int unit = engine_->addUnit({target.key.address, target.key.port, target.key.type});
   engine_->setKnownLevel(unit, level.level, level.lastOn);
   driven_.emplace_back();

@@ -200,7 +200,9 @@ class UnitsService : private EngineListener {
   void drive(int unit, const FadePlan& plan, Owner owner);
   /// The engine's unit for `key`: a unit outside the file is added, with
   /// its remembered level.
-  int unitFor(const KeyedCommand::Target& target);
+  /// `remembered`, read at the first unit it needs, serves the rest of the
+  /// command.
+  int unitFor(const KeyedCommand::Target& target, std::unique_ptr<RememberedLevels>& remembered);
   void commandEnded(int unit, int level, const CommandResult& result,
                     std::int64_t beganUs) override;
   void fadeEnded(int unit, const FadeEnd& end) override;
