@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -326,6 +327,36 @@ TEST_F(LocalSocket, MalformedRequestsGetOneErrorLineAndTheConnectionGoesOn) {
   EXPECT_EQ(newer.line(), "(closed)");
   a.finish();
   EXPECT_EQ(a.levels(), std::vector<int>{});
+}
+
+TEST_F(LocalSocket, AtMost64ClientsAreServedAndOneThatDoesNotReadDelaysNobody) {
+  ServingUnit a;
+  serve(unitTable("a", a.port()));
+  std::vector<std::unique_ptr<SocketClient>> clients;
+  for (int i = 0; i < 64; ++i) {
+    clients.push_back(std::make_unique<SocketClient>(service_->socket()));
+    clients.back()->send("{\"protocol\": 1}\n");
+    ASSERT_EQ(clients.back()->line(), R"({"protocol":1})") << i;
+  }
+  SocketClient more(service_->socket());
+  EXPECT_EQ(more.line(), R"({"error":"too many clients: at most 64 at once","protocol":1})");
+  EXPECT_EQ(more.line(), "(closed)");
+  // One of them asks for much and reads none of it; the others, and the
+  // units, go on.
+  // Its answers, some 300 KB, are more than its socket holds.
+  for (int i = 0; i < 5000; ++i)
+    clients[0]->send("{\"levels\": [{\"address\": \"127.0.0.1\", \"port\": 1, \"type\": 1}]}\n");
+  // Room for the tool: once another client's answer came, the service has
+  // seen this one go.
+  clients.pop_back();
+  clients[1]->send("{\"levels\": []}\n");
+  EXPECT_EQ(clients[1]->line(), R"({"levels":[]})");
+  const ChildResult set = run({"set", "a", "60"});
+  EXPECT_EQ(set.exitStatus, 0) << set.err;
+  clients[2]->send("{\"levels\": []}\n");
+  EXPECT_EQ(clients[2]->line(), R"({"levels":[]})");
+  a.finish();
+  EXPECT_EQ(a.levels(), std::vector<int>{60});
 }
 
 // The socket's file: a stale one is replaced, a live one never.
