@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "local/local_protocol.hpp"
+#include "service_link/local_protocol.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/verdicts.hpp"
-#include "local/local_protocol.hpp"
+#include "service_link/local_protocol.hpp"
 
 namespace {
 

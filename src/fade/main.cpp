@@ -13,7 +13,7 @@
 #include "fade/options.hpp"
 #include "fade/progress.hpp"
 #include "engine/verdicts.hpp"
-#include "local/service_client.hpp"
+#include "service_link/service_client.hpp"
 #include "units/remembered_levels.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "common/platform.hpp"
 #include "engine/fade_engine.hpp"
 #include "engine/verdicts.hpp"
-#include "local/service_client.hpp"
+#include "service_link/service_client.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
 #include "units/units_file_reading.hpp"

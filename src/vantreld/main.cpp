@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/options.hpp"
-#include "local/local_front_end.hpp"
+#include "local_socket/local_front_end.hpp"
 #include "mqtt/mqtt_bridge.hpp"
 #include "service/units_service.hpp"
 #include "units/remembered_levels.hpp"

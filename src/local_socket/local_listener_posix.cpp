@@ -1,4 +1,4 @@
-#include "local/local_listener.hpp"
+#include "local_socket/local_listener.hpp"
 
 #include <sys/socket.h>
 #include <sys/stat.h>

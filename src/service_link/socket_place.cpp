@@ -1,4 +1,4 @@
-#include "local/socket_place.hpp"
+#include "service_link/socket_place.hpp"
 
 #include "common/files.hpp"
 

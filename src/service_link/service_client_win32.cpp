@@ -1,4 +1,4 @@
-#include "local/service_client.hpp"
+#include "service_link/service_client.hpp"
 
 // Windows runs no vantreld: its tools always drive the units themselves.
 

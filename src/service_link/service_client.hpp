@@ -1,5 +1,5 @@
-#ifndef VANTREL_LOCAL_SERVICE_CLIENT_HPP
-#define VANTREL_LOCAL_SERVICE_CLIENT_HPP
+#ifndef VANTREL_SERVICE_LINK_SERVICE_CLIENT_HPP
+#define VANTREL_SERVICE_LINK_SERVICE_CLIENT_HPP
 
 #include <atomic>
 #include <memory>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/fade_engine.hpp"
-#include "local/local_protocol.hpp"
+#include "service_link/local_protocol.hpp"
 #include "units/remembered_levels.hpp"
 
 /// How vantrel and vantrel-fade hand their commands to a running vantreld,

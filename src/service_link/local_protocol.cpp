@@ -1,4 +1,4 @@
-#include "local/local_protocol.hpp"
+#include "service_link/local_protocol.hpp"
 
 #include <nlohmann/json.hpp>
 

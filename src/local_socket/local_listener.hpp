@@ -1,10 +1,10 @@
-#ifndef VANTREL_LOCAL_LOCAL_LISTENER_HPP
-#define VANTREL_LOCAL_LOCAL_LISTENER_HPP
+#ifndef VANTREL_LOCAL_SOCKET_LOCAL_LISTENER_HPP
+#define VANTREL_LOCAL_SOCKET_LOCAL_LISTENER_HPP
 
 #include <cstddef>
 #include <string>
 
-#include "local/socket_place.hpp"
+#include "service_link/socket_place.hpp"
 
 /// vantreld's end of the local socket: the platform's calls, POSIX only.
 

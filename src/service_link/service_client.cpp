@@ -1,8 +1,8 @@
-#include "local/service_client.hpp"
+#include "service_link/service_client.hpp"
 
 #include "common/platform.hpp"
-#include "local/local_link.hpp"
-#include "local/socket_place.hpp"
+#include "service_link/local_link.hpp"
+#include "service_link/socket_place.hpp"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "local/local_front_end.hpp"
+#include "local_socket/local_front_end.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 
 #include "common/platform.hpp"
-#include "local/local_listener.hpp"
-#include "local/local_protocol.hpp"
-#include "local/socket_place.hpp"
+#include "local_socket/local_listener.hpp"
+#include "service_link/local_protocol.hpp"
+#include "service_link/socket_place.hpp"
 
 namespace {
 

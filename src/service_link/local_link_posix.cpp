@@ -1,4 +1,4 @@
-#include "local/local_link.hpp"
+#include "service_link/local_link.hpp"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "common/platform.hpp"
-#include "local/local_protocol.hpp"
+#include "service_link/local_protocol.hpp"
 
 LocalLink::~LocalLink() {
   if (socket_ >= 0)
