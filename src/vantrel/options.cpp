@@ -101,21 +101,13 @@ bool readCommand(const std::vector<const char*>& operands, VantrelOptions& optio
 
 VantrelRequest parseVantrelArguments(int argc, const char* const argv[], VantrelOptions& options,
                                      std::string& problem) {
-  static const std::vector<KnownOption> known = {
-      {"--config", true},   {"--over", true},     {"--from", true},  {"--steps", true},
-      {"--timeout", true},  {"--tries", true},    {"--verbose", false}, {"--quiet", false},
-      {"--help", false},    {"-h", false},        {"--version", false},
-      {"--direct", false},  {"--no-wait", false}};
-  VantrelRequest request = VantrelRequest::Run;
+  static const std::vector<KnownOption> known = [] {
+    std::vector<KnownOption> options = kFadeOptions;
+    options.insert(options.end(), {{"--config", true}, {"--from", true}});
+    options.insert(options.end(), kServiceOptions.begin(), kServiceOptions.end());
+    return options;
+  }();
   auto take = [&](const std::string& name, const char* value, std::string& why) {
-    if (name == "--help" || name == "-h" || name == "--version") {
-      request = name == "--version" ? VantrelRequest::Version : VantrelRequest::Help;
-      return OptionTaken::Finish;
-    }
-    if (name == "--verbose" || name == "--quiet") {
-      (name == "--verbose" ? options.verbose : options.quiet) = true;
-      return OptionTaken::Next;
-    }
     if (readServiceOption(name, options))
       return OptionTaken::Next;
     if (name == "--config") {
@@ -130,18 +122,16 @@ VantrelRequest parseVantrelArguments(int argc, const char* const argv[], Vantrel
       return readLevel("--from", value, options.from, why) ? OptionTaken::Next
                                                            : OptionTaken::Refused;
     options.over = options.over || name == "--over";
-    return readFadeTimingOption(name, value, options, why) ? OptionTaken::Next
-                                                           : OptionTaken::Refused;
+    return takeFadeOption(name, value, options, options, why);
   };
   std::vector<const char*> operands;
   if (!readOptions(argc, argv, known, take, operands, problem))
     return VantrelRequest::UsageError;
-  if (request != VantrelRequest::Run)
-    return request;
-  if (options.verbose && options.quiet) {
-    problem = "--verbose and --quiet exclude each other";
+  if (options.asked != FadeReporting::Asked::Run)
+    return options.asked == FadeReporting::Asked::Help ? VantrelRequest::Help
+                                                       : VantrelRequest::Version;
+  if (!checkFadeReporting(options, problem))
     return VantrelRequest::UsageError;
-  }
   problem = serviceOptionsProblem(options);
   if (!problem.empty() || !readCommand(operands, options, problem))
     return VantrelRequest::UsageError;
