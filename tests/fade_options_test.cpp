@@ -58,6 +58,24 @@ TEST(ParseFadeArguments, TakesOptionsBeforeAndAmongTheArgumentsInBothForms) {
   EXPECT_FALSE(ended.quiet);
 }
 
+TEST(ParseFadeArguments, TheServiceIsUsedUnlessTold) {
+  FadeOptions options;
+  std::string problem;
+  ASSERT_EQ(parse({"1.2.3.4", "1", "1", "0", "9"}, options, problem), FadeRequest::Fade);
+  EXPECT_FALSE(options.direct);
+  EXPECT_FALSE(options.noWait);
+  FadeOptions handed;
+  ASSERT_EQ(parse({"1.2.3.4", "--no-wait", "1", "1", "0", "9"}, handed, problem), FadeRequest::Fade);
+  EXPECT_TRUE(handed.noWait);
+  FadeOptions around;
+  ASSERT_EQ(parse({"--direct", "1.2.3.4", "1", "1", "0", "9"}, around, problem), FadeRequest::Fade);
+  EXPECT_TRUE(around.direct);
+  FadeOptions both;
+  EXPECT_EQ(parse({"--direct", "--no-wait", "1.2.3.4", "1", "1", "0", "9"}, both, problem),
+            FadeRequest::UsageError);
+  EXPECT_EQ(problem, "--direct and --no-wait exclude each other");
+}
+
 TEST(ParseFadeArguments, HelpAndVersionWinOverWhatFollows) {
   FadeOptions options;
   std::string problem;
