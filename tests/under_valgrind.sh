@@ -57,6 +57,7 @@ if [[ $case == units ]]; then
   args=(--config "$work/vantrel.toml" --over 0 --from 0 set some u1 64)
 fi
 export VANTREL_STATE=$work/levels  # vantrel and vantrel-fade remember levels there
+export VANTREL_SOCKET=$work/none.sock  # and drive the units themselves, whatever vantreld runs here
 LC_ALL=C.UTF-8 "$valgrind" --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=all \
   --suppressions="$(dirname "$0")/valgrind.supp" \
   --track-fds=yes "$tool" "${args[@]}" >"$work/out" 2>"$work/valgrind.log"

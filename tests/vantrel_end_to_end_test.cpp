@@ -435,7 +435,9 @@ TEST(VantrelRuns, RunningSideBySideLoseNoLevel) {
       std::vector<std::string> argv = linux.vantrelCommand;
       argv.insert(argv.end(), {"--config", site.config(), "set", "u" + std::to_string(i),
                                std::to_string(100 + i)});
-      statuses[i] = runChild(argv, {"VANTREL_STATE=" + site.state()}, 30000).exitStatus;
+      const std::vector<std::string> environment = {"VANTREL_STATE=" + site.state(),
+                                                    "VANTREL_SOCKET=" + site.dir() + "/none.sock"};
+      statuses[i] = runChild(argv, environment, 30000).exitStatus;
     });
   }
   for (std::thread& run : runs)
@@ -443,7 +445,9 @@ TEST(VantrelRuns, RunningSideBySideLoseNoLevel) {
   EXPECT_EQ(statuses, std::vector<int>(8, 0));
   std::vector<std::string> list = linux.vantrelCommand;
   list.insert(list.end(), {"--config", site.config(), "list"});
-  const std::string listed = runChild(list, {"VANTREL_STATE=" + site.state()}, 30000).out;
+  const std::string listed = runChild(list, {"VANTREL_STATE=" + site.state(),
+                                             "VANTREL_SOCKET=" + site.dir() + "/none.sock"},
+                                      30000).out;
   for (int i = 0; i < 8; ++i)
     EXPECT_TRUE(std::regex_search(listed, std::regex("  u" + std::to_string(i) + " .* level " +
                                                      std::to_string(100 + i) + " ")))
