@@ -236,6 +236,33 @@ TEST_P(VantrelEndToEnd, InterruptStopsEveryUnitAndRemembersWhatWasConfirmed) {
   EXPECT_EQ(listedLevel("b"), "20");
 }
 
+// What the run confirmed is what it reports, whatever was confirmed before
+// it (through the service too, which knew the unit's level already).
+TEST_P(VantrelEndToEnd, AnInterruptBeforeTheRunConfirmedAnythingSaysSo) {
+  ServingUnit a([](int i) {
+    ReplyPlan plan;
+    plan.kind = i == 0 ? ReplyKind::Echo : ReplyKind::Silent;
+    return plan;
+  });
+  site_.write({{"a", a.port()}});
+  ASSERT_EQ(run({"set", "a", "20"}).exitStatus, 0);
+  std::thread interrupter;
+  const ChildResult result = run({"--timeout", "60s", "set", "a", "30"}, [&](int pid) {
+    // The silent unit notes nothing until the tool lets go: a while is
+    // all there is to wait for, and an interrupt before the command went
+    // out says the same.
+    interrupter = std::thread([pid] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      kill(pid, SIGINT);
+    });
+  });
+  interrupter.join();
+  a.finish();
+  EXPECT_EQ(result.exitStatus, 130);
+  EXPECT_EQ(result.err, lines("vantrel: a: interrupted before any level was confirmed\n"));
+  EXPECT_EQ(listedLevel("a"), "20");
+}
+
 // vantrel-fade leaves the unit where vantrel finds it: the last level it
 // confirmed, even when the fade failed, under the address as written.
 TEST_P(VantrelEndToEnd, WhatVantrelFadeConfirmedIsListedAndFadedFrom) {

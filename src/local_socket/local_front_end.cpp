@@ -43,15 +43,22 @@ struct Mailbox {
 class Follower final : public FadeFollower {
  public:
   Follower(std::shared_ptr<Mailbox> mailbox, int units, bool wait)
-      : mailbox_(std::move(mailbox)), units_(units), wait_(wait) {}
+      : mailbox_(std::move(mailbox)), units_(units), wait_(wait),
+        confirmed_(static_cast<std::size_t>(units), -1) {}
 
   void accepted(const std::vector<int>& known) override { mailbox_->post(acceptedLine(known)); }
   void commandEnded(int position, int level, const CommandResult& result,
                     std::int64_t beganUs) override {
+    if (result.confirmed())
+      confirmed_[static_cast<std::size_t>(position)] = level;
     mailbox_->post(commandLine(position, level, result, beganUs));
   }
+  // The level confirmed in this command, as a tool's own engine would know
+  // it, rather than what the service knew from before.
   void fadeEnded(int position, const FadeEnd& end) override {
-    mailbox_->post(endLine(position, end));
+    FadeEnd told = end;
+    told.confirmed.level = confirmed_[static_cast<std::size_t>(position)];
+    mailbox_->post(endLine(position, told));
     ended_.fetch_add(1);
   }
 
@@ -63,6 +70,7 @@ class Follower final : public FadeFollower {
   int units_;
   bool wait_;
   std::atomic<int> ended_{0};
+  std::vector<int> confirmed_;  ///< the service's thread's own
 };
 
 KeyedCommand keyedCommand(const LocalFade& fade) {
