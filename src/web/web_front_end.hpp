@@ -43,7 +43,7 @@ class WebFrontEnd final : public ServiceListener {
              Request& request);
   void route(const std::string& url, const std::string& method, Request& request);
   bool answer(MHD_Connection* connection, Request& request);
-  int carryOut(Request& request, std::string& body);
+  int answerApi(Request& request, std::string& body);
 
   UnitsService& service_;
   const WebSettings settings_;
