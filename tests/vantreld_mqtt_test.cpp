@@ -143,16 +143,34 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_EQ(light.value("brightness_scale", 0), 255);
   EXPECT_FALSE(light.contains("brightness"));
   EXPECT_FALSE(light.contains("color_mode"));
+  EXPECT_TRUE(light.contains("name") && light["name"].is_null());  // the device's
   EXPECT_EQ(light["device"].value("name", ""), "a");
+  EXPECT_EQ(light["device"]["identifiers"], Json::array({light.value("unique_id", "")}));
+  // Each unit is reached through the service, which is a device of its own
+  // that the groups and scenes are on; each description names its origin.
+  EXPECT_EQ(light["device"].value("via_device", ""), "vantreld_vantrel");
+  const Json service = {{"identifiers", {"vantreld_vantrel"}},
+                        {"name", "vantreld"},
+                        {"model", "Vantrel units service"},
+                        {"sw_version", VANTREL_VERSION}};
+  const Json origin = {{"name", "vantreld"}, {"sw_version", VANTREL_VERSION}, {"support_url", VANTREL_SUPPORT_URL}};
+  EXPECT_EQ(light["origin"], origin);
   const Json group = configOn(probe, "homeassistant/light/vantrel/group_both/config");
   EXPECT_EQ(group.value("command_topic", ""), "vantrel/group/both/set");
   EXPECT_EQ(group.value("state_topic", ""), "vantrel/group/both/state");
   EXPECT_EQ(group.value("name", ""), "both");
+  EXPECT_EQ(group.value("unique_id", ""), "vantrel_group_both");
+  EXPECT_EQ(group.value("schema", ""), "json");
+  EXPECT_EQ(group["device"], service);
+  EXPECT_EQ(group["origin"], origin);
   const Json scene = configOn(probe, "homeassistant/scene/vantrel/scene_open/config");
   EXPECT_EQ(scene.value("command_topic", ""), "vantrel/scene/open/set");
   EXPECT_EQ(scene.value("payload_on", ""), "ON");
   EXPECT_EQ(scene.value("availability_topic", ""), "vantrel/status");
-  EXPECT_NE(scene.value("unique_id", ""), group.value("unique_id", ""));
+  EXPECT_EQ(scene.value("name", ""), "open");
+  EXPECT_EQ(scene.value("unique_id", ""), "vantrel_scene_open");
+  EXPECT_EQ(scene["device"], service);
+  EXPECT_EQ(scene["origin"], origin);
   probe.await(gone, "");
   EXPECT_EQ(probe.last(other), "{\"name\":\"lamp\"}");
   // Home Assistant, back from a restart, is told again.
