@@ -46,8 +46,8 @@ TEST(MqttBridge, StopsWithinASecondWhileTheBrokersNameIsLookedUp) {
   });
   std::string problem;
   ASSERT_TRUE(service.start(problem)) << problem;
-  ASSERT_TRUE(bridge.prepare(problem)) << problem;
-  bridge.start();
+  ASSERT_TRUE(bridge.open(problem)) << problem;
+  ASSERT_TRUE(bridge.start(problem)) << problem;
   {
     std::unique_lock<std::mutex> lock(names->mutex);
     ASSERT_TRUE(names->changed.wait_for(lock, std::chrono::seconds(5), [&] { return names->asked; }));

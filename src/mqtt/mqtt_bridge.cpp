@@ -68,7 +68,7 @@ MqttBridge::~MqttBridge() {
     mosquitto_lib_cleanup();
 }
 
-bool MqttBridge::prepare(std::string& problem) {
+bool MqttBridge::open(std::string& problem) {
   mosquitto_lib_init();
   client_ = mosquitto_new(nullptr, true, this);
   if (client_ == nullptr) {
@@ -107,9 +107,10 @@ bool MqttBridge::prepare(std::string& problem) {
 
 void MqttBridge::connectWith(BrokerConnect connect) { connect_ = std::move(connect); }
 
-void MqttBridge::start() {
+bool MqttBridge::start(std::string&) {
   started_ = true;
   link_ = std::thread([this] { run(); });
+  return true;
 }
 
 // libmosquitto's own loop thread ends for good on a TLS failure, silently:
@@ -376,3 +377,16 @@ void MqttBridge::groupChanged(int group, int level, bool commandEnded) {
 }
 
 void MqttBridge::log(const std::string& line) { std::fprintf(stderr, "vantreld: %s\n", line.c_str()); }
+
+FrontEndReader mqttFrontEnd(bool verbose) {
+  return [verbose](const UnitsFile& file, FileProblems& problems) -> FrontEndMaker {
+    const SettingEntry* table = file.frontEndTable("mqtt");
+    if (table == nullptr)
+      return {};
+    MqttSettings settings;
+    readMqttSettings(*table, settings, problems);
+    return [settings, verbose](UnitsService& service) {
+      return std::make_unique<MqttBridge>(service, settings, verbose);
+    };
+  };
+}

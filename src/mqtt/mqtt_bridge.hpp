@@ -10,9 +10,10 @@
 #include <thread>
 
 #include "mqtt/discovery.hpp"
+#include "mqtt/mqtt_settings.hpp"
 #include "mqtt/state_publisher.hpp"
 #include "mqtt/topics.hpp"
-#include "service/units_service.hpp"
+#include "service/front_end.hpp"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -22,7 +23,7 @@ struct mosquitto_message;
 /// goes to StatePublisher, and Discovery describes it all to Home
 /// Assistant. A thread of the bridge's own runs libmosquitto's loop and
 /// tries again, whatever ended the connection, while the broker is away.
-class MqttBridge final : public ServiceListener {
+class MqttBridge final : public FrontEnd {
  public:
   /// Connects `client` as mosquitto_connect_async() does, looking up the
   /// broker's name on the way, which may take as long as the name service
@@ -31,23 +32,22 @@ class MqttBridge final : public ServiceListener {
       std::function<int(mosquitto* client, const std::string& host, int port, int keepAliveS)>;
 
   MqttBridge(UnitsService& service, const MqttSettings& settings, bool verbose);
-  ~MqttBridge();
+  ~MqttBridge() override;
   MqttBridge(const MqttBridge&) = delete;
   MqttBridge& operator=(const MqttBridge&) = delete;
 
-  /// Reads the password file and sets up the client; false with `problem`
-  /// when it cannot. Before the service starts.
-  bool prepare(std::string& problem);
+  /// Reads the password file and sets up the client.
+  bool open(std::string& problem) override;
   /// Replaces mosquitto_connect_async(), for a test.
   void connectWith(BrokerConnect connect);
   /// Connects in the background: a broker that is away, refuses or cannot
   /// be trusted is tried again, 1 s and then longer up to 30 s apart; the
   /// pause is 1 s again once a connection held for kHeldS. Each outage is
-  /// logged once. After the service started.
-  void start();
+  /// logged once. Never fails.
+  bool start(std::string& problem) override;
   /// Publishes offline, disconnects and ends the client's thread, within a
   /// second whatever the broker or the name service does.
-  void stop();
+  void stop() override;
 
   static constexpr int kHeldS = 10;
 
@@ -97,5 +97,8 @@ class MqttBridge final : public ServiceListener {
   Discovery discovery_;
   StatePublisher states_;
 };
+
+/// The MQTT front end, on when the units file has an [mqtt] table.
+FrontEndReader mqttFrontEnd(bool verbose);
 
 #endif

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "units/service_settings.hpp"
+#include "mqtt/mqtt_settings.hpp"
 
 struct mosquitto;
 

@@ -365,3 +365,14 @@ int WebFrontEnd::answerApi(Request& request, std::string& body) {
   body = "{\"accepted\": true}";
   return MHD_HTTP_ACCEPTED;
 }
+
+FrontEndReader webFrontEnd() {
+  return [](const UnitsFile& file, FileProblems& problems) -> FrontEndMaker {
+    const SettingEntry* table = file.frontEndTable("web");
+    if (table == nullptr)
+      return {};
+    WebSettings settings;
+    readWebSettings(*table, settings, problems);
+    return [settings](UnitsService& service) { return std::make_unique<WebFrontEnd>(service, settings); };
+  };
+}
