@@ -10,6 +10,7 @@
 #include "common/platform.hpp"
 #include "common/wall_clock.hpp"
 #include "engine/verdicts.hpp"
+#include "link/host_lookup.hpp"
 
 namespace {
 

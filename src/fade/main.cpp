@@ -18,7 +18,7 @@
 namespace {
 
 /// What the user sees of the fade while the engine runs it, and the tally
-/// and level it ends with.
+/// and the end it ends with; the engine keeps what the unit confirmed.
 class FadeReport : public EngineListener {
  public:
   FadeReport(const FadeOptions& options, ProgressLine& progress)

@@ -9,8 +9,8 @@
 #include "engine/fade_engine.hpp"
 
 /// What a run of vantrel tells its user while the units fade and at the
-/// end, and the levels it saw confirmed. Units are known by their index in
-/// the run, which is the engine's.
+/// end; the engine keeps the levels the units confirmed. Units are known
+/// by their index in the run, which is the engine's.
 class RunReport : public EngineListener {
  public:
   struct Style {
