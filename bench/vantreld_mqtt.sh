@@ -130,8 +130,9 @@ printf '%-50s %9.3f ms <= 0.3 ms\n' "  the service's p99 less vantrel's" "$behin
 printf '%-50s %9d ms\n' "idle with 256 units, CPU over 10 s" "$idle_cpu_ms"
 printf '%-50s %9.1f MB < 10 MB\n' "  resident memory" "$idle_rss_mb"
 for who in vantreld vantrel; do
-  if awk '$4 != 16 * 81 { exit 1 }' "$work/$who.rounds"; then :; else
-    echo "bench broken: a round of $who did not send 16 x 81 commands"; exit 1
+  if ! awk '$4 != 16 * 81 { exit 1 }' "$work/$who.rounds"; then
+    echo "bench broken: the rounds of $who sent $(cut -d' ' -f4 "$work/$who.rounds" | xargs) commands, not 16 x 81 each"
+    exit 1
   fi
 done
 if awk -v a="$latency_p99" -v b="$burst_ms" -v c="$late_p99" -v d="$idle_rss_mb" -v e="$idle_cpu_ms" \

@@ -283,7 +283,7 @@ for unit, port in enumerate(ports):
         unpublished.append("u%d: confirmed %d, published %s" % (unit, remembered[port], last))
 
 print()
-print("%d s, %d units (%d fall silent for 15 s every 90 s), mosquitto restarted %d times" % (
+print("%d s, %d units (%d fall silent for 15 s after each 90 s), mosquitto restarted %d times" % (
     seconds, UNITS, SILENT_UNITS, counts["broker restarts"]))
 print("load: %d MQTT commands (%d publishes refused while the broker was away), %d event streams"
       " (%d refused), %d half-sent requests, %d wrong passwords (%d answered 401, %d 429), %d silences" % (

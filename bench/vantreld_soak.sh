@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Leaves vantreld running under a mixed, bounded load on 127.0.0.1, as an
 # installation is used, and checks that it keeps nothing it should not:
-#   - 64 units of vantrel-sim, 8 of which stop answering for 15 s every
-#     90 s (SIGSTOP, SIGCONT), against Debian's mosquitto, which is
+#   - 64 units of vantrel-sim, 8 of which stop answering for 15 s after
+#     each 90 s (SIGSTOP, SIGCONT), against Debian's mosquitto, which is
 #     restarted twice (at a third and two thirds of the run);
 #   - MQTT commands, two a second, a third of them transitions of 1-4 s;
 #   - control page clients that come, read an event stream for 1-5 s and go

@@ -198,6 +198,7 @@ void MqttBridge::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     wasUp = state_ == Link::Up;
+    leaving_ = true;
   }
   if (wasUp) {
     publishRetained(client_, topics_.status, "offline");
@@ -265,7 +266,7 @@ void MqttBridge::onLog(mosquitto*, void* self, int level, const char* text) {
 void MqttBridge::connected(int result) {
   const std::string broker = brokerName();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (stopping_)
+  if (leaving_)
     return;
   if (result != 0) {
     outage(broker + " refused the connection", withoutFullStop(mosquitto_connack_string(result)));
@@ -307,7 +308,7 @@ void MqttBridge::failed(int result, std::string reason) {
   if (result == MOSQ_ERR_TLS && !tlsProblem_.empty())
     reason += ": " + tlsProblem_;
   tlsProblem_.clear();
-  if (stopping_)
+  if (leaving_)
     return;
   // A refusal was told as such; the end of its connection is part of it.
   if (refused_) {

@@ -87,7 +87,8 @@ class MqttBridge final : public FrontEnd {
   std::mutex mutex_;  ///< guards what follows
   std::condition_variable wake_;  ///< stopping, or disconnected when stopping
   Link state_ = Link::Starting;
-  bool stopping_ = false;
+  bool leaving_ = false;   ///< stopping: the link's ends are ours, not told
+  bool stopping_ = false;  ///< the link thread ends
   bool looping_ = false;  ///< the link thread is in libmosquitto's loop
   std::int64_t upSinceUs_ = 0;  ///< when the connection now up was accepted
   bool refused_ = false;         ///< the broker refused the connection now ending
