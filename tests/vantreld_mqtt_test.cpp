@@ -362,6 +362,7 @@ TEST(VantreldMqtt, AWrongPasswordIsToldOncePerOutage) {
   EXPECT_EQ(told.find("not authorised"), std::string::npos) << told;
 
   MqttProbe probe(broker.port());
+  probe.await("vantrel/status", "online");  // subscribed before it says so
   probe.publish("vantrel/unit/a/set", R"({"brightness":9})");
   probe.await("vantrel/unit/a/state", state(9));
   EXPECT_EQ(bridge.stop(SIGTERM), 0);

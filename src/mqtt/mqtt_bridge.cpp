@@ -256,7 +256,8 @@ void MqttBridge::onLog(mosquitto*, void* self, int level, const char* text) {
   if (level != MOSQ_LOG_ERR)
     return;
   auto& bridge = *static_cast<MqttBridge*>(self);
-  std::lock_guard<std::mutex> lock(bridge.mutex_);
+  // Not mutex_: libmosquitto may log from a call made under it.
+  std::lock_guard<std::mutex> lock(bridge.tlsMutex_);
   if (startsWith(line, kOpenSsl))
     bridge.tlsProblem_ = line.substr(line.rfind(':') + 1);
   else if (line == "Error: host name verification failed.")
@@ -304,10 +305,13 @@ void MqttBridge::disconnected(int result) {
 }
 
 void MqttBridge::failed(int result, std::string reason) {
+  {
+    std::lock_guard<std::mutex> lock(tlsMutex_);
+    if (result == MOSQ_ERR_TLS && !tlsProblem_.empty())
+      reason += ": " + tlsProblem_;
+    tlsProblem_.clear();
+  }
   std::lock_guard<std::mutex> lock(mutex_);
-  if (result == MOSQ_ERR_TLS && !tlsProblem_.empty())
-    reason += ": " + tlsProblem_;
-  tlsProblem_.clear();
   if (leaving_)
     return;
   // A refusal was told as such; the end of its connection is part of it.

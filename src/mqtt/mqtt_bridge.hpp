@@ -93,10 +93,12 @@ class MqttBridge final : public FrontEnd {
   std::int64_t upSinceUs_ = 0;  ///< when the connection now up was accepted
   bool refused_ = false;         ///< the broker refused the connection now ending
   std::string outageReason_;     ///< the last reason told of this outage
-  std::string tlsProblem_;       ///< libmosquitto's last TLS error, for the log
   std::shared_ptr<Attempt> attempt_;  ///< the connect under way
   Discovery discovery_;
   StatePublisher states_;
+
+  std::mutex tlsMutex_;     ///< guards what follows
+  std::string tlsProblem_;  ///< libmosquitto's last TLS error, for the log
 };
 
 /// The MQTT front end, on when the units file has an [mqtt] table.
