@@ -13,6 +13,10 @@
  *            publish until every unit confirmed and every state came back
  *   fade     all off, then "every" to 200 over 2 s: each unit's commands,
  *            "fade UNIT K ARRIVAL_US" after the earliest first arrival
+ *   pairs    ROUNDS times, the same fade run by VANTREL_FADE (a shell
+ *            command, run to its end) and then by vantreld as in fade,
+ *            against these same units: "pair ROUND vantrel|vantreld UNIT K
+ *            ARRIVAL_US", each round after its own earliest first arrival
  *   idle     serves for 12 s, then "idle"
  * Ends with "done", or "broken: WHY" when something did not come in time. */
 
@@ -25,7 +29,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -161,13 +167,40 @@ static int u0_framed_and_stated(void) {
 }
 static int never(void) { return 0; }
 
+static pid_t child; /* the fade of vantrel that runs, 0 when none */
+static void on_child(int signal) {
+  (void)signal;
+  if (write(wake[1], "", 1) < 0) {
+  }
+}
+static int child_ended(void) {
+  int status = 0;
+  if (waitpid(child, &status, WNOHANG) != child)
+    return 0;
+  child = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
+  return 1;
+}
+
+/* The commands noted from `from` on, "pair ROUND WHO UNIT K ARRIVAL_US"
+ * after their earliest first arrival. */
+static void print_round(int round, const char* who, int from) {
+  long long zero = 0;
+  for (int i = from; i < noted_count; ++i)
+    if (zero == 0 || notes[i].arrival_ns < zero)
+      zero = notes[i].arrival_ns;
+  int k[kMaxUnits] = {0};
+  for (int i = from; i < noted_count; ++i)
+    printf("pair %d %s %d %d %.1f\n", round, who, notes[i].unit, k[notes[i].unit]++,
+           (notes[i].arrival_ns - zero) / 1000.0);
+}
+
 static void publish(struct mosquitto* m, const char* topic, const char* payload) {
   mosquitto_publish(m, NULL, topic, (int)strlen(payload), payload, 0, 0);
 }
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    fprintf(stderr, "usage: mqtt_units BROKER_PORT N latency|burst|fade|idle\n");
+  if (argc != 4 && !(argc == 5 && strcmp(argv[3], "pairs") == 0)) {
+    fprintf(stderr, "usage: mqtt_units BROKER_PORT N latency|burst|fade|idle|pairs ROUNDS\n");
     return 2;
   }
   unit_count = atoi(argv[2]);
@@ -249,6 +282,30 @@ int main(int argc, char** argv) {
     int k[kMaxUnits] = {0};
     for (int i = want_from; ok && i < noted_count; ++i)
       printf("fade %d %d %.1f\n", notes[i].unit, k[notes[i].unit]++, (notes[i].arrival_ns - zero) / 1000.0);
+  } else if (strcmp(scenario, "pairs") == 0) {
+    const char* fade = getenv("VANTREL_FADE");
+    signal(SIGCHLD, on_child);
+    for (int round = 0; ok && round < atoi(argv[4]); ++round) {
+      int from = noted_count;
+      child = fork();
+      if (child == 0) {
+        execl("/bin/sh", "sh", "-c", fade == NULL ? "false" : fade, (char*)NULL);
+        _exit(127);
+      }
+      ok = child > 0 && serve_until(child_ended, 10000) && child == 0;
+      print_round(round, "vantrel", from);
+      serve_until(never, 500);
+      want_level = 0;
+      publish(m, "vantrel/group/every/set", "{\"state\":\"OFF\"}");
+      ok = ok && serve_until(all_stated, 5000);
+      serve_until(never, 500);
+      want_level = 200;
+      from = noted_count;
+      publish(m, "vantrel/group/every/set", "{\"brightness\":200,\"transition\":2}");
+      ok = ok && serve_until(all_stated, 6000);
+      print_round(round, "vantreld", from);
+      serve_until(never, 500);
+    }
   } else {
     serve_until(never, 12000);
     puts("idle");

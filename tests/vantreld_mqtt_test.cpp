@@ -6,11 +6,13 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "mqtt/mqtt_bridge.hpp"
 #include "support/child_process.hpp"
 #include "support/local_ports.hpp"
 #include "support/mqtt_peers.hpp"
@@ -20,6 +22,7 @@
 namespace {
 
 using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
 
 std::string state(int level) {
   return std::string("{\"state\":\"") + (level > 0 ? "ON" : "OFF") + "\",\"brightness\":" +
@@ -39,6 +42,41 @@ Json configOn(MqttProbe& probe, const std::string& topic) {
 std::string mqttTable(const MqttBroker& broker) {
   return "[mqtt]\nhost = \"127.0.0.1\"\nport = " + broker.port() + "\n";
 }
+
+/// Runs a tool the test needs (openssl, mosquitto_passwd); false when it failed.
+bool run(const std::vector<std::string>& argv) {
+  const ChildResult result = runChild(argv, {}, 20000);
+  EXPECT_EQ(result.exitStatus, 0) << argv[0] << ": " << result.err;
+  return result.exitStatus == 0;
+}
+
+/// A certificate authority of the test's own, made by openssl, and
+/// certificates it signs for 127.0.0.1.
+class TestAuthority {
+ public:
+  TestAuthority(const TempDir& dir, const std::string& name) : dir_(dir), name_(name) {
+    run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+         "-nodes", "-days", "1", "-subj", "/CN=" + name, "-keyout", dir.path(name + ".key"), "-out",
+         certificate()});
+  }
+  std::string certificate() const { return dir_.path(name_ + ".crt"); }
+  /// mosquitto's settings for a listener with a certificate this one signed.
+  std::string listener() const {
+    const std::string key = dir_.path(name_ + "-server.key");
+    const std::string cert = dir_.path(name_ + "-server.crt");
+    run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+         "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+         "-addext", "basicConstraints=critical,CA:FALSE", "-CA", certificate(), "-CAkey",
+         dir_.path(name_ + ".key"), "-keyout", key, "-out", cert});
+    // mosquitto started by root reads it as the user it becomes.
+    run({"/bin/chmod", "644", key});
+    return "certfile " + cert + "\nkeyfile " + key + "\n";
+  }
+
+ private:
+  const TempDir& dir_;
+  std::string name_;
+};
 
 /// vantreld with its standard error joined to its standard output, read a
 /// line at a time.
@@ -64,6 +102,8 @@ class Bridge {
     return false;
   }
   int stop(int signal) { return child_.stop(signal, 5000); }
+  /// The lines skipped so far.
+  const std::string& skipped() const { return seen_; }
 
  private:
   BackgroundChild child_;
@@ -103,16 +143,34 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_EQ(light.value("brightness_scale", 0), 255);
   EXPECT_FALSE(light.contains("brightness"));
   EXPECT_FALSE(light.contains("color_mode"));
+  EXPECT_TRUE(light.contains("name") && light["name"].is_null());  // the device's
   EXPECT_EQ(light["device"].value("name", ""), "a");
+  EXPECT_EQ(light["device"]["identifiers"], Json::array({light.value("unique_id", "")}));
+  // Each unit is reached through the service, which is a device of its own
+  // that the groups and scenes are on; each description names its origin.
+  EXPECT_EQ(light["device"].value("via_device", ""), "vantreld_vantrel");
+  const Json service = {{"identifiers", {"vantreld_vantrel"}},
+                        {"name", "vantreld"},
+                        {"model", "Vantrel units service"},
+                        {"sw_version", VANTREL_VERSION}};
+  const Json origin = {{"name", "vantreld"}, {"sw_version", VANTREL_VERSION}, {"support_url", VANTREL_SUPPORT_URL}};
+  EXPECT_EQ(light["origin"], origin);
   const Json group = configOn(probe, "homeassistant/light/vantrel/group_both/config");
   EXPECT_EQ(group.value("command_topic", ""), "vantrel/group/both/set");
   EXPECT_EQ(group.value("state_topic", ""), "vantrel/group/both/state");
   EXPECT_EQ(group.value("name", ""), "both");
+  EXPECT_EQ(group.value("unique_id", ""), "vantrel_group_both");
+  EXPECT_EQ(group.value("schema", ""), "json");
+  EXPECT_EQ(group["device"], service);
+  EXPECT_EQ(group["origin"], origin);
   const Json scene = configOn(probe, "homeassistant/scene/vantrel/scene_open/config");
   EXPECT_EQ(scene.value("command_topic", ""), "vantrel/scene/open/set");
   EXPECT_EQ(scene.value("payload_on", ""), "ON");
   EXPECT_EQ(scene.value("availability_topic", ""), "vantrel/status");
-  EXPECT_NE(scene.value("unique_id", ""), group.value("unique_id", ""));
+  EXPECT_EQ(scene.value("name", ""), "open");
+  EXPECT_EQ(scene.value("unique_id", ""), "vantrel_scene_open");
+  EXPECT_EQ(scene["device"], service);
+  EXPECT_EQ(scene["origin"], origin);
   probe.await(gone, "");
   EXPECT_EQ(probe.last(other), "{\"name\":\"lamp\"}");
   // Home Assistant, back from a restart, is told again.
@@ -226,6 +284,147 @@ TEST(VantreldMqtt, ComesBackWithTheBrokerAndSaysOfflineOnSigterm) {
   EXPECT_EQ(bridge.stop(SIGTERM), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
   probe.await("vantrel/status", "offline");
+}
+
+/// The [mqtt] table for vantreld's own listener of `broker`, with a user
+/// whose password is "s3cret" and `more`.
+std::string mqttTableWithPassword(const TempDir& dir, const MqttBroker& broker, const std::string& more = "") {
+  writeText(dir.path("mqtt-password"), "s3cret\n");
+  run({"/bin/chmod", "600", dir.path("mqtt-password")});
+  return "[mqtt]\nhost = \"127.0.0.1\"\nport = " + broker.servicePort() +
+         "\nusername = \"vantreld\"\npassword_file = \"" + dir.path("mqtt-password") + "\"\n" + more;
+}
+
+/// mosquitto's settings for a listener that takes user vantreld with
+/// `password` alone.
+std::string passwordListener(const TempDir& dir, const std::string& password) {
+  const std::string passwords = dir.path("passwords");
+  run({"/usr/bin/mosquitto_passwd", "-c", "-b", passwords, "vantreld", password});
+  return "allow_anonymous false\npassword_file " + passwords + "\n";
+}
+
+// TLS against a real mosquitto: a certificate that the authority did not
+// sign is told once and tried again until the broker has one it did, and
+// then discovery and commands work.
+TEST(VantreldMqtt, AnUntrustedBrokerIsToldOnceAndTriedAgainUntilTrusted) {
+  TempDir dir;
+  const TestAuthority trusted(dir, "trusted");
+  const TestAuthority other(dir, "other");
+  const std::string open = "allow_anonymous true\n";
+  MqttBroker broker(dir, true, other.listener() + open);
+  ServingUnit a;
+  writeText(dir.path("vantrel.toml"),
+            unitTable("a", a.port()) + "[mqtt]\nhost = \"127.0.0.1\"\nport = " + broker.servicePort() +
+                "\ntls_ca_file = \"" + trusted.certificate() + "\"\n");
+  const std::string where = "the MQTT broker at 127.0.0.1:" + broker.servicePort();
+  Bridge bridge(dir);
+  EXPECT_TRUE(bridge.sees("vantreld: cannot reach " + where +
+                          ": A TLS error occurred: certificate verify failed; trying again"));
+  for (int tries = 0; tries < 2; ++tries)
+    EXPECT_TRUE(broker.connected()) << "try " << tries;
+  broker.stop();
+  broker.configure(trusted.listener() + open);
+  broker.start();
+  EXPECT_TRUE(bridge.sees("vantreld: connected to " + where + " again", 10000));
+  const std::string told = bridge.skipped();
+  EXPECT_EQ(told.find("certificate verify failed"), std::string::npos) << told;
+
+  MqttProbe probe(broker.port());
+  probe.await("vantrel/status", "online");
+  EXPECT_TRUE(configOn(probe, "homeassistant/light/vantrel/unit_127_0_0_1_" + a.port() + "_1/config")
+                  .is_object());
+  probe.publish("vantrel/unit/a/set", R"({"brightness":9})");
+  probe.await("vantrel/unit/a/state", state(9));  // as the unit confirmed it
+  EXPECT_EQ(bridge.stop(SIGTERM), 0);
+}
+
+// A user and password over TLS against mosquitto's password file: a wrong
+// password is told once however many tries, and the right one works.
+TEST(VantreldMqtt, AWrongPasswordIsToldOncePerOutage) {
+  TempDir dir;
+  const TestAuthority trusted(dir, "trusted");
+  MqttBroker broker(dir, true, trusted.listener() + passwordListener(dir, "not-this-one"));
+  ServingUnit a;
+  writeText(dir.path("vantrel.toml"),
+            unitTable("a", a.port()) +
+                mqttTableWithPassword(dir, broker, "tls_ca_file = \"" + trusted.certificate() + "\"\n"));
+  const std::string where = "the MQTT broker at 127.0.0.1:" + broker.servicePort();
+  Bridge bridge(dir);
+  EXPECT_TRUE(bridge.sees("vantreld: " + where +
+                          " refused the connection: Connection Refused: not authorised; trying again"));
+  for (int tries = 0; tries < 2; ++tries)
+    EXPECT_TRUE(broker.connected()) << "try " << tries;
+  broker.stop();
+  broker.configure(trusted.listener() + passwordListener(dir, "s3cret"));
+  broker.start();
+  EXPECT_TRUE(bridge.sees("vantreld: connected to " + where + " again", 10000));
+  const std::string told = bridge.skipped();
+  EXPECT_EQ(told.find("not authorised"), std::string::npos) << told;
+
+  MqttProbe probe(broker.port());
+  probe.await("vantrel/status", "online");  // subscribed before it says so
+  probe.publish("vantrel/unit/a/set", R"({"brightness":9})");
+  probe.await("vantrel/unit/a/state", state(9));
+  EXPECT_EQ(bridge.stop(SIGTERM), 0);
+}
+
+// The pause between tries doubles through a long outage, and is 1 s again
+// once a connection held: the broker is away (a wrong password), then
+// stopped twice.
+TEST(VantreldMqtt, ThePauseGrowsInAnOutageAndIsOneSecondAgainOnceAConnectionHeld) {
+  TempDir dir;
+  MqttBroker broker(dir, true, passwordListener(dir, "not-this-one"));
+  ServingUnit a;
+  writeText(dir.path("vantrel.toml"), unitTable("a", a.port()) + mqttTableWithPassword(dir, broker));
+  const std::string where = "the MQTT broker at 127.0.0.1:" + broker.servicePort();
+  Bridge bridge(dir);
+  std::vector<Clock::time_point> tries;
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(broker.connected(10000)) << "try " << i;
+    tries.push_back(Clock::now());
+  }
+  // 1 s, 2 s, 4 s apart.
+  EXPECT_LT(tries[1] - tries[0], std::chrono::milliseconds(2500));
+  EXPECT_GT(tries[3] - tries[2], std::chrono::milliseconds(3000));
+
+  broker.stop();
+  broker.configure(passwordListener(dir, "s3cret"));
+  broker.start();
+  EXPECT_TRUE(bridge.sees("vantreld: connected to " + where + " again", 20000));
+  // Held: the next outage starts again from 1 s, where it would wait 16 s.
+  std::this_thread::sleep_for(std::chrono::seconds(MqttBridge::kHeldS + 1));
+  broker.stop();
+  EXPECT_TRUE(bridge.sees("vantreld: lost " + where));
+  broker.start();
+  EXPECT_TRUE(bridge.sees("vantreld: connected to " + where + " again", 3000));
+  EXPECT_EQ(bridge.stop(SIGTERM), 0);
+}
+
+// During a fade the states go out at most once a second, the last one the
+// level the fade ends at.
+TEST(VantreldMqtt, AThreeSecondFadePublishesThreeToFiveStatesEndingAtItsLevel) {
+  TempDir dir;
+  MqttBroker broker(dir);
+  MqttProbe probe(broker.port(), "vantrel/#");
+  ServingUnit a;
+  writeText(dir.path("vantrel.toml"), unitTable("a", a.port()) + mqttTable(broker));
+  Bridge bridge(dir);
+  probe.await("vantrel/status", "online");
+  probe.publish("vantrel/unit/a/set", R"({"brightness":0})");
+  probe.await("vantrel/unit/a/state", state(0));
+  const std::size_t before = probe.all("vantrel/unit/a/state").size();
+  probe.publish("vantrel/unit/a/set", R"({"brightness":255,"transition":3})");
+  probe.await("vantrel/unit/a/state", state(255), 10000);
+  // Whatever came after the end, offline comes after it.
+  EXPECT_EQ(bridge.stop(SIGTERM), 0);
+  probe.await("vantrel/status", "offline");
+  const std::vector<std::string> all = probe.all("vantrel/unit/a/state");
+  const std::vector<std::string> fade(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+  EXPECT_GE(fade.size(), 3u);
+  EXPECT_LE(fade.size(), 5u);
+  ASSERT_FALSE(fade.empty());
+  EXPECT_EQ(fade.back(), state(255));
+  EXPECT_GT(a.levels().size(), 40u);  // the fade's steps, many more than its states
 }
 
 }  // namespace

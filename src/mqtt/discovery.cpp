@@ -33,6 +33,23 @@ Json light(const MqttTopics& topics, const std::string& commandTopic, const std:
           {"brightness_scale", 255}};
 }
 
+// What published the configuration, which Home Assistant logs and shows.
+Json origin() {
+  return {{"name", "vantreld"}, {"sw_version", VANTREL_VERSION}, {"support_url", VANTREL_SUPPORT_URL}};
+}
+
+// The service itself, one for each topic prefix: the units' devices are
+// reached through it, and the groups and scenes, which are its own, show
+// under it.
+std::string serviceId(const MqttTopics& topics) { return "vantreld_" + topics.nodeId; }
+
+Json serviceDevice(const MqttTopics& topics) {
+  return {{"identifiers", {serviceId(topics)}},
+          {"name", "vantreld"},
+          {"model", "Vantrel units service"},
+          {"sw_version", VANTREL_VERSION}};
+}
+
 }  // namespace
 
 std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopics& topics) {
@@ -50,7 +67,9 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
     config["name"] = nullptr;
     config["device"] = {{"identifiers", {uniqueId}},
                         {"name", unit.name},
-                        {"model", "Vantrel power unit, type " + std::to_string(unit.type)}};
+                        {"model", "Vantrel power unit, type " + std::to_string(unit.type)},
+                        {"via_device", serviceId(topics)}};
+    config["origin"] = origin();
     messages.push_back({configTopic(topics, "light", id), config.dump()});
   }
   for (const Group& group : file.groups) {
@@ -58,6 +77,8 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
     Json config = light(topics, topics.group(group.name, "set"), topics.group(group.name, "state"),
                         topics.nodeId + "_" + id);
     config["name"] = group.name;
+    config["device"] = serviceDevice(topics);
+    config["origin"] = origin();
     messages.push_back({configTopic(topics, "light", id), config.dump()});
   }
   for (const Scene& scene : file.scenes) {
@@ -66,7 +87,9 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
                          {"unique_id", topics.nodeId + "_" + id},
                          {"command_topic", topics.scene(scene.name)},
                          {"payload_on", "ON"},
-                         {"availability_topic", topics.status}};
+                         {"availability_topic", topics.status},
+                         {"device", serviceDevice(topics)},
+                         {"origin", origin()}};
     messages.push_back({configTopic(topics, "scene", id), config.dump()});
   }
   return messages;

@@ -8,6 +8,7 @@
 
 #include <mosquitto.h>
 
+#include "common/platform.hpp"
 #include "service/secret_file.hpp"
 
 namespace {
@@ -35,11 +36,27 @@ std::string reasonOf(int result) {
 
 }  // namespace
 
+// One connect under way, shared with the thread that runs it, which may
+// outlive a stop: a lookup of the broker's name ends when the name service
+// answers. A stop leaves it the client, which it destroys once back.
+struct MqttBridge::Attempt {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool finished = false;
+  bool abandoned = false;
+  bool stopping = false;
+  int result = MOSQ_ERR_SUCCESS;
+  std::string reason;  ///< of a failure, in the words of the thread that saw it
+};
+
 MqttBridge::MqttBridge(UnitsService& service, const MqttSettings& settings, bool verbose)
     : service_(service),
       settings_(settings),
       topics_(settings),
       verbose_(verbose),
+      connect_([](mosquitto* client, const std::string& host, int port, int keepAliveS) {
+        return mosquitto_connect_async(client, host.c_str(), port, keepAliveS);
+      }),
       discovery_(service.file(), topics_, verbose),
       states_(service.file(), topics_) {}
 
@@ -47,7 +64,8 @@ MqttBridge::~MqttBridge() {
   stop();
   if (client_ != nullptr)
     mosquitto_destroy(client_);
-  mosquitto_lib_cleanup();
+  if (attempt_ == nullptr || !attempt_->abandoned)
+    mosquitto_lib_cleanup();
 }
 
 bool MqttBridge::open(std::string& problem) {
@@ -78,39 +96,98 @@ bool MqttBridge::open(std::string& problem) {
   mosquitto_will_set(client_, topics_.status.c_str(), 7, "offline", 1, true);
   // Commands and states are a few bytes each: none should wait for another.
   mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
-  mosquitto_reconnect_delay_set(client_, 1, 30, true);
+  // The loop is the bridge's own thread: other threads only queue packets.
+  mosquitto_threaded_set(client_, true);
   mosquitto_connect_callback_set(client_, onConnect);
   mosquitto_disconnect_callback_set(client_, onDisconnect);
   mosquitto_message_callback_set(client_, onMessage);
+  mosquitto_log_callback_set(client_, onLog);
   return true;
 }
+
+void MqttBridge::connectWith(BrokerConnect connect) { connect_ = std::move(connect); }
 
 bool MqttBridge::start(std::string&) {
   started_ = true;
-  connector_ = std::thread([this] { connectFirst(); });
+  link_ = std::thread([this] { run(); });
   return true;
 }
 
-void MqttBridge::connectFirst() {
-  // libmosquitto's thread tries again by itself only once a first try got
-  // as far as a connection: until then the tries are ours.
+// libmosquitto's own loop thread ends for good on a TLS failure, silently:
+// this one tries again whatever ended a connection.
+void MqttBridge::run() {
   int pauseS = 1;
   for (;;) {
-    const int result =
-        mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, kKeepAliveS);
-    if (result == MOSQ_ERR_SUCCESS || result == MOSQ_ERR_CONN_PENDING) {
-      mosquitto_loop_start(client_);
-      looping_ = true;
-      return;
+    std::string reason;
+    int result = connectOnce(reason);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_)
+        return;
+      looping_ = result == MOSQ_ERR_SUCCESS;
     }
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (link_ == Link::Starting)
-      log("cannot reach " + brokerName() + ": " + reasonOf(result) + "; trying again");
-    link_ = Link::Down;
-    if (wake_.wait_for(lock, std::chrono::seconds(pauseS), [this] { return link_ == Link::Stopping; }))
-      return;
+    // Woken by the socket, by a packet queued from another thread, or once
+    // a second for the keep-alive, as libmosquitto's own loop is.
+    while (result == MOSQ_ERR_SUCCESS) {
+      result = mosquitto_loop(client_, -1, 1);
+      if (result != MOSQ_ERR_SUCCESS)
+        reason = reasonOf(result);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_)
+        return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      looping_ = false;
+      if (upSinceUs_ != 0 && monotonicUs() - upSinceUs_ >= kHeldS * 1000000LL)
+        pauseS = 1;
+      upSinceUs_ = 0;
+    }
+    failed(result, reason);
+    pause(pauseS);
     pauseS = std::min(pauseS * 2, 30);
   }
+}
+
+// MOSQ_ERR_SUCCESS once the connection is under way; on a stop, whatever
+// the connect was doing, the caller sees stopping_.
+int MqttBridge::connectOnce(std::string& reason) {
+  auto attempt = std::make_shared<Attempt>();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_)
+      return MOSQ_ERR_NO_CONN;
+    attempt_ = attempt;
+  }
+  std::thread([attempt, connect = connect_, client = client_, host = settings_.host,
+               port = settings_.port] {
+    const int result = connect(client, host, port, kKeepAliveS);
+    const std::string why = reasonOf(result);
+    std::lock_guard<std::mutex> lock(attempt->mutex);
+    attempt->result = result;
+    attempt->reason = why;
+    attempt->finished = true;
+    if (attempt->abandoned)
+      mosquitto_destroy(client);
+    attempt->changed.notify_all();
+  }).detach();
+  {
+    std::unique_lock<std::mutex> lock(attempt->mutex);
+    attempt->changed.wait(lock, [&] { return attempt->finished || attempt->stopping; });
+    if (attempt->finished) {
+      reason = attempt->reason;
+      return attempt->result == MOSQ_ERR_CONN_PENDING ? MOSQ_ERR_SUCCESS : attempt->result;
+    }
+    attempt->abandoned = true;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  client_ = nullptr;
+  return MOSQ_ERR_NO_CONN;
+}
+
+void MqttBridge::pause(int seconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopping_; });
 }
 
 void MqttBridge::stop() {
@@ -120,24 +197,36 @@ void MqttBridge::stop() {
   bool wasUp;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    wasUp = link_ == Link::Up;
-    link_ = Link::Stopping;
+    wasUp = state_ == Link::Up;
+    leaving_ = true;
+  }
+  if (wasUp) {
+    publishRetained(client_, topics_.status, "offline");
+    // Queued after offline, so sent after it; the broker keeps no last will
+    // for a client that says goodbye.
+    mosquitto_disconnect(client_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return state_ == Link::Down; });
+  }
+  bool looping;
+  std::shared_ptr<Attempt> attempt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    looping = looping_;
+    attempt = attempt_;
   }
   wake_.notify_all();
-  connector_.join();
-  if (!looping_)
-    return;
-  if (wasUp)
-    publishRetained(client_, topics_.status, "offline");
-  // Queued after offline, so sent after it; the broker keeps no last will
-  // for a client that says goodbye.
-  mosquitto_disconnect(client_);
-  if (wasUp) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return link_ == Link::Down; });
+  // A loop waiting on the socket wakes for a queued packet; the client is
+  // still the bridge's, as only a stopped attempt gives it away.
+  if (looping && !wasUp)
+    mosquitto_disconnect(client_);
+  if (attempt != nullptr) {
+    std::lock_guard<std::mutex> lock(attempt->mutex);
+    attempt->stopping = true;
+    attempt->changed.notify_all();
   }
-  // A client between tries would sleep out its pause: end it.
-  mosquitto_loop_stop(client_, true);
+  link_.join();
 }
 
 std::string MqttBridge::brokerName() const {
@@ -159,25 +248,41 @@ void MqttBridge::onMessage(mosquitto*, void* self, const mosquitto_message* mess
   static_cast<MqttBridge*>(self)->received(message->topic, payload);
 }
 
+// libmosquitto says why TLS failed only in its log: OpenSSL's reason is kept
+// for the line that reports the failure.
+void MqttBridge::onLog(mosquitto*, void* self, int level, const char* text) {
+  static const std::string kOpenSsl = "OpenSSL Error[0]: ";
+  const std::string line = text == nullptr ? "" : text;
+  if (level != MOSQ_LOG_ERR)
+    return;
+  auto& bridge = *static_cast<MqttBridge*>(self);
+  // Not mutex_: libmosquitto may log from a call made under it.
+  std::lock_guard<std::mutex> lock(bridge.tlsMutex_);
+  if (startsWith(line, kOpenSsl))
+    bridge.tlsProblem_ = line.substr(line.rfind(':') + 1);
+  else if (line == "Error: host name verification failed.")
+    bridge.tlsProblem_ = "the certificate is not for " + bridge.settings_.host;
+}
+
 void MqttBridge::connected(int result) {
   const std::string broker = brokerName();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (link_ == Link::Stopping)
+  if (leaving_)
     return;
   if (result != 0) {
-    if (link_ != Link::Down)
-      log(broker + " refused the connection: " + withoutFullStop(mosquitto_connack_string(result)) +
-          "; trying again");
-    link_ = Link::Down;
+    outage(broker + " refused the connection", withoutFullStop(mosquitto_connack_string(result)));
+    refused_ = true;
     return;
   }
-  if (link_ == Link::Down)
+  if (state_ == Link::Down)
     log("connected to " + broker + " again");
   else if (verbose_) {
     std::printf("vantreld: connected to %s\n", broker.c_str());
     std::fflush(stdout);
   }
-  link_ = Link::Up;
+  state_ = Link::Up;
+  upSinceUs_ = monotonicUs();
+  outageReason_.clear();
   // Subscribed before it says online, so that a command sent on seeing
   // online is heard: the broker takes a client's packets in order.
   for (const char* kind : {"unit", "group", "scene"}) {
@@ -193,17 +298,37 @@ void MqttBridge::connected(int result) {
 
 void MqttBridge::disconnected(int result) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (link_ == Link::Stopping || result == 0) {
-    link_ = Link::Down;
+  if (result == 0) {
+    state_ = Link::Down;
     wake_.notify_all();
+  }
+}
+
+void MqttBridge::failed(int result, std::string reason) {
+  {
+    std::lock_guard<std::mutex> lock(tlsMutex_);
+    if (result == MOSQ_ERR_TLS && !tlsProblem_.empty())
+      reason += ": " + tlsProblem_;
+    tlsProblem_.clear();
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (leaving_)
+    return;
+  // A refusal was told as such; the end of its connection is part of it.
+  if (refused_) {
+    refused_ = false;
     return;
   }
-  const std::string broker = brokerName();
-  if (link_ == Link::Up)
-    log("lost " + broker + ": " + reasonOf(result) + "; trying again");
-  else if (link_ == Link::Starting)
-    log("cannot reach " + broker + ": " + reasonOf(result) + "; trying again");
-  link_ = Link::Down;
+  outage((state_ == Link::Up ? "lost " : "cannot reach ") + brokerName(), reason);
+}
+
+// Each outage is told once, and again only when its reason changes, not at
+// every try. Under mutex_.
+void MqttBridge::outage(const std::string& what, const std::string& reason) {
+  if (state_ != Link::Down || reason != outageReason_)
+    log(what + ": " + reason + "; trying again");
+  outageReason_ = reason;
+  state_ = Link::Down;
 }
 
 void MqttBridge::received(const std::string& topic, const std::string& payload) {

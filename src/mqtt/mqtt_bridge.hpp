@@ -2,6 +2,9 @@
 #define VANTREL_MQTT_MQTT_BRIDGE_HPP
 
 #include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,10 +21,16 @@ struct mosquitto_message;
 /// The MQTT front end's connection and its routing: commands from
 /// T/unit|group|scene/NAME/set go to the service, what the units confirm
 /// goes to StatePublisher, and Discovery describes it all to Home
-/// Assistant. libmosquitto's own thread does the network, reconnecting by
-/// itself while the broker is away.
+/// Assistant. A thread of the bridge's own runs libmosquitto's loop and
+/// tries again, whatever ended the connection, while the broker is away.
 class MqttBridge final : public FrontEnd {
  public:
+  /// Connects `client` as mosquitto_connect_async() does, looking up the
+  /// broker's name on the way, which may take as long as the name service
+  /// does; a MOSQ_ERR_ value.
+  using BrokerConnect =
+      std::function<int(mosquitto* client, const std::string& host, int port, int keepAliveS)>;
+
   MqttBridge(UnitsService& service, const MqttSettings& settings, bool verbose);
   ~MqttBridge() override;
   MqttBridge(const MqttBridge&) = delete;
@@ -29,26 +38,38 @@ class MqttBridge final : public FrontEnd {
 
   /// Reads the password file and sets up the client.
   bool open(std::string& problem) override;
-  /// Connects in the background: a broker that is away is tried again,
-  /// 1 s and then longer up to 30 s apart. Never fails.
+  /// Replaces mosquitto_connect_async(), for a test.
+  void connectWith(BrokerConnect connect);
+  /// Connects in the background: a broker that is away, refuses or cannot
+  /// be trusted is tried again, 1 s and then longer up to 30 s apart; the
+  /// pause is 1 s again once a connection held for kHeldS. Each outage is
+  /// logged once. Never fails.
   bool start(std::string& problem) override;
   /// Publishes offline, disconnects and ends the client's thread, within a
-  /// second whatever the broker does.
+  /// second whatever the broker or the name service does.
   void stop() override;
+
+  static constexpr int kHeldS = 10;
 
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
 
  private:
-  enum class Link { Starting, Up, Down, Stopping };
+  enum class Link { Starting, Up, Down };
+  struct Attempt;
 
   static void onConnect(mosquitto* client, void* self, int result);
   static void onDisconnect(mosquitto* client, void* self, int result);
   static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
-  void connectFirst();
+  static void onLog(mosquitto* client, void* self, int level, const char* text);
+  void run();
+  int connectOnce(std::string& reason);
+  void pause(int seconds);
   std::string brokerName() const;
   void connected(int result);
   void disconnected(int result);
+  void failed(int result, std::string reason);
+  void outage(const std::string& what, const std::string& reason);
   void received(const std::string& topic, const std::string& payload);
   void command(const std::string& topic, const std::string& kind, const std::string& name,
                const std::string& payload);
@@ -58,16 +79,26 @@ class MqttBridge final : public FrontEnd {
   const MqttSettings settings_;
   const MqttTopics topics_;
   const bool verbose_;
-  mosquitto* client_ = nullptr;
+  mosquitto* client_ = nullptr;  ///< null once an abandoned connect owns it
+  BrokerConnect connect_;
   bool started_ = false;
-  std::thread connector_;
-  bool looping_ = false;  ///< libmosquitto's thread runs: set by connector_
+  std::thread link_;
 
   std::mutex mutex_;  ///< guards what follows
   std::condition_variable wake_;  ///< stopping, or disconnected when stopping
-  Link link_ = Link::Starting;
+  Link state_ = Link::Starting;
+  bool leaving_ = false;   ///< stopping: the link's ends are ours, not told
+  bool stopping_ = false;  ///< the link thread ends
+  bool looping_ = false;  ///< the link thread is in libmosquitto's loop
+  std::int64_t upSinceUs_ = 0;  ///< when the connection now up was accepted
+  bool refused_ = false;         ///< the broker refused the connection now ending
+  std::string outageReason_;     ///< the last reason told of this outage
+  std::shared_ptr<Attempt> attempt_;  ///< the connect under way
   Discovery discovery_;
   StatePublisher states_;
+
+  std::mutex tlsMutex_;     ///< guards what follows
+  std::string tlsProblem_;  ///< libmosquitto's last TLS error, for the log
 };
 
 /// The MQTT front end, on when the units file has an [mqtt] table.

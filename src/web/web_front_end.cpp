@@ -146,7 +146,11 @@ bool WebFrontEnd::open(std::string& problem) {
 
 bool WebFrontEnd::start(std::string& problem) {
   const bool tls = !certificate_.empty();
-  unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
+  // poll(), not the edge-triggered epoll that libmicrohttpd would choose: with
+  // epoll, a connection whose request and end came before it was accepted
+  // is read once and its end never seen, so it keeps its place until its
+  // time-out. poll() tells again that it is readable, and its end is read.
+  unsigned flags = MHD_USE_POLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
   if (tls)
     flags |= MHD_USE_TLS;
   // TLS options come last: without TLS the list ends before them.
@@ -217,11 +221,10 @@ void WebFrontEnd::judge(MHD_Connection* connection, const std::string& url,
       return refuse(MHD_HTTP_UNAUTHORIZED, "this page needs the password");
     if (!right) {
       std::fprintf(stderr, "vantreld: control page: wrong password from %s\n", address.c_str());
-      if (guard_.failed(address, nowMs())) {
+      // The tenth is answered as the others; the requests after it are refused.
+      if (guard_.failed(address, nowMs()))
         std::fprintf(stderr, "vantreld: control page: %s refused for a minute after %d wrong passwords\n",
                      address.c_str(), PasswordGuard::kLimit);
-        return refuse(MHD_HTTP_TOO_MANY_REQUESTS, "too many wrong passwords: try again later");
-      }
       return refuse(MHD_HTTP_UNAUTHORIZED, "wrong password");
     }
   } else {

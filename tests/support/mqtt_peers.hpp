@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <mosquitto.h>
@@ -20,14 +21,26 @@
 
 /// Debian's mosquitto on a free port of 127.0.0.1, with a configuration of
 /// the test's own; stopped and started again on the same port at will.
+/// With `listener` (its settings: TLS files, a password file), vantreld gets
+/// a listener of its own on another port with those settings, and the
+/// test's clients keep the first, open to all.
 class MqttBroker {
  public:
-  explicit MqttBroker(const TempDir& dir, bool started = true) : config_(dir.path("mosquitto.conf")) {
+  explicit MqttBroker(const TempDir& dir, bool started = true, const std::string& listener = "")
+      : config_(dir.path("mosquitto.conf")) {
     port_ = LocalPort().port();  // freed again at once, for the broker to take
-    writeText(config_, "listener " + port_ +
-                           " 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\nlog_dest stdout\n");
+    servicePort_ = listener.empty() ? port_ : LocalPort().port();
+    configure(listener);
     if (started)
       start();
+  }
+  /// Replaces the settings of vantreld's listener, for the next start.
+  void configure(const std::string& listener) {
+    std::string text = "per_listener_settings true\nset_tcp_nodelay true\nlog_dest stdout\n"
+                       "listener " + port_ + " 127.0.0.1\nallow_anonymous true\n";
+    if (!listener.empty())
+      text += "listener " + servicePort_ + " 127.0.0.1\n" + listener;
+    writeText(config_, text);
   }
   void start() {
     // Its log says when it listens, once it goes out a line at a time.
@@ -43,11 +56,27 @@ class MqttBroker {
     EXPECT_EQ(child_->stop(SIGTERM, 5000), 0);
     child_.reset();
   }
+  /// Waits up to `timeoutMs` for a line of the broker's log that holds
+  /// `text`; false when none came.
+  bool logs(const std::string& text, int timeoutMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (child_->readLine(static_cast<int>(left.count()) + 1).find(text) != std::string::npos)
+        return true;
+    }
+    return false;
+  }
+  /// Waits for a connection on vantreld's listener.
+  bool connected(int timeoutMs = 5000) { return logs(" on port " + servicePort_ + ".", timeoutMs); }
   std::string port() const { return port_; }
+  std::string servicePort() const { return servicePort_; }
 
  private:
   std::string config_;
   std::string port_;
+  std::string servicePort_;
   std::unique_ptr<BackgroundChild> child_;
 };
 
@@ -66,6 +95,7 @@ class MqttProbe {
       std::lock_guard<std::mutex> lock(probe->mutex_);
       probe->last_[m->topic] =
           std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen));
+      probe->all_[m->topic].push_back(probe->last_[m->topic]);
       probe->changed_.notify_all();
     });
     EXPECT_EQ(mosquitto_connect(client_, "127.0.0.1", std::stoi(port), 60), MOSQ_ERR_SUCCESS);
@@ -100,6 +130,11 @@ class MqttProbe {
     EXPECT_EQ(seen, payload) << topic;
     return seen;
   }
+  /// Every payload that came on `topic`, oldest first.
+  std::vector<std::string> all(const std::string& topic) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return all_[topic];
+  }
   /// The last payload on `topic`, or "(none)".
   std::string last(const std::string& topic) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -113,6 +148,7 @@ class MqttProbe {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::map<std::string, std::string> last_;
+  std::map<std::string, std::vector<std::string>> all_;
 };
 
 #endif

@@ -207,6 +207,42 @@ class Limits(Fixture):
             client.close()
 
 
+    def sockets(self):
+        """How many sockets vantreld holds."""
+        folder = "/proc/%d/fd" % self.service.process.pid
+        count = 0
+        for entry in os.listdir(folder):
+            try:
+                count += os.readlink(os.path.join(folder, entry)).startswith("socket:")
+            except OSError:
+                pass
+        return count
+
+    def test_a_flood_that_ends_frees_its_places_at_once(self):
+        # More clients than places: the service holds 64, the rest wait in
+        # the listen queue, where each sends half a request and its end
+        # before the service accepts it.
+        before = self.sockets()
+        flood = []
+        for _ in range(123):
+            client = socket.socket()
+            client.setblocking(False)
+            client.connect_ex(("127.0.0.1", self.service.port))
+            flood.append(client)
+        self.assertTrue(wait_for(lambda: self.sockets() == before + 64, 5), self.sockets() - before)
+        for client in flood:
+            try:
+                client.send(self.request_line().encode())
+            except OSError:
+                pass  # not yet through the queue
+            client.close()
+        self.assertTrue(wait_for(lambda: self.sockets() == before, 1.0), self.sockets() - before)
+        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n") for _ in range(32)]
+        self.assertEqual([status_line(stream) for stream in streams], ["HTTP/1.1 200 OK"] * 32)
+        for client in streams:
+            client.close()
+
+
 class Password(Fixture):
     @classmethod
     def prepare(cls):
@@ -228,7 +264,8 @@ class Password(Fixture):
         self.assertEqual(status(dict(basic("ann", "s3cret:word"), Host="lights.example")), 200)
         for _ in range(9):
             self.assertEqual(status(basic("ann", "wrong")), 401)
-        self.assertEqual(status(basic("ann", "s3cret:wor")), 429)
+        self.assertEqual(status(basic("ann", "s3cret:wor")), 401)  # the tenth
+        self.assertEqual(status(basic("ann", "wrong")), 429)
         self.assertEqual(status(basic("ann", "s3cret:word")), 429)
         self.assertEqual(status({}), 429)
         exit_status, error = self.service.stop()
