@@ -74,6 +74,8 @@ UnitsService::~UnitsService() { stop(); }
 
 void UnitsService::addListener(ServiceListener& listener) { listeners_.push_back(&listener); }
 
+void UnitsService::addInput(const InputView& input) { inputs_.push_back(&input); }
+
 bool UnitsService::start(std::string& problem) {
   if (!wake_.ok()) {
     problem = "cannot make a pipe to wake its thread";
@@ -116,6 +118,15 @@ void UnitsService::submitScene(int scene, std::int64_t transitionUs) {
   submit(std::move(order));
 }
 
+void UnitsService::submitLevels(const std::vector<std::pair<int, int>>& levels) {
+  Order order;
+  for (const auto& [unit, level] : levels) {
+    order.units.push_back(unit);
+    order.levels.push_back(level);
+  }
+  submit(std::move(order));
+}
+
 void UnitsService::submit(Order order) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -146,6 +157,8 @@ bool UnitsService::submitCommand(Target target, int index, std::string_view payl
 
 ServiceSnapshot UnitsService::snapshot() const {
   ServiceSnapshot snapshot;
+  for (const InputView* input : inputs_)
+    snapshot.inputs.push_back(input->inputState());
   std::lock_guard<std::mutex> lock(mutex_);
   for (std::size_t unit = 0; unit < file_.units.size(); ++unit)
     snapshot.units.push_back({file_.units[unit].name, states_[unit]});

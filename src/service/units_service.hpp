@@ -9,10 +9,12 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/fade_engine.hpp"
 #include "link/socket_wait.hpp"
+#include "service/input_view.hpp"
 #include "service/levels_writer.hpp"
 #include "service/light_command.hpp"
 #include "units/units_file.hpp"
@@ -50,6 +52,7 @@ struct ServiceSnapshot {
   std::vector<Unit> units;          ///< in file order
   std::vector<Group> groups;        ///< in file order
   std::vector<std::string> scenes;  ///< in file order
+  std::vector<InputState> inputs;   ///< each console input's, in the order added
 };
 
 /// A front end's ear on the service. Called on the service's thread, which
@@ -86,6 +89,8 @@ class UnitsService : private EngineListener {
 
   /// Before start() only, from the thread that starts it.
   void addListener(ServiceListener& listener);
+  /// Before start() only: an input whose state snapshot() shows.
+  void addInput(const InputView& input);
   /// Starts the service's thread. False, with `problem`, when it cannot.
   bool start(std::string& problem);
   /// Ends running fades (each unit keeps the level it confirmed; listeners
@@ -105,6 +110,8 @@ class UnitsService : private EngineListener {
   void submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs);
   void submitGroup(int group, const LightCommand& command, std::int64_t transitionUs);
   void submitScene(int scene, std::int64_t transitionUs);
+  /// Each (unit, level) at once, as one command: a console's channels.
+  void submitLevels(const std::vector<std::pair<int, int>>& levels);
 
   enum class Target { Unit, Group, Scene };
   /// A front end's command as it came: `payload` read by readLightCommand()
@@ -135,6 +142,7 @@ class UnitsService : private EngineListener {
 
   const UnitsFile file_;
   std::vector<ServiceListener*> listeners_;
+  std::vector<const InputView*> inputs_;
   // The service thread's own.
   std::vector<std::int64_t> confirmedMs_;  ///< when this service last saw it confirm, or 0
   std::vector<int> groupLevels_;           ///< as last told
