@@ -49,7 +49,7 @@ TEST(VantreldEndToEnd, AFileWithNeitherTableLeavesNothingToServe) {
   const ChildResult result = vantreld({"--config", config}, dir);
   EXPECT_EQ(result.exitStatus, 2);
   EXPECT_EQ(result.err, "vantreld: " + config +
-                            ": nothing to serve: it has neither an [mqtt] nor a [web] table\n");
+                            ": nothing to serve: it has no [mqtt], [web], [sacn] or [artnet] table\n");
   writeText(config, std::string(kUnit) + "[mqtt]\nport = \"1883\"\n");
   const ChildResult bad = vantreld({"--config", config}, dir);
   EXPECT_EQ(bad.exitStatus, 2);

@@ -7,6 +7,7 @@
 #include "common/ipv4_address.hpp"
 #include "common/platform.hpp"
 #include "consoles/artnet_packet.hpp"
+#include "consoles/console_settings_reading.hpp"
 #include "consoles/sacn_packet.hpp"
 
 namespace {
@@ -97,8 +98,9 @@ bool ConsoleFrontEnd::open(std::string& problem) {
   return true;
 }
 
-void ConsoleFrontEnd::start() {
+bool ConsoleFrontEnd::start(std::string&) {
   thread_ = std::thread([this] { run(); });
+  return true;
 }
 
 void ConsoleFrontEnd::stop() {
@@ -258,4 +260,15 @@ void ConsoleFrontEnd::log(const char* input, const SourceChange& change) const {
                 formatIPv4(source.address).c_str(), source.cid.c_str(), source.name.c_str(),
                 source.priority, change.universe);
   std::fflush(stdout);
+}
+
+FrontEndReader consoleFrontEnd(bool verbose) {
+  return [verbose](const UnitsFile& file, FileProblems& problems) -> FrontEndMaker {
+    ConsoleSettings settings;
+    if (!readConsoleSettings(file, settings, problems))
+      return {};
+    return [settings, verbose](UnitsService& service) {
+      return std::make_unique<ConsoleFrontEnd>(service, settings, verbose);
+    };
+  };
 }

@@ -15,6 +15,7 @@
 #include "consoles/sacn_input.hpp"
 #include "consoles/unit_feed.hpp"
 #include "link/socket_wait.hpp"
+#include "service/front_end.hpp"
 #include "service/input_view.hpp"
 #include "service/units_service.hpp"
 
@@ -23,20 +24,23 @@
 /// next source's loss deadline. A channel value that changes is a command
 /// to its units at once; a universe whose last source is lost gets its
 /// input's on_loss.
-class ConsoleFrontEnd {
+class ConsoleFrontEnd final : public FrontEnd {
  public:
   ConsoleFrontEnd(UnitsService& service, const ConsoleSettings& settings, bool verbose);
-  ~ConsoleFrontEnd();  ///< as stop()
+  ~ConsoleFrontEnd() override;  ///< as stop()
   ConsoleFrontEnd(const ConsoleFrontEnd&) = delete;
   ConsoleFrontEnd& operator=(const ConsoleFrontEnd&) = delete;
 
   /// Opens the sockets and joins the universes' groups, and registers each
   /// input with the service (before it starts). False with `problem`.
-  bool open(std::string& problem);
+  bool open(std::string& problem) override;
   /// Starts receiving, once the service takes commands.
-  void start();
+  bool start(std::string& problem) override;
   /// Stops receiving and joins the thread; nothing is submitted after.
-  void stop();
+  void stop() override;
+  /// The units' levels are no business of the consoles'.
+  void unitChanged(int, const UnitState&, bool) override {}
+  void groupChanged(int, int, bool) override {}
 
  private:
   /// One protocol's input: its socket, its sources and the units it drives.
@@ -76,5 +80,9 @@ class ConsoleFrontEnd {
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
+
+/// The consoles' front end, on when the units file has an [sacn] or an
+/// [artnet] table.
+FrontEndReader consoleFrontEnd(bool verbose);
 
 #endif

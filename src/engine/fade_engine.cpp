@@ -388,6 +388,11 @@ void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
     sleepUntil(deadlineUs, stop);  // precise, at the cost of not watching the sockets
 }
 
+void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs) {
+  static const std::atomic<bool> kNoStop{false};
+  waitUntil(waits, deadlineUs, kNoStop);
+}
+
 std::string failureVerdict(const FadeEnd& end) {
   if (!end.lookUpFailure.empty())
     return lookUpFailed(end.to, end.lookUpFailure.c_str());

@@ -168,5 +168,7 @@ class FadeEngine {
 /// loop that calls it sees `stop` turn true in time.
 void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
                const std::atomic<bool>& stop);
+/// As above, for an owner that learns of its stop through one of `waits`.
+void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs);
 
 #endif

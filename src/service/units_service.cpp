@@ -191,7 +191,7 @@ void UnitsService::serve() {
     if (dueUs == INT64_MAX)
       waitForSockets(waits, kForeverUs);
     else
-      waitUntil(waits, dueUs, neverStop_);
+      waitUntil(waits, dueUs);
     const bool woken = waits[wakeAt].ready;
     engine_->advance(waits);
     if (!woken)
@@ -209,11 +209,11 @@ void UnitsService::serve() {
       return;
     }
     for (const Order& order : orders)
-      carryOut(order);
+      startFades(order);
   }
 }
 
-void UnitsService::carryOut(const Order& order) {
+void UnitsService::startFades(const Order& order) {
   const std::int64_t zeroUs = monotonicUs();
   for (std::size_t i = 0; i < order.units.size(); ++i) {
     const int unit = order.units[i];
