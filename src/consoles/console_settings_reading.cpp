@@ -97,7 +97,7 @@ bool readConsoleSettings(const UnitsFile& file, ConsoleSettings& settings, FileP
                         : parseArtnetChannel(key.value.text, channel, problem)))
         problems.add(key.value.at, what + ": " + problem);
       else if (tables[i] == nullptr)
-        problems.add(key.keyAt, what + " needs a [" + names[i] + "] table to turn the input on");
+        problems.add(key.keyAt, what + " needs the [" + names[i] + "] table to turn the input on");
       else
         (*channels[i])[unit] = channel;
       used[i] = true;
