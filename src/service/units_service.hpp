@@ -144,7 +144,6 @@ class UnitsService : private EngineListener {
   std::vector<ServiceListener*> listeners_;
   std::vector<const InputView*> inputs_;
   // The service thread's own.
-  std::vector<std::int64_t> confirmedMs_;  ///< when this service last saw it confirm, or 0
   std::vector<int> groupLevels_;           ///< as last told
   std::unique_ptr<FadeEngine> engine_;
   LevelsWriter writer_;

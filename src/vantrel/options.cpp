@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/options.hpp"
+#include "timing_options/timing_options.hpp"
 #include "units/level.hpp"
 
 const char kVantrelUsage[] =

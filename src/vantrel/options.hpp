@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fade/options.hpp"
+#include "engine/fade_timing.hpp"
 
 /// What the command line asks of vantrel.
 struct VantrelOptions : FadeTiming {
