@@ -170,3 +170,34 @@ TEST(GroupLevel, IsTheMeanOfTheMembersThatAreOnRoundedDown) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UnitsService, AConsolesLevelsAreChangesUntilTheStreamSettles) {
+  TempDir dir;
+  ServingUnit unit;
+  Recorder recorder;
+  UnitsService service(unitsOn({unit.port()}), dir.path("levels"));
+  service.addListener(recorder);
+  std::string problem;
+  ASSERT_TRUE(service.start(problem)) << problem;
+  for (const int level : {10, 20, 30})
+    service.submitLevels({{0, level}});
+  const std::vector<Told> told = recorder.awaitEnds(1);
+  service.stop();
+  unit.finish();
+
+  // The latest level is sent after the one in flight; the ones between may be skipped.
+  ASSERT_FALSE(unit.levels().empty());
+  EXPECT_EQ(unit.levels().back(), 30);
+  std::vector<Told> ends;
+  for (const Told& entry : told)
+    if (!entry.group && entry.ended)
+      ends.push_back(entry);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].level, 30);
+  EXPECT_FALSE(told[0].ended);  // the first confirmed level: a change, not an end
+  EXPECT_TRUE(told.back().group && told.back().ended);  // the group's end, after its unit's
+}
+
+}  // namespace

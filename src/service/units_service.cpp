@@ -65,6 +65,7 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
     const RememberedLevel level = remembered.find(keyOf(unit));
     engine_->setKnownLevel(index, level.level, level.lastOn);
     states_.push_back({level.level, level.lastOn, ""});
+    settlesUs_.push_back(0);
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
@@ -124,6 +125,7 @@ void UnitsService::submitLevels(const std::vector<std::pair<int, int>>& levels) 
     order.units.push_back(unit);
     order.levels.push_back(level);
   }
+  order.streamed = true;
   submit(std::move(order));
 }
 
@@ -187,13 +189,17 @@ void UnitsService::serve() {
     engine_->addWaits(waits);
     const std::size_t wakeAt = waits.size();
     waits.push_back({wake_.handle(), true, false, false});
-    const std::int64_t dueUs = engine_->nextDueUs();
+    std::int64_t dueUs = engine_->nextDueUs();
+    for (const std::int64_t settleUs : settlesUs_)
+      if (settleUs > 0)
+        dueUs = std::min(dueUs, settleUs);
     if (dueUs == INT64_MAX)
       waitForSockets(waits, kForeverUs);
     else
       waitUntil(waits, dueUs);
     const bool woken = waits[wakeAt].ready;
     engine_->advance(waits);
+    settleStreams();
     if (!woken)
       continue;
     wake_.drain();
@@ -228,7 +234,18 @@ void UnitsService::startFades(const Order& order) {
     plan.fade = order.transitionUs > 0;
     plan.overUs = order.transitionUs;
     plan.zeroUs = zeroUs;
+    settlesUs_[static_cast<std::size_t>(unit)] = order.streamed ? INT64_MAX : 0;
     engine_->startFade(unit, plan);
+  }
+}
+
+void UnitsService::settleStreams() {
+  const std::int64_t nowUs = monotonicUs();
+  for (std::size_t unit = 0; unit < settlesUs_.size(); ++unit) {
+    if (settlesUs_[unit] == 0 || settlesUs_[unit] > nowUs)
+      continue;
+    settlesUs_[unit] = 0;
+    notify(static_cast<int>(unit), true);
   }
 }
 
@@ -271,8 +288,16 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
   if (end.confirmed.atMs > 0)
     writer_.remember(keyOf(file_.units[at]),
                      {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn});
-  if (end.how != FadeEnd::How::Stopped)
-    notify(unit, true);
+  if (end.how == FadeEnd::How::Stopped)
+    return;
+  // A console's level is a step of the console's own fade: its end is told
+  // once the stream settles (a failure at once).
+  if (settlesUs_[at] != 0 && end.how == FadeEnd::How::Confirmed) {
+    settlesUs_[at] = monotonicUs() + kStreamSettleUs;
+    return;
+  }
+  settlesUs_[at] = 0;
+  notify(unit, true);
 }
 
 void UnitsService::notify(int unit, bool commandEnded) {

@@ -109,8 +109,12 @@ class UnitsService : private EngineListener {
   void submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs);
   void submitGroup(int group, const LightCommand& command, std::int64_t transitionUs);
   void submitScene(int scene, std::int64_t transitionUs);
-  /// Each (unit, level) at once, as one command: a console's channels.
+  /// Each (unit, level) at once, as one command: a console's channels. A
+  /// console fades by sending level after level, so each confirmed level
+  /// is told as a change (commandEnded false), and the end only once no
+  /// new level has come for kStreamSettleUs.
   void submitLevels(const std::vector<std::pair<int, int>>& levels);
+  static constexpr std::int64_t kStreamSettleUs = 1000000;
 
   enum class Target { Unit, Group, Scene };
   /// A front end's command as it came: `payload` read by readLightCommand()
@@ -128,6 +132,7 @@ class UnitsService : private EngineListener {
     LightCommand command;  ///< state None with scene levels in `levels`
     std::vector<int> levels;
     std::int64_t transitionUs = 0;
+    bool streamed = false;  ///< submitLevels()'s
   };
   void submit(Order order);
   void serve();
@@ -145,6 +150,10 @@ class UnitsService : private EngineListener {
   std::vector<const InputView*> inputs_;
   // The service thread's own.
   std::vector<int> groupLevels_;           ///< as last told
+  /// Units driven by submitLevels(): when their stream counts as settled
+  /// (INT64_MAX while a command is in flight), or 0 when not streamed.
+  std::vector<std::int64_t> settlesUs_;
+  void settleStreams();
   std::unique_ptr<FadeEngine> engine_;
   LevelsWriter writer_;
   WakeUp wake_;
