@@ -63,14 +63,14 @@ ConsoleFrontEnd::ConsoleFrontEnd(UnitsService& service, const ConsoleSettings& s
   if (settings.sacn) {
     const UnitFeed feed(settings.sacnChannels);
     sacn_ = std::make_unique<Side<SacnInput>>(
-        "sacn", *settings.sacn,
+        "sacn", "universe", *settings.sacn,
         SacnInput(feed.universes(), settings.sacn->sources, settings.sacn->lossTimeoutUs),
         settings.sacnChannels);
   }
   if (settings.artnet) {
     const UnitFeed feed(settings.artnetChannels);
     artnet_ = std::make_unique<Side<ArtnetInput>>(
-        "artnet", *settings.artnet, ArtnetInput(feed.universes(), settings.artnet->sources),
+        "artnet", "port-address", *settings.artnet, ArtnetInput(feed.universes(), settings.artnet->sources),
         settings.artnetChannels);
   }
 }
@@ -238,9 +238,8 @@ void ConsoleFrontEnd::settle(Side<Input>& side) {
         break;
     }
     if (verbose_) {
-      std::printf("vantreld: %s: %s %d has no source left: on_loss %s\n", side.name,
-                  side.name == std::string("sacn") ? "universe" : "port-address", change.universe,
-                  done.c_str());
+      std::printf("vantreld: %s: %s %d has no source left: on_loss %s\n", side.name, side.universeWord,
+                  change.universe, done.c_str());
       std::fflush(stdout);
     }
   }

@@ -46,12 +46,14 @@ class ConsoleFrontEnd final : public FrontEnd {
   /// One protocol's input: its socket, its sources and the units it drives.
   template <typename Input>
   struct Side : InputView {
-    Side(const char* name, const ConsoleInputSettings& settings, Input input,
+    Side(const char* name, const char* universeWord, const ConsoleInputSettings& settings, Input input,
          const std::vector<std::optional<ConsoleChannel>>& channels)
-        : name(name), settings(settings), input(std::move(input)), feed(channels) {}
+        : name(name), universeWord(universeWord), settings(settings), input(std::move(input)),
+          feed(channels) {}
     InputState inputState() const override;
 
-    const char* name;
+    const char* name;          ///< "sacn" or "artnet", as the log and the state say it
+    const char* universeWord;  ///< "universe" or "port-address"
     ConsoleInputSettings settings;
     ConsoleSocket socket;
     mutable std::mutex mutex;  ///< guards input, for inputState()
