@@ -1,6 +1,6 @@
 // vantreld [--config FILE] [--verbose]: the units service. Serves the units,
 // groups and scenes of one units file to its front ends (MQTT, the control
-// page) from one engine, until SIGTERM or SIGINT.
+// page, lighting consoles) from one engine, until SIGTERM or SIGINT.
 
 #include <cstdio>
 #include <memory>
@@ -26,8 +26,9 @@ const char kUsage[] =
 const char kHelp[] =
     "usage: vantreld [--config FILE] [--verbose]\n"
     "       vantreld --help | --version\n"
-    "Serves the units, groups and scenes of a units file over MQTT and on a control\n"
-    "page in the browser, as its [mqtt] and [web] tables say, until stopped.\n"
+    "Serves the units, groups and scenes of a units file over MQTT, on a control page\n"
+    "in the browser and from lighting consoles (sACN, Art-Net), as its [mqtt], [web],\n"
+    "[sacn] and [artnet] tables say, until stopped.\n"
     "\n"
     "  --config FILE  the units file (default: vantrel.toml here, else the user's\n"
     "                 or the system's; see vantreld(8))\n"
