@@ -72,31 +72,15 @@ bool readArguments(const std::vector<const char*>& arguments, FadeOptions& optio
 
 FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& options,
                                std::string& problem) {
-  static const std::vector<KnownOption> known = {
-      {"--over", true},     {"--steps", true},  {"--timeout", true}, {"--tries", true},
-      {"--verbose", false}, {"--quiet", false}, {"--help", false},   {"-h", false},
-      {"--version", false}};
-  FadeRequest request = FadeRequest::Fade;
   auto take = [&](const std::string& name, const char* value, std::string& why) {
-    if (name == "--help" || name == "-h" || name == "--version") {
-      request = name == "--version" ? FadeRequest::Version : FadeRequest::Help;
-      return OptionTaken::Finish;
-    }
-    if (name == "--verbose" || name == "--quiet") {
-      (name == "--verbose" ? options.verbose : options.quiet) = true;
-      return OptionTaken::Next;
-    }
-    return readFadeTimingOption(name, value, options, why) ? OptionTaken::Next
-                                                           : OptionTaken::Refused;
+    return takeFadeOption(name, value, options, options, why);
   };
   std::vector<const char*> arguments;
-  if (!readOptions(argc, argv, known, take, arguments, problem))
+  if (!readOptions(argc, argv, kFadeOptions, take, arguments, problem))
     return FadeRequest::UsageError;
-  if (request != FadeRequest::Fade)
-    return request;
-  if (options.verbose && options.quiet) {
-    problem = "--verbose and --quiet exclude each other";
+  if (options.asked != FadeReporting::Asked::Run)
+    return options.asked == FadeReporting::Asked::Help ? FadeRequest::Help : FadeRequest::Version;
+  if (!checkFadeReporting(options, problem))
     return FadeRequest::UsageError;
-  }
   return readArguments(arguments, options, problem) ? FadeRequest::Fade : FadeRequest::UsageError;
 }

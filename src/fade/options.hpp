@@ -4,17 +4,15 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/fade_timing.hpp"
+#include "timing_options/timing_options.hpp"
 
 /// What the command line asks of vantrel-fade.
-struct FadeOptions : FadeTiming {
+struct FadeOptions : FadeTiming, FadeReporting {
   const char* address = nullptr;  ///< IPv4 address or host name, not empty
   std::uint16_t port = 0;         ///< 1..65535
   int unitType = 1;               ///< 1 or 2
   int from = 0;                   ///< 0..255
   int to = 0;                     ///< 0..255
-  bool verbose = false;
-  bool quiet = false;
 };
 
 enum class FadeRequest { Fade, Help, Version, UsageError };

@@ -10,7 +10,8 @@
 
 /// A front end of the units service: it takes commands from somewhere and
 /// submits them to the service, and hears the service's changes as a
-/// listener. vantreld runs each one the units file turns on.
+/// listener. vantreld runs each one the units file turns on; doc/design.md
+/// says how to add one.
 class FrontEnd : public ServiceListener {
  public:
   virtual ~FrontEnd() = default;

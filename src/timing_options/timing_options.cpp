@@ -1,7 +1,6 @@
 #include "timing_options/timing_options.hpp"
 
 #include "common/duration.hpp"
-#include "common/options.hpp"
 #include "common/whole_number.hpp"
 
 const char kFadeTimingHelp[] =
@@ -19,10 +18,10 @@ const char kFadeReportHelp[] =
     "  --version           the version\n"
     "DURATION is a number with s or ms (2s, 1.5s, 250ms), or 0; at most 24 hours.\n";
 
-bool isFadeTimingOption(const std::string& name) {
-  return name == "--over" || name == "--steps" || name == "--timeout" || name == "--tries";
-}
+namespace {
 
+// Reads the value of --over, --steps, --timeout or --tries into `timing`;
+// on failure `problem` says what the option takes.
 bool readFadeTimingOption(const std::string& name, const char* value, FadeTiming& timing,
                           std::string& problem) {
   bool ok = false;
@@ -46,4 +45,34 @@ bool readFadeTimingOption(const std::string& name, const char* value, FadeTiming
     problem = "invalid " + name + " " + quoted(value) + ": " + wanted;
   }
   return ok;
+}
+
+}  // namespace
+
+const std::vector<KnownOption> kFadeOptions = {
+    {"--over", true},     {"--steps", true},  {"--timeout", true}, {"--tries", true},
+    {"--verbose", false}, {"--quiet", false}, {"--help", false},   {"-h", false},
+    {"--version", false}};
+
+OptionTaken takeFadeOption(const std::string& name, const char* value, FadeTiming& timing,
+                           FadeReporting& reporting, std::string& problem) {
+  if (name == "--help" || name == "-h" || name == "--version") {
+    reporting.asked =
+        name == "--version" ? FadeReporting::Asked::Version : FadeReporting::Asked::Help;
+    return OptionTaken::Finish;
+  }
+  if (name == "--verbose" || name == "--quiet") {
+    (name == "--verbose" ? reporting.verbose : reporting.quiet) = true;
+    return OptionTaken::Next;
+  }
+  return readFadeTimingOption(name, value, timing, problem) ? OptionTaken::Next
+                                                            : OptionTaken::Refused;
+}
+
+bool checkFadeReporting(const FadeReporting& reporting, std::string& problem) {
+  if (reporting.verbose && reporting.quiet) {
+    problem = "--verbose and --quiet exclude each other";
+    return false;
+  }
+  return true;
 }
