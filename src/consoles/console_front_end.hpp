@@ -45,7 +45,7 @@ class ConsoleFrontEnd final : public FrontEnd {
  private:
   /// One protocol's input: its socket, its sources and the units it drives.
   template <typename Input>
-  struct Side : InputView {
+  struct Side final : InputView {
     Side(const char* name, const char* universeWord, const ConsoleInputSettings& settings, Input input,
          const std::vector<std::optional<ConsoleChannel>>& channels)
         : name(name), universeWord(universeWord), settings(settings), input(std::move(input)),
