@@ -12,7 +12,8 @@ seconds=${2:-60}
 mkdir -p "$build/findings"
 
 status=0
-for target in decimal_fuzz reply_fuzz units_file_fuzz light_command_fuzz local_request_fuzz; do
+for target in decimal_fuzz reply_fuzz units_file_fuzz light_command_fuzz local_request_fuzz \
+    sacn_packet_fuzz artnet_packet_fuzz; do
   corpus=fuzz/corpus/${target%_fuzz}
   scratch=$(mktemp -d)
   echo "== $target: ${seconds} s from $corpus"

@@ -43,6 +43,16 @@ class Recorder : public ServiceListener {
     arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return ends_ >= count; });
     return told_;
   }
+  /// Waits (10 s at most) until a unit is told of `level`.
+  void awaitLevel(int level) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait_for(lock, std::chrono::seconds(10), [&] {
+      for (const Told& told : told_)
+        if (!told.group && told.level == level)
+          return true;
+      return false;
+    });
+  }
 
  private:
   void add(const Told& told) {
@@ -167,6 +177,42 @@ TEST(GroupLevel, IsTheMeanOfTheMembersThatAreOnRoundedDown) {
   EXPECT_EQ(groupLevel({0, -1}), 0);
   EXPECT_EQ(groupLevel({0, 100, 51, -1}), 75);
   EXPECT_EQ(groupLevel({255}), 255);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UnitsService, AConsolesLevelsAreChangesUntilTheStreamSettles) {
+  TempDir dir;
+  ServingUnit unit;
+  Recorder recorder;
+  UnitsService service(unitsOn({unit.port()}), dir.path("levels"));
+  service.addListener(recorder);
+  std::string problem;
+  ASSERT_TRUE(service.start(problem)) << problem;
+  for (const int level : {10, 20}) {
+    service.submitLevels({{0, level}});
+    recorder.awaitLevel(level);
+  }
+  service.submitLevels({{0, 30}});
+  const std::vector<Told> told = recorder.awaitEnds(1);
+  service.stop();
+  unit.finish();
+
+  EXPECT_EQ(unit.levels(), (std::vector<int>{10, 20, 30}));
+  std::vector<Told> ends;
+  for (const Told& entry : told)
+    if (!entry.group && entry.ended)
+      ends.push_back(entry);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].level, 30);
+  // Every confirmed level before it was told as a change.
+  for (const Told& entry : told) {
+    if (!entry.group && entry.level != 30) {
+      EXPECT_FALSE(entry.ended) << entry.level;
+    }
+  }
 }
 
 }  // namespace

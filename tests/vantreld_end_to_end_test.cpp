@@ -56,7 +56,7 @@ TEST(VantreldEndToEnd, AFileWithNeitherTableAndNoSocketLeavesNothingToServe) {
   EXPECT_EQ(result.exitStatus, 2);
   EXPECT_EQ(result.err, "vantreld: no local socket for the tools: " + socket +
                             ": No such file or directory, and " + config +
-                            " has neither an [mqtt] nor a [web] table: nothing to serve\n");
+                            " has no [mqtt], [web], [sacn] or [artnet] table: nothing to serve\n");
   writeText(config, std::string(kUnit) + "[mqtt]\nport = \"1883\"\n");
   const ChildResult bad = vantreld({"--config", config}, dir);
   EXPECT_EQ(bad.exitStatus, 2);

@@ -9,7 +9,7 @@
 /// program that reads the file knows them, so that a misspelt one is an
 /// error in each (vantrel included); their contents are read only by the
 /// front end that owns them (doc/design.md, "How to add a front end").
-inline constexpr std::array<std::string_view, 2> kFrontEndTables = {"mqtt", "web"};
-inline constexpr std::array<std::string_view, 0> kFrontEndUnitKeys = {};
+inline constexpr std::array<std::string_view, 4> kFrontEndTables = {"mqtt", "web", "sacn", "artnet"};
+inline constexpr std::array<std::string_view, 2> kFrontEndUnitKeys = {"sacn", "artnet"};
 
 #endif

@@ -22,3 +22,8 @@ bool parseIPv4(const char* text, std::uint32_t& address) {
   address = parsed;
   return true;
 }
+
+std::string formatIPv4(std::uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xff) + "." +
+         std::to_string(address >> 8 & 0xff) + "." + std::to_string(address & 0xff);
+}

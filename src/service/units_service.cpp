@@ -42,6 +42,7 @@ const char* sourceWords(CommandSource source) {
   switch (source) {
     case CommandSource::Mqtt: return "MQTT";
     case CommandSource::Page: return "the control page";
+    case CommandSource::Console: return "a lighting console";
     case CommandSource::Local: break;
   }
   return "another vantrel";
@@ -84,6 +85,7 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
     keys_.push_back(keyOf(unit));
     levelTimesMs_.push_back(level.confirmedMs);
     unitOfKey_[indexOf(keys_.back())] = index;
+    settlesUs_.push_back(0);
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
@@ -92,6 +94,8 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
 UnitsService::~UnitsService() { stop(); }
 
 void UnitsService::addListener(ServiceListener& listener) { listeners_.push_back(&listener); }
+
+void UnitsService::addInput(const InputView& input) { inputs_.push_back(&input); }
 
 bool UnitsService::start(std::string& problem) {
   if (!wake_.ok()) {
@@ -177,6 +181,17 @@ std::vector<RememberedLevel> UnitsService::levelsOf(const std::vector<UnitKey>& 
   return levels;
 }
 
+void UnitsService::submitLevels(const std::vector<std::pair<int, int>>& levels) {
+  Order order;
+  for (const auto& [unit, level] : levels) {
+    order.units.push_back(unit);
+    order.levels.push_back(level);
+  }
+  order.streamed = true;
+  order.source = CommandSource::Console;
+  submit(std::move(order));
+}
+
 void UnitsService::submit(Order order) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -207,6 +222,8 @@ bool UnitsService::submitCommand(CommandSource source, Target target, int index,
 
 ServiceSnapshot UnitsService::snapshot() const {
   ServiceSnapshot snapshot;
+  for (const InputView* input : inputs_)
+    snapshot.inputs.push_back(input->inputState());
   std::lock_guard<std::mutex> lock(mutex_);
   for (std::size_t unit = 0; unit < file_.units.size(); ++unit)
     snapshot.units.push_back({file_.units[unit].name, states_[unit]});
@@ -235,13 +252,17 @@ void UnitsService::serve() {
     engine_->addWaits(waits);
     const std::size_t wakeAt = waits.size();
     waits.push_back({wake_.handle(), true, false, false});
-    const std::int64_t dueUs = engine_->nextDueUs();
+    std::int64_t dueUs = engine_->nextDueUs();
+    for (const std::int64_t settleUs : settlesUs_)
+      if (settleUs > 0)
+        dueUs = std::min(dueUs, settleUs);
     if (dueUs == INT64_MAX)
       waitForSockets(waits, kForeverUs);
     else
       waitUntil(waits, dueUs);
     const bool woken = waits[wakeAt].ready;
     engine_->advance(waits);
+    settleStreams();
     if (!woken)
       continue;
     wake_.drain();
@@ -283,6 +304,7 @@ void UnitsService::startFades(const Order& order) {
     plan.fade = order.transitionUs > 0;
     plan.overUs = order.transitionUs;
     plan.zeroUs = zeroUs;
+    settlesUs_[static_cast<std::size_t>(unit)] = order.streamed ? INT64_MAX : 0;
     drive(unit, plan, {nullptr, 0, order.source});
   }
 }
@@ -326,6 +348,7 @@ int UnitsService::unitFor(const KeyedCommand::Target& target,
   const int unit = engine_->addUnit({target.key.address, target.key.port, target.key.type});
   engine_->setKnownLevel(unit, level.level, level.lastOn);
   driven_.emplace_back();
+  settlesUs_.push_back(0);
   names_.push_back(target.name.empty() ? target.key.address + ":" + std::to_string(target.key.port)
                                        : target.name);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -378,6 +401,16 @@ void UnitsService::stopFades(const FadeFollower* follower) {
     } else {
       engine_->stop(static_cast<int>(unit));
     }
+  }
+}
+
+void UnitsService::settleStreams() {
+  const std::int64_t nowUs = monotonicUs();
+  for (std::size_t unit = 0; unit < settlesUs_.size(); ++unit) {
+    if (settlesUs_[unit] == 0 || settlesUs_[unit] > nowUs)
+      continue;
+    settlesUs_[unit] = 0;
+    notify(static_cast<int>(unit), true);
   }
 }
 
@@ -437,9 +470,14 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
   if (end.confirmed.atMs > 0)
     writer_.remember(keys_[at], {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn});
   // A stopped service tells its listeners nothing more; a stopped client's
-  // fade ends as any other.
-  if (end.how != FadeEnd::How::Stopped || !shuttingDown_)
+  // fade ends as any other. A console's level is a step of the console's
+  // own fade: its end is told once the stream settles (a failure at once).
+  if (settlesUs_[at] != 0 && end.how == FadeEnd::How::Confirmed)
+    settlesUs_[at] = monotonicUs() + kStreamSettleUs;
+  else if (end.how != FadeEnd::How::Stopped || !shuttingDown_) {
+    settlesUs_[at] = 0;
     notify(unit, true);
+  }
   const Owner owner = std::move(driven.owner);
   driven.owner = Owner();
   driven.running = false;

@@ -10,10 +10,12 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/fade_engine.hpp"
 #include "link/socket_wait.hpp"
+#include "service/input_view.hpp"
 #include "service/levels_writer.hpp"
 #include "service/light_command.hpp"
 #include "units/remembered_levels.hpp"
@@ -52,6 +54,7 @@ struct ServiceSnapshot {
   std::vector<Unit> units;          ///< in file order
   std::vector<Group> groups;        ///< in file order
   std::vector<std::string> scenes;  ///< in file order
+  std::vector<InputState> inputs;   ///< each console input's, in the order added
 };
 
 /// A front end's ear on the service. Called on the service's thread, which
@@ -72,9 +75,9 @@ class ServiceListener {
 };
 
 /// Who gave a command: the fade it replaces says so.
-enum class CommandSource { Mqtt, Page, Local };
+enum class CommandSource { Mqtt, Page, Console, Local };
 /// As "replaced by a newer command from ..." ends: "MQTT", "the control
-/// page", "another vantrel".
+/// page", "a lighting console", "another vantrel".
 const char* sourceWords(CommandSource source);
 
 /// Follows one local client's command to each unit's end. Called on the
@@ -120,6 +123,8 @@ class UnitsService : private EngineListener {
 
   /// Before start() only, from the thread that starts it.
   void addListener(ServiceListener& listener);
+  /// Before start() only: an input whose state snapshot() shows.
+  void addInput(const InputView& input);
   /// Starts the service's thread. False, with `problem`, when it cannot.
   bool start(std::string& problem);
   /// Ends running fades (each unit keeps the level it confirmed; listeners
@@ -142,6 +147,12 @@ class UnitsService : private EngineListener {
   void submitGroup(int group, const LightCommand& command, std::int64_t transitionUs,
                    CommandSource source);
   void submitScene(int scene, std::int64_t transitionUs, CommandSource source);
+  /// Each (unit, level) at once, as one command: a console's channels. A
+  /// console fades by sending level after level, so each confirmed level
+  /// is told as a change (commandEnded false), and the end only once no
+  /// new level has come for kStreamSettleUs.
+  void submitLevels(const std::vector<std::pair<int, int>>& levels);
+  static constexpr std::int64_t kStreamSettleUs = 1000000;
 
   enum class Target { Unit, Group, Scene };
   /// A front end's command as it came: `payload` read by readLightCommand()
@@ -172,6 +183,7 @@ class UnitsService : private EngineListener {
     std::vector<int> levels;
     std::int64_t transitionUs = 0;
     CommandSource source = CommandSource::Mqtt;
+    bool streamed = false;  ///< submitLevels()'s
     /// A keyed command, when `follower` is set.
     KeyedCommand keyed;
     std::shared_ptr<FadeFollower> follower;
@@ -213,12 +225,17 @@ class UnitsService : private EngineListener {
   const UnitsFile file_;
   const std::string levelsPath_;
   std::vector<ServiceListener*> listeners_;
+  std::vector<const InputView*> inputs_;
   // The service thread's own. Units are the engine's: those of the file
   // first, then those that local clients named.
   std::vector<Driven> driven_;
   std::vector<std::string> names_;
   bool shuttingDown_ = false;
   std::vector<int> groupLevels_;           ///< as last told
+  /// Units driven by submitLevels(): when their stream counts as settled
+  /// (INT64_MAX while a command is in flight), or 0 when not streamed.
+  std::vector<std::int64_t> settlesUs_;
+  void settleStreams();
   std::unique_ptr<FadeEngine> engine_;
   LevelsWriter writer_;
   WakeUp wake_;

@@ -1,6 +1,7 @@
 // vantreld [--config FILE] [--verbose]: the units service. Serves the units,
 // groups and scenes of one units file to its front ends (the tools' local
-// socket, MQTT, the control page) from one engine, until SIGTERM or SIGINT.
+// socket, MQTT, the control page, lighting consoles) from one engine, until
+// SIGTERM or SIGINT.
 
 #include <cstdio>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "common/options.hpp"
+#include "consoles/console_front_end.hpp"
 #include "local_socket/local_front_end.hpp"
 #include "mqtt/mqtt_bridge.hpp"
 #include "service/units_service.hpp"
@@ -27,8 +29,9 @@ const char kHelp[] =
     "usage: vantreld [--config FILE] [--verbose]\n"
     "       vantreld --help | --version\n"
     "Serves the units, groups and scenes of a units file to vantrel and vantrel-fade\n"
-    "on a local socket, and over MQTT and on a control page in the browser as its\n"
-    "[mqtt] and [web] tables say, until stopped.\n"
+    "on a local socket, and over MQTT, on a control page in the browser and from\n"
+    "lighting consoles (sACN, Art-Net) as its [mqtt], [web], [sacn] and [artnet]\n"
+    "tables say, until stopped.\n"
     "\n"
     "  --config FILE  the units file (default: vantrel.toml here, else the user's\n"
     "                 or the system's; see vantreld(8))\n"
@@ -95,7 +98,8 @@ int main(int argc, char* argv[]) {
 
   // The front ends: each reads its own table of the units file, and is on
   // when the file has it. A new front end is one more reader here.
-  const FrontEndReader frontEnds[] = {mqttFrontEnd(options.verbose), webFrontEnd()};
+  const FrontEndReader frontEnds[] = {mqttFrontEnd(options.verbose), webFrontEnd(),
+                                      consoleFrontEnd(options.verbose)};
   std::vector<FrontEndMaker> makers;
   const auto readFrontEndTables = [&](const UnitsFile& file, FileProblems& problems) {
     for (const FrontEndReader& read : frontEnds)
@@ -117,7 +121,7 @@ int main(int argc, char* argv[]) {
       break;
     case LocalFrontEnd::Opened::NoPlace:
       if (makers.empty()) {
-        std::fprintf(stderr, "vantreld: %s, and %s has neither an [mqtt] nor a [web] table: nothing to serve\n",
+        std::fprintf(stderr, "vantreld: %s, and %s has no [mqtt], [web], [sacn] or [artnet] table: nothing to serve\n",
                      problem.c_str(), file.path.c_str());
         return 2;
       }

@@ -21,6 +21,28 @@ json groupObject(const std::string& name, const std::vector<std::string>& member
   return {{"name", name}, {"members", members}, {"level", levelOrNull(level)}};
 }
 
+// Who drives each console input, and what it did with its datagrams.
+json inputsObject(const std::vector<InputState>& inputs) {
+  json all = json::object();
+  for (const InputState& input : inputs) {
+    json sources = json::array();
+    for (const InputSourceState& source : input.sources) {
+      json entry = {{"universe", source.universe}, {"address", source.address}};
+      if (!source.cid.empty()) {
+        entry["cid"] = source.cid;
+        entry["name"] = source.name;
+        entry["priority"] = source.priority;
+      }
+      sources.push_back(std::move(entry));
+    }
+    all[input.input] = {{"sources", std::move(sources)},
+                        {"packets", {{"taken", input.taken}, {"malformed", input.malformed},
+                                     {"ignored", input.ignored}, {"late", input.late},
+                                     {"refused", input.refused}}}};
+  }
+  return all;
+}
+
 // Names come from the units file; a byte that is not UTF-8 is replaced
 // rather than refused.
 std::string text(const json& value) {
@@ -40,6 +62,8 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title)
   for (const ServiceSnapshot::Group& group : snapshot.groups)
     groups.push_back(groupObject(group.name, group.members, group.level));
   state["scenes"] = snapshot.scenes;
+  if (!snapshot.inputs.empty())
+    state["inputs"] = inputsObject(snapshot.inputs);
   return text(state);
 }
 

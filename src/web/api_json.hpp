@@ -7,8 +7,11 @@
 
 /// The control page's API as JSON text, one line each (vantreld(8)).
 
-/// {"title"?, "units": [...], "groups": [...], "scenes": [...]}; no title
-/// when `title` is empty.
+/// {"title"?, "units": [...], "groups": [...], "scenes": [...], "inputs"?}; no
+/// title when `title` is empty, no inputs without a console input:
+/// "inputs": {"sacn": {"sources": [{"universe", "address", "cid", "name",
+/// "priority"}], "packets": {"taken", "malformed", "ignored", "late",
+/// "refused"}}, "artnet": {... sources without cid, name and priority}}.
 std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title);
 /// {"name", "level", "last_on", "problem"}: null for what is not known.
 std::string unitJson(const std::string& name, const UnitState& state);

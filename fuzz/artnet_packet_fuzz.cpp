@@ -1,0 +1,66 @@
+// Any datagram as Art-Net, read alone and fed to an input on the
+// port-addresses it might name: no crash, no overread, at most two sources
+// a port, and every poll answered with well-formed ArtPollReplys.
+//
+// Input: datagrams, each [size: 2 bytes, big-endian] [bytes...]
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "consoles/artnet_input.hpp"
+#include "consoles/artnet_packet.hpp"
+
+namespace {
+
+void require(bool condition) {
+  if (!condition)
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  ArtnetInput input({0, 1, 0x7fff}, {});
+  std::vector<SourceChange> changes;
+  std::uint64_t datagrams = 0, polls = 0;
+  std::int64_t nowUs = 0;
+  while (size >= 2) {
+    std::size_t length = std::size_t{data[0]} << 8 | data[1];
+    data += 2;
+    size -= 2;
+    if (length > size)
+      length = size;
+    const std::vector<std::uint8_t> datagram(data, data + length);
+    data += length;
+    size -= length;
+
+    ArtDmx dmx;
+    if (readArtnetPacket(datagram.data(), datagram.size(), dmx) == ArtnetRead::Dmx) {
+      require(dmx.portAddress >= 0 && dmx.portAddress <= 32767);
+      require(dmx.slotCount >= 1 && dmx.slotCount <= 512);
+    }
+    nowUs += 1000000;
+    // Senders by the datagram's size, so that several compete for a port.
+    const std::uint32_t from = 0x0a000000u | static_cast<std::uint32_t>(length % 5);
+    const ArtnetInput::Received received = input.receive(datagram.data(), datagram.size(), from, nowUs, changes);
+    ++datagrams;
+    if (received.poll) {
+      ++polls;
+      ArtnetNode node{0x0a000009, "short", "long", input.portAddresses()};
+      for (const auto& reply : artPollReplies(node)) {
+        ArtDmx unused;
+        require(readArtnetPacket(reply.data(), reply.size(), unused) == ArtnetRead::Other);
+        require(reply[173] >= 1 && reply[173] <= 4);
+      }
+    }
+    input.expire(nowUs, changes);
+    for (const ArtnetPort& port : input.ports())
+      require(port.sources().size() <= 2);
+  }
+  const InputCounts& counts = input.counts();
+  require(counts.taken + counts.malformed + counts.ignored + counts.refused + polls == datagrams);
+  return 0;
+}
