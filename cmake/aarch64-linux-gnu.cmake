@@ -2,7 +2,7 @@
 # with Debian's cross compiler (package g++-aarch64-linux-gnu), against the
 # arm64 libraries that Debian's multiarch installs beside the machine's own
 # (dpkg --add-architecture arm64, then libmosquitto-dev:arm64 and the like:
-# tools/install-arm64-build-deps.sh).
+# tools/install-arm64-deps.sh).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
