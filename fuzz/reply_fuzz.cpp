@@ -69,16 +69,14 @@ std::wstring expectedConsole(const CommandFrame& frame, const unsigned char (&bu
 namespace socket_calls {
 
 int startup() { return 0; }
-bool createSocket(SocketHandle&, long&) { return true; }
-bool connectSocket(SocketHandle, const char*, std::uint16_t, const WaitLimit*, long&) {
+bool createSocket(SocketHandle&, long&, bool) { return true; }
+bool connectSocket(SocketHandle, const char*, std::uint16_t, long&) {
   return true;
 }
 void closeSocket(SocketHandle) {}
 void cleanup() {}
-std::int64_t monotonicMs() { return 0; }
-LinkFailure failureOf(long) { return LinkFailure::Other; }
 
-long sendBytes(SocketHandle, const unsigned char*, int length, const WaitLimit*, long&) {
+long sendBytes(SocketHandle, const unsigned char*, int length) {
   ++peer.sendCalls;
   if (length != CommandFrame::kSize)
     std::abort();
@@ -86,7 +84,7 @@ long sendBytes(SocketHandle, const unsigned char*, int length, const WaitLimit*,
 }
 
 // Like recv: only the bytes it reports are delivered.
-long receiveBytes(SocketHandle, unsigned char* buffer, int length, const WaitLimit*, long&) {
+long receiveBytes(SocketHandle, unsigned char* buffer, int length) {
   ++peer.receiveCalls;
   if (length != CommandFrame::kSize)
     std::abort();

@@ -9,8 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "mqtt/mqtt_settings.hpp"
 #include "units/level.hpp"
 #include "units/units_file.hpp"
+#include "web/web_settings.hpp"
 
 namespace {
 
@@ -67,7 +69,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   UnitsFile file;
   std::vector<std::string> problems;
-  const bool read = parseUnitsFile(text, "fuzz.toml", file, problems);
+  // The front ends' tables too, read as vantreld reads them.
+  const auto readFrontEndTables = [](const UnitsFile& read, FileProblems& found) {
+    MqttSettings mqtt;
+    WebSettings web;
+    if (const SettingEntry* table = read.frontEndTable("mqtt"))
+      readMqttSettings(*table, mqtt, found);
+    if (const SettingEntry* table = read.frontEndTable("web"))
+      readWebSettings(*table, web, found);
+  };
+  const bool read = parseUnitsFile(text, "fuzz.toml", file, problems, readFrontEndTables);
   require(read == problems.empty());
   if (read)
     checkFile(file);

@@ -113,6 +113,36 @@ TEST(FadeEngine, AUnitWithoutAKnownLevelGoesStraightToItsTarget) {
   EXPECT_EQ(recorder.ends[u].at(0).from, -1);
 }
 
+TEST(FadeEngine, KeepsLastOnTheLastTargetAboveZeroThatAFadeConfirmed) {
+  ServingUnit unit;
+  Recorder recorder;
+  FadeEngine engine(300000, 1, recorder);
+  const int u = addLocalUnit(engine, unit.port());
+  engine.setKnownLevel(u, 120, 200);  // as remembered
+  const std::atomic<bool> stop{false};
+  // A fade down to 0 passes levels above 0 and keeps the remembered one.
+  engine.startFade(u, {0, true, FadePlan::kFromKnown, 0, 3, monotonicUs()});
+  engine.run(stop);
+  EXPECT_EQ(engine.confirmed(u).level, 0);
+  EXPECT_GT(engine.confirmed(u).atMs, 0);
+  EXPECT_EQ(engine.confirmed(u).lastOn, 200);
+  // A fade that ends above 0 sets it, and its end reports it.
+  engine.startFade(u, {90, true, FadePlan::kFromKnown, 0, 3, monotonicUs()});
+  engine.run(stop);
+  // One that is not confirmed (the unit no longer answers) leaves it.
+  unit.finish();
+  engine.startFade(u, {30, false, FadePlan::kFromKnown, 0, 0, monotonicUs()});
+  engine.run(stop);
+
+  ASSERT_EQ(recorder.ends[u].size(), 3u);
+  EXPECT_EQ(recorder.ends[u][0].confirmed.lastOn, 200);
+  EXPECT_EQ(recorder.ends[u][1].how, FadeEnd::How::Confirmed);
+  EXPECT_EQ(recorder.ends[u][1].confirmed.lastOn, 90);
+  EXPECT_EQ(recorder.ends[u][2].how, FadeEnd::How::NotConfirmed);
+  EXPECT_EQ(recorder.ends[u][2].confirmed.level, 90);
+  EXPECT_EQ(engine.confirmed(u).lastOn, 90);
+}
+
 /// Stands in for the resolver: "hang.test" answers only once released,
 /// "bad.test" fails, any other name is 127.0.0.1. Counts the lookups.
 struct Resolver {

@@ -1,4 +1,4 @@
-#include "fade/schedule.hpp"
+#include "engine/fade_schedule.hpp"
 
 #include <vector>
 

@@ -8,7 +8,9 @@
 
 #include "common/ipv4_address.hpp"
 #include "common/platform.hpp"
-#include "fade/verdicts.hpp"
+#include "common/wall_clock.hpp"
+#include "engine/verdicts.hpp"
+#include "link/host_lookup.hpp"
 
 namespace {
 
@@ -36,6 +38,7 @@ struct FadeEngine::Run {
   bool addressKnown = false;
   bool lookingUp = false;  ///< a lookup thread of its own is out
   int known = -1;
+  ConfirmedLevel confirmed;
 
   bool active = false;
   FadePlan plan;
@@ -101,8 +104,11 @@ int FadeEngine::knownLevel(int unit) const {
   return at(unit).known;
 }
 
-void FadeEngine::setKnownLevel(int unit, int level) {
+const ConfirmedLevel& FadeEngine::confirmed(int unit) const { return at(unit).confirmed; }
+
+void FadeEngine::setKnownLevel(int unit, int level, int lastOn) {
   at(unit).known = level;
+  at(unit).confirmed.lastOn = lastOn;
 }
 
 void FadeEngine::startFade(int unit, const FadePlan& plan) {
@@ -219,6 +225,9 @@ void FadeEngine::end(int unit, FadeEnd::How how) {
   ended.tries = run.tries;
   ended.last = run.last;
   ended.lookUpFailure = run.lookUpFailure;
+  if (how == FadeEnd::How::Confirmed && ended.to > 0)
+    run.confirmed.lastOn = ended.to;
+  ended.confirmed = run.confirmed;
   listener_.fadeEnded(unit, ended);
 }
 
@@ -243,8 +252,11 @@ void FadeEngine::complete(int unit, std::int64_t nowUs) {
   run.last = run.pending.result();
   run.exchangeUs = nowUs - run.beganUs;
   const int level = run.schedule.level(run.command);
-  if (run.last.confirmed())
+  if (run.last.confirmed()) {
     run.known = level;
+    run.confirmed.level = level;
+    run.confirmed.atMs = wallClockMs();
+  }
   if (run.command == 0 && run.last.confirmed() && run.plan.zero == FadePlan::Zero::FirstConfirmed)
     run.zeroUs = run.beganUs;
   listener_.commandEnded(unit, level, run.last, run.beganUs);
@@ -388,10 +400,7 @@ void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
     sleepUntil(deadlineUs, stop);  // precise, at the cost of not watching the sockets
 }
 
-std::string failureVerdict(const FadeEnd& end) {
-  if (!end.lookUpFailure.empty())
-    return lookUpFailed(end.to, end.lookUpFailure.c_str());
-  if (end.how == FadeEnd::How::NotConfirmed)
-    return lastNotConfirmed(end.to, end.tries, end.last);
-  return notStarted(end.to, end.from, end.tries, end.last);
+void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs) {
+  static const std::atomic<bool> kNoStop{false};
+  waitUntil(waits, deadlineUs, kNoStop);
 }

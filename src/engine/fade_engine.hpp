@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fade/schedule.hpp"
+#include "engine/fade_schedule.hpp"
 #include "link/level_command.hpp"
 #include "link/socket_wait.hpp"
 
@@ -47,6 +47,16 @@ struct FadePlan {
   Zero zero = Zero::Shared;
 };
 
+/// What the engine saw a unit confirm.
+struct ConfirmedLevel {
+  int level = -1;         ///< the level it last confirmed to this engine, -1 before any
+  std::int64_t atMs = 0;  ///< when, on wallClockMs(); 0 before any
+  /// LAST_ON, the level that "on" turns it back on at: the last target
+  /// above 0 of a fade it confirmed (the steps of a fade down are none, and
+  /// a fade to 0 keeps it), or as setKnownLevel() gave it; -1 when none.
+  int lastOn = -1;
+};
+
 /// How a unit's fade ended.
 struct FadeEnd {
   enum class How {
@@ -63,11 +73,10 @@ struct FadeEnd {
   CommandResult last;   ///< the last command's result
   /// NotStarted without a command: why the address could not be looked up.
   std::string lookUpFailure;
+  /// What the unit confirmed to the engine, after this end: LAST_ON set
+  /// by a fade confirmed above 0.
+  ConfirmedLevel confirmed;
 };
-
-/// Why a fade that ended NotStarted or NotConfirmed failed, in the words
-/// every tool gives it.
-std::string failureVerdict(const FadeEnd& end);
 
 /// Looks `host` up as an IPv4 address: true with the address in dotted
 /// form, or false with the reason in a few words. It may block for as long
@@ -110,9 +119,15 @@ class FadeEngine {
   int addUnit(const EngineUnit& unit);
   /// Replaces the lookup of host names (lookUpIPv4()), for a test.
   void lookUpWith(HostLookUp lookUp);
-  /// The level the unit last confirmed, or -1.
+  /// The level the unit last confirmed, or -1: a fade from the known level
+  /// starts there.
   int knownLevel(int unit) const;
-  void setKnownLevel(int unit, int level);
+  /// What is known of the unit from before, as remembered: its level (-1
+  /// when not known) and its LAST_ON.
+  void setKnownLevel(int unit, int level, int lastOn = -1);
+  /// What the unit confirmed to this engine, up to date when the listener
+  /// hears of it.
+  const ConfirmedLevel& confirmed(int unit) const;
 
   /// Starts `plan` on `unit`. A fade that is running there is replaced: a
   /// command in flight ends first (so that its level is known), the old
@@ -168,5 +183,7 @@ class FadeEngine {
 /// loop that calls it sees `stop` turn true in time.
 void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs,
                const std::atomic<bool>& stop);
+/// As above, for an owner that learns of its stop through one of `waits`.
+void waitUntil(std::vector<SocketWait>& waits, std::int64_t deadlineUs);
 
 #endif

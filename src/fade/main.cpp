@@ -12,26 +12,24 @@
 #include "engine/fade_engine.hpp"
 #include "fade/options.hpp"
 #include "fade/progress.hpp"
-#include "fade/verdicts.hpp"
+#include "engine/verdicts.hpp"
 #include "units/remembered_levels.hpp"
 
 namespace {
 
 /// What the user sees of the fade while the engine runs it, and the tally
-/// and level it ends with.
+/// and the end it ends with; the engine keeps what the unit confirmed.
 class FadeReport : public EngineListener {
  public:
   FadeReport(const FadeOptions& options, ProgressLine& progress)
-      : options_(options), progress_(progress), startUs_(monotonicUs()) {}
+      : options_(options), progress_(progress), startUs_(monotonicUs()), shownLevel_(options.from) {}
 
   void commandEnded(int, int level, const CommandResult& result, std::int64_t beganUs) override {
     ++sent_;
-    if (result.confirmed()) {
-      confirmed_.level = level;
-      confirmed_.confirmedMs = wallClockMs();
-    } else {
+    if (result.confirmed())
+      shownLevel_ = level;
+    else
       ++failed_;
-    }
     if (options_.verbose) {
       progress_.clear();
       std::printf("%10.3f ms  level %3d  %s\n", (beganUs - startUs_) / 1000.0, level,
@@ -39,22 +37,13 @@ class FadeReport : public EngineListener {
       std::fflush(stdout);
     }
     if (progress_.drawn())
-      progress_.show(progressText(confirmed_.level < 0 ? options_.from : confirmed_.level, sent_,
-                                  failed_));
+      progress_.show(progressText(shownLevel_, sent_, failed_));
   }
 
-  void fadeEnded(int, const FadeEnd& end) override {
-    end_ = end;
-    // The steps of a fade down are no level to turn back on at.
-    if (end.how == FadeEnd::How::Confirmed && end.to > 0)
-      confirmed_.lastOn = end.to;
-  }
+  void fadeEnded(int, const FadeEnd& end) override { end_ = end; }
 
   /// How the fade ended.
   const FadeEnd& end() const { return end_; }
-  /// The level the unit last confirmed (-1 before it confirmed any), when,
-  /// and the target it was last confirmed at above 0.
-  const RememberedLevel& confirmed() const { return confirmed_; }
   std::string tally() const { return commandTally(sent_, failed_); }
   double elapsedSeconds() const { return (monotonicUs() - startUs_) / 1e6; }
 
@@ -64,7 +53,7 @@ class FadeReport : public EngineListener {
   std::int64_t startUs_;
   int sent_ = 0;
   int failed_ = 0;
-  RememberedLevel confirmed_;
+  int shownLevel_;  ///< the level confirmed last, FROM before any
   FadeEnd end_;
 };
 
@@ -109,8 +98,8 @@ int main(int argc, char* argv[]) {
   ProgressLine progress(!options.quiet && isTerminal(stderr) ? stderr : nullptr);
   FadeReport fade(options, progress);
   FadeEngine engine(options.timeoutUs, options.tries, fade);
-  engine.startFade(engine.addUnit({options.address, options.port, options.unitType}),
-                   planFor(options));
+  const int unitIndex = engine.addUnit({options.address, options.port, options.unitType});
+  engine.startFade(unitIndex, planFor(options));
   engine.run(stop);
   progress.clear();
 
@@ -123,12 +112,14 @@ int main(int argc, char* argv[]) {
                   fade.tally().c_str());
   } else if (stop.load()) {
     status = 130;
-    report(interrupted(fade.confirmed().level));
+    report(interrupted(engine.confirmed(unitIndex).level));
   } else {
     report(failureVerdict(end));
   }
   // Where the unit was left, for vantrel list and vantrel --over.
+  const ConfirmedLevel& confirmed = engine.confirmed(unitIndex);
   rememberOrWarn("vantrel-fade", levelsFilePath(),
-                 {{{options.address, options.port, options.unitType}, fade.confirmed()}});
+                 {{{options.address, options.port, options.unitType},
+                   {confirmed.level, confirmed.atMs, confirmed.lastOn}}});
   return status;
 }

@@ -3,28 +3,13 @@
 #include <cstring>
 #include <vector>
 
-#include "common/duration.hpp"
 #include "common/options.hpp"
 #include "common/whole_number.hpp"
+#include "timing_options/timing_options.hpp"
 
 const char kFadeUsage[] =
     "usage: vantrel-fade [OPTION]... ADDRESS PORT TYPE FROM TO\n"
     "Try 'vantrel-fade --help' for more information.\n";
-
-const char kFadeTimingHelp[] =
-    "  --steps N           commands after the first, 1..255 (default: one per\n"
-    "                      level, at most 40 a second)\n"
-    "  --timeout DURATION  limit for one command: connect, send and reply\n"
-    "                      (default 1s)\n"
-    "  --tries N           tries of the first and the last command, 1..100\n"
-    "                      (default 3)\n";
-
-const char kFadeReportHelp[] =
-    "  --verbose           a line per command on standard output\n"
-    "  --quiet             no result line and no progress display\n"
-    "  -h, --help          this text\n"
-    "  --version           the version\n"
-    "DURATION is a number with s or ms (2s, 1.5s, 250ms), or 0; at most 24 hours.\n";
 
 std::string fadeHelp() {
   return std::string(
@@ -41,35 +26,6 @@ std::string fadeHelp() {
     kFadeTimingHelp + kFadeReportHelp +
     "Exit status: 0 when level TO was confirmed, 1 when it was not, 2 for a usage\n"
     "error, 130 when interrupted.\n";
-}
-
-bool isFadeTimingOption(const std::string& name) {
-  return name == "--over" || name == "--steps" || name == "--timeout" || name == "--tries";
-}
-
-bool readFadeTimingOption(const std::string& name, const char* value, FadeTiming& timing,
-                          std::string& problem) {
-  bool ok = false;
-  if (name == "--over") {
-    ok = parseDuration(value, timing.overUs);
-  } else if (name == "--timeout") {
-    std::int64_t timeout = 0;
-    ok = parseDuration(value, timeout) && timeout > 0;
-    if (ok)
-      timing.timeoutUs = timeout;
-  } else if (name == "--steps") {
-    ok = parseWholeNumber(value, 1, 255, timing.steps);
-  } else {
-    ok = parseWholeNumber(value, 1, 100, timing.tries);
-  }
-  if (!ok) {
-    const char* wanted = name == "--over"      ? "a duration such as 2s, 1.5s, 250ms or 0, at most 24 hours"
-                         : name == "--timeout" ? "a duration such as 2s, 1.5s or 250ms, more than 0 and at most 24 hours"
-                         : name == "--steps"   ? "a whole number from 1 to 255"
-                                               : "a whole number from 1 to 100";
-    problem = "invalid " + name + " " + quoted(value) + ": " + wanted;
-  }
-  return ok;
 }
 
 namespace {
@@ -116,31 +72,15 @@ bool readArguments(const std::vector<const char*>& arguments, FadeOptions& optio
 
 FadeRequest parseFadeArguments(int argc, const char* const argv[], FadeOptions& options,
                                std::string& problem) {
-  static const std::vector<KnownOption> known = {
-      {"--over", true},     {"--steps", true},  {"--timeout", true}, {"--tries", true},
-      {"--verbose", false}, {"--quiet", false}, {"--help", false},   {"-h", false},
-      {"--version", false}};
-  FadeRequest request = FadeRequest::Fade;
   auto take = [&](const std::string& name, const char* value, std::string& why) {
-    if (name == "--help" || name == "-h" || name == "--version") {
-      request = name == "--version" ? FadeRequest::Version : FadeRequest::Help;
-      return OptionTaken::Finish;
-    }
-    if (name == "--verbose" || name == "--quiet") {
-      (name == "--verbose" ? options.verbose : options.quiet) = true;
-      return OptionTaken::Next;
-    }
-    return readFadeTimingOption(name, value, options, why) ? OptionTaken::Next
-                                                           : OptionTaken::Refused;
+    return takeFadeOption(name, value, options, options, why);
   };
   std::vector<const char*> arguments;
-  if (!readOptions(argc, argv, known, take, arguments, problem))
+  if (!readOptions(argc, argv, kFadeOptions, take, arguments, problem))
     return FadeRequest::UsageError;
-  if (request != FadeRequest::Fade)
-    return request;
-  if (options.verbose && options.quiet) {
-    problem = "--verbose and --quiet exclude each other";
+  if (options.asked != FadeReporting::Asked::Run)
+    return options.asked == FadeReporting::Asked::Help ? FadeRequest::Help : FadeRequest::Version;
+  if (!checkFadeReporting(options, problem))
     return FadeRequest::UsageError;
-  }
   return readArguments(arguments, options, problem) ? FadeRequest::Fade : FadeRequest::UsageError;
 }

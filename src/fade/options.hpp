@@ -4,37 +4,15 @@
 #include <cstdint>
 #include <string>
 
-/// The options that shape a fade, the same in every tool that fades.
-struct FadeTiming {
-  std::int64_t overUs = 1000000;
-  int steps = 0;  ///< 1..255, or 0 for the default
-  std::int64_t timeoutUs = 1000000;
-  int tries = 3;
-};
-
-/// Whether `name` is --over, --steps, --timeout or --tries.
-bool isFadeTimingOption(const std::string& name);
-
-/// Reads the value of one of those options into `timing`; on failure
-/// `problem` says what the option takes.
-bool readFadeTimingOption(const std::string& name, const char* value, FadeTiming& timing,
-                          std::string& problem);
-
-/// --help's lines for --steps, --timeout and --tries.
-extern const char kFadeTimingHelp[];
-/// --help's lines for --verbose, --quiet, --help and --version, and what a
-/// DURATION is.
-extern const char kFadeReportHelp[];
+#include "timing_options/timing_options.hpp"
 
 /// What the command line asks of vantrel-fade.
-struct FadeOptions : FadeTiming {
+struct FadeOptions : FadeTiming, FadeReporting {
   const char* address = nullptr;  ///< IPv4 address or host name, not empty
   std::uint16_t port = 0;         ///< 1..65535
   int unitType = 1;               ///< 1 or 2
   int from = 0;                   ///< 0..255
   int to = 0;                     ///< 0..255
-  bool verbose = false;
-  bool quiet = false;
 };
 
 enum class FadeRequest { Fade, Help, Version, UsageError };

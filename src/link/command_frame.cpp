@@ -34,30 +34,11 @@ bool isEcho(const CommandFrame& frame, const unsigned char (&reply)[CommandFrame
   return true;
 }
 
-Reply receiveReply(TcpSession& session, const CommandFrame& frame, ReplyReading reading) {
+Reply receiveReply(TcpSession& session, const CommandFrame& frame) {
   Reply reply;
-  for (;;) {
-    const long got = session.receive(reply.bytes + reply.count,
-                                     CommandFrame::kSize - static_cast<int>(reply.count));
-    if (got <= 0) {
-      if (reply.count == 0)
-        reply.count = got;
-      break;
-    }
-    reply.count += got;
-    if (reading == ReplyReading::Once || reply.count == CommandFrame::kSize)
-      break;
-  }
+  reply.count = session.receive(reply.bytes, CommandFrame::kSize);
   reply.echoed = isEcho(frame, reply.bytes, reply.count);
   return reply;
-}
-
-ExchangeResult exchangeLevel(TcpSession& session, const CommandFrame& frame) {
-  ExchangeResult result;
-  result.sent = session.send(frame.bytes, CommandFrame::kSize);
-  if (result.sent == CommandFrame::kSize)
-    result.reply = receiveReply(session, frame, ReplyReading::Whole);
-  return result;
 }
 
 // The send trace line goes out before the receive starts, so that a console
@@ -70,7 +51,7 @@ void runLevelExchange(TcpSession& session, const CommandFrame& frame) {
     return;
   }
 
-  const Reply reply = receiveReply(session, frame, ReplyReading::Once);
+  const Reply reply = receiveReply(session, frame);
   printTraceLine(L"\nReceive data from the Vantrel: 0x%x 0x%x 0x%02x 0x%02x(%03d)", reply.bytes);
 
   const int level = frame.bytes[3];

@@ -18,10 +18,6 @@ CommandFrame buildCommandFrame(int unitType, unsigned char level);
 bool isEcho(const CommandFrame& frame, const unsigned char (&reply)[CommandFrame::kSize],
             long received);
 
-/// How much of a reply to wait for: one receive, whatever it brings, or
-/// receives until 4 bytes have come, the unit has closed, or a receive failed.
-enum class ReplyReading { Once, Whole };
-
 /// What came back for a frame.
 struct Reply {
   unsigned char bytes[CommandFrame::kSize] = {};  ///< zero where nothing came
@@ -31,18 +27,15 @@ struct Reply {
   bool echoed = false;  ///< isEcho of the bytes and the count
 };
 
-/// Receives the reply to `frame`, which has gone out whole, and judges it.
-/// Bytes beyond the fourth are never read.
-Reply receiveReply(TcpSession& session, const CommandFrame& frame, ReplyReading reading);
+/// Receives the reply to `frame`, which has gone out whole, in one receive,
+/// whatever it brings, and judges it. Bytes beyond the fourth are never read.
+Reply receiveReply(TcpSession& session, const CommandFrame& frame);
 
 /// A level exchange as a value, with nothing printed.
 struct ExchangeResult {
   long sent = 0;  ///< what the send returned
   Reply reply;    ///< the whole reply; left empty unless all 4 bytes went out
 };
-
-/// Sends the frame once and, when all 4 bytes went out, reads the whole reply.
-ExchangeResult exchangeLevel(TcpSession& session, const CommandFrame& frame);
 
 /// Sends the frame once, receives at most once, and tells the console what
 /// went out, what came back and whether the unit carried the command out.

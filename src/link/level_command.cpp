@@ -1,30 +1,7 @@
 #include "link/level_command.hpp"
 
 #include "common/hex_bytes.hpp"
-#include "link/socket_calls.hpp"
-
-CommandResult sendLevelCommand(const char* address, std::uint16_t port, const CommandFrame& frame,
-                               int timeoutMs, const std::atomic<bool>& stop) {
-  CommandResult result;
-  SessionOptions options;
-  options.timeoutMs = timeoutMs;
-  options.stop = &stop;
-  options.quiet = true;
-  TcpSession session(options);
-  const OpenResult opened = session.open(address, port);
-  if (opened == OpenResult::Connected) {
-    result.exchange = exchangeLevel(session, frame);
-    result.stage = result.exchange.sent == CommandFrame::kSize ? CommandResult::Stage::Reply
-                                                               : CommandResult::Stage::Send;
-  }
-  if (opened == OpenResult::Connected || opened == OpenResult::ConnectFailed)
-    session.close();
-  if (!result.confirmed()) {
-    result.failure = session.failure();
-    result.error = session.error();
-  }
-  return result;
-}
+#include "link/nonblocking_calls.hpp"
 
 namespace {
 
@@ -89,19 +66,17 @@ void PendingCommand::connect(const char* address, std::uint16_t port, const Comm
   result_ = CommandResult();
   long error = 0;
   state_ = State::Idle;
-  if (!socket_calls::createNonBlockingSocket(socket_, error)) {
+  if (!socket_calls::createSocket(socket_, error, true)) {
     finish(socket_calls::failureOf(error), error);
     return;
   }
   state_ = State::Connecting;
-  bool pending = false;
-  if (!socket_calls::startConnect(socket_, address, port, pending, error)) {
+  if (socket_calls::connectSocket(socket_, address, port, error)) {
+    state_ = State::Sending;
+  } else if (!socket_calls::connectPending(error)) {
     finish(socket_calls::failureOf(error), error);
-    return;
   }
   // A connect still under way is judged once the socket can write.
-  if (!pending)
-    state_ = State::Sending;
 }
 
 void PendingCommand::sendEarly() {
@@ -159,8 +134,7 @@ void PendingCommand::proceed() {
   }
   if (state_ != State::Receiving)
     return;
-  // As receiveReply(Whole): until 4 bytes have come, the unit has closed,
-  // or a receive failed.
+  // Until 4 bytes have come, the unit has closed, or a receive failed.
   Reply& reply = result_.exchange.reply;
   while (reply.count < CommandFrame::kSize) {
     const long got = socket_calls::receiveNow(

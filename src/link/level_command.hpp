@@ -1,12 +1,11 @@
 #ifndef VANTREL_LINK_LEVEL_COMMAND_HPP
 #define VANTREL_LINK_LEVEL_COMMAND_HPP
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "link/command_frame.hpp"
-#include "link/tcp_session.hpp"
+#include "link/socket_handle.hpp"
 
 /// How long our tools pause after a failed try before the next try of the
 /// same command: long enough for a unit that is starting up, short enough
@@ -23,12 +22,6 @@ struct CommandResult {
 
   bool confirmed() const { return stage == Stage::Reply && exchange.reply.echoed; }
 };
-
-/// One command on a connection of its own: connect, send the frame, read
-/// the whole reply, close. All of it within `timeoutMs`, and given up within
-/// 50 ms once `stop` is true.
-CommandResult sendLevelCommand(const char* address, std::uint16_t port, const CommandFrame& frame,
-                               int timeoutMs, const std::atomic<bool>& stop);
 
 /// "confirmed", or why not, in a few words ("connection refused", "reply
 /// 7e 5a 04 7f is not the echo", ...).
@@ -49,8 +42,9 @@ class NetworkStack {
   int error_;
 };
 
-/// The same exchange as sendLevelCommand, driven without blocking, so that
-/// one thread keeps the commands of many units in flight at once: the owner
+/// One level command on a connection of its own (connect, send the frame,
+/// read the whole reply, close), driven without blocking, so that one
+/// thread keeps the commands of many units in flight at once: the owner
 /// waits for handle() as wantsWrite() says (waitForSockets), calls
 /// proceed(), and enforces its own time-out with abandon(). Needs a
 /// NetworkStack.

@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/tcp_session.hpp"
+#include "link/socket_handle.hpp"
+
+/// Waiting for many sockets at once, on the platform, in socket_wait_posix.cpp
+/// and socket_wait_win32.cpp.
 
 /// A socket to wait for, and whether it became ready.
 struct SocketWait {

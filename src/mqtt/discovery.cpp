@@ -1,5 +1,8 @@
 #include "mqtt/discovery.hpp"
 
+#include <cstdio>
+
+#include <mosquitto.h>
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -7,17 +10,12 @@ namespace {
 // Keys in the order people read them.
 using Json = nlohmann::ordered_json;
 
-// Home Assistant takes ids of a-z A-Z 0-9 _ - alone; unit, group and scene
-// names are already such, an address may hold dots.
-std::string idOf(const std::string& text) {
-  std::string id = text;
-  for (char& c : id) {
-    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '_' || c == '-';
-    if (!kept)
-      c = '_';
-  }
-  return id;
+bool startsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 std::string configTopic(const MqttTopics& topics, const char* component, const std::string& objectId) {
@@ -37,29 +35,14 @@ Json light(const MqttTopics& topics, const std::string& commandTopic, const std:
 
 }  // namespace
 
-MqttTopics::MqttTopics(const MqttSettings& settings)
-    : status(settings.topic + "/status"),
-      discovery(settings.discoveryPrefix),
-      nodeId(idOf(settings.topic)),
-      prefix(settings.topic) {}
-
-std::string MqttTopics::unit(const std::string& name, const char* leaf) const {
-  return prefix + "/unit/" + name + "/" + leaf;
-}
-
-std::string MqttTopics::group(const std::string& name, const char* leaf) const {
-  return prefix + "/group/" + name + "/" + leaf;
-}
-
-std::string MqttTopics::scene(const std::string& name) const { return prefix + "/scene/" + name + "/set"; }
-
 std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopics& topics) {
   std::vector<MqttMessage> messages;
   if (topics.discovery.empty())
     return messages;
   for (const Unit& unit : file.units) {
-    // Made from where the unit is, so that renaming it keeps its history.
-    const std::string id = "unit_" + idOf(unit.address) + "_" + std::to_string(unit.port) + "_" +
+    // Made from where the unit is, so that renaming it keeps its history;
+    // unit, group and scene names are already ids, an address may hold dots.
+    const std::string id = "unit_" + discoveryId(unit.address) + "_" + std::to_string(unit.port) + "_" +
                            std::to_string(unit.type);
     const std::string uniqueId = "vantrel_" + id;
     Json config = light(topics, topics.unit(unit.name, "set"), topics.unit(unit.name, "state"), uniqueId);
@@ -93,8 +76,72 @@ std::vector<std::string> discoveryFilters(const MqttTopics& topics) {
   return {configTopic(topics, "light", "+"), configTopic(topics, "scene", "+")};
 }
 
-std::string lightState(int level) {
-  const Json state = {
-      {"state", level > 0 ? "ON" : "OFF"}, {"brightness", level}, {"color_mode", "brightness"}};
-  return state.dump();
+Discovery::Discovery(const UnitsFile& file, const MqttTopics& topics, bool verbose)
+    : topics_(topics),
+      verbose_(verbose),
+      messages_(discoveryMessages(file, topics)),
+      syncTopic_(topics.prefix + "/bridge/sync") {}
+
+void Discovery::subscribe(mosquitto* client) {
+  if (topics_.discovery.empty())
+    return;
+  const std::string announce = topics_.discovery + "/status";
+  mosquitto_subscribe(client, nullptr, announce.c_str(), 0);
+  for (const std::string& filter : discoveryFilters(topics_))
+    mosquitto_subscribe(client, nullptr, filter.c_str(), 0);
+  mosquitto_subscribe(client, nullptr, syncTopic_.c_str(), 0);
+  stale_.clear();
+  syncing_ = true;
+}
+
+void Discovery::publish(mosquitto* client) {
+  for (const MqttMessage& message : messages_)
+    publishRetained(client, message.topic, message.payload);
+}
+
+void Discovery::startSweep(mosquitto* client) {
+  if (syncing_)
+    mosquitto_publish(client, nullptr, syncTopic_.c_str(), 0, nullptr, 0, false);
+}
+
+bool Discovery::heard(mosquitto* client, const std::string& topic, const std::string& payload) {
+  const std::string& discovery = topics_.discovery;
+  if (topic == syncTopic_) {
+    sweep(client);
+    return true;
+  }
+  if (discovery.empty() || !startsWith(topic, discovery + "/"))
+    return false;
+  if (topic == discovery + "/status") {
+    // Home Assistant came back: it forgets what it was told before.
+    if (payload == "online")
+      publish(client);
+    return true;
+  }
+  if (!endsWith(topic, "/config"))
+    return false;
+  if (!syncing_ || payload.empty())
+    return true;
+  for (const MqttMessage& message : messages_)
+    if (message.topic == topic)
+      return true;
+  stale_.insert(topic);
+  return true;
+}
+
+void Discovery::sweep(mosquitto* client) {
+  if (!syncing_)
+    return;
+  syncing_ = false;
+  for (const std::string& topic : stale_) {
+    mosquitto_publish(client, nullptr, topic.c_str(), 0, nullptr, 0, true);
+    if (verbose_) {
+      std::printf("vantreld: cleared %s: no longer in the units file\n", topic.c_str());
+      std::fflush(stdout);
+    }
+  }
+  stale_.clear();
+  for (const std::string& filter : discoveryFilters(topics_))
+    mosquitto_unsubscribe(client, nullptr, filter.c_str());
+  mosquitto_unsubscribe(client, nullptr, syncTopic_.c_str());
 }

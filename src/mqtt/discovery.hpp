@@ -1,29 +1,19 @@
 #ifndef VANTREL_MQTT_DISCOVERY_HPP
 #define VANTREL_MQTT_DISCOVERY_HPP
 
+#include <set>
 #include <string>
 #include <vector>
 
+#include "mqtt/topics.hpp"
 #include "units/units_file.hpp"
+
+struct mosquitto;
 
 /// One retained message the bridge publishes.
 struct MqttMessage {
   std::string topic;
   std::string payload;
-};
-
-/// The topics of the bridge under the [mqtt] topic prefix.
-struct MqttTopics {
-  explicit MqttTopics(const MqttSettings& settings);
-
-  std::string status;      ///< T/status: online, offline
-  std::string discovery;   ///< the discovery prefix, "" when discovery is off
-  std::string nodeId;      ///< the discovery topics' node, made from T
-  std::string unit(const std::string& name, const char* leaf) const;   ///< T/unit/NAME/LEAF
-  std::string group(const std::string& name, const char* leaf) const;  ///< T/group/NAME/LEAF
-  std::string scene(const std::string& name) const;                    ///< T/scene/NAME/set
-
-  std::string prefix;  ///< T
 };
 
 /// The Home Assistant discovery configurations of every unit, group and
@@ -35,7 +25,36 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
 /// can have published, so that it can read back its own.
 std::vector<std::string> discoveryFilters(const MqttTopics& topics);
 
-/// A light's state as Home Assistant's JSON light reads it, for a level 0..255.
-std::string lightState(int level);
+/// Home Assistant discovery for one bridge: its configurations, published
+/// on connecting and again whenever Home Assistant comes back, and the
+/// sweep that clears the configurations this node published before and the
+/// units file no longer has. Called on libmosquitto's thread, under the
+/// bridge's lock; does nothing when discovery is off.
+class Discovery {
+ public:
+  Discovery(const UnitsFile& file, const MqttTopics& topics, bool verbose);
+
+  /// On connecting, before the bridge says online: hears Home Assistant's
+  /// status, and reads back this node's configurations as the broker keeps
+  /// them.
+  void subscribe(mosquitto* client);
+  /// Publishes every configuration.
+  void publish(mosquitto* client);
+  /// Once the states went out after connecting: a message of our own whose
+  /// echo says that every retained configuration has come.
+  void startSweep(mosquitto* client);
+  /// A message the bridge received: true when it was discovery's.
+  bool heard(mosquitto* client, const std::string& topic, const std::string& payload);
+
+ private:
+  void sweep(mosquitto* client);
+
+  const MqttTopics& topics_;
+  const bool verbose_;
+  const std::vector<MqttMessage> messages_;
+  const std::string syncTopic_;  ///< a private topic: its echo says the retained ones have all come
+  std::set<std::string> stale_;  ///< configurations read back that the file no longer has
+  bool syncing_ = false;
+};
 
 #endif

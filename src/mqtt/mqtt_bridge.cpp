@@ -8,12 +8,10 @@
 
 #include <mosquitto.h>
 
-#include "common/platform.hpp"
 #include "service/secret_file.hpp"
 
 namespace {
 
-constexpr std::int64_t kStateEveryUs = 1000000;  // during a fade, at most one state a second
 constexpr int kKeepAliveS = 60;
 
 bool startsWith(const std::string& text, const std::string& start) {
@@ -42,10 +40,8 @@ MqttBridge::MqttBridge(UnitsService& service, const MqttSettings& settings, bool
       settings_(settings),
       topics_(settings),
       verbose_(verbose),
-      discovery_(discoveryMessages(service.file(), topics_)),
-      syncTopic_(topics_.prefix + "/bridge/sync"),
-      unitStates_(service.file().units.size()),
-      groupStates_(service.file().groups.size()) {}
+      discovery_(service.file(), topics_, verbose),
+      states_(service.file(), topics_) {}
 
 MqttBridge::~MqttBridge() {
   stop();
@@ -54,7 +50,7 @@ MqttBridge::~MqttBridge() {
   mosquitto_lib_cleanup();
 }
 
-bool MqttBridge::prepare(std::string& problem) {
+bool MqttBridge::open(std::string& problem) {
   mosquitto_lib_init();
   client_ = mosquitto_new(nullptr, true, this);
   if (client_ == nullptr) {
@@ -89,9 +85,10 @@ bool MqttBridge::prepare(std::string& problem) {
   return true;
 }
 
-void MqttBridge::start() {
+bool MqttBridge::start(std::string&) {
   started_ = true;
   connector_ = std::thread([this] { connectFirst(); });
+  return true;
 }
 
 void MqttBridge::connectFirst() {
@@ -131,7 +128,7 @@ void MqttBridge::stop() {
   if (!looping_)
     return;
   if (wasUp)
-    publish(topics_.status, "offline");
+    publishRetained(client_, topics_.status, "offline");
   // Queued after offline, so sent after it; the broker keeps no last will
   // for a client that says goodbye.
   mosquitto_disconnect(client_);
@@ -187,22 +184,11 @@ void MqttBridge::connected(int result) {
     const std::string filter = topics_.prefix + "/" + kind + "/+/set";
     mosquitto_subscribe(client_, nullptr, filter.c_str(), 0);
   }
-  if (!topics_.discovery.empty()) {
-    const std::string announce = topics_.discovery + "/status";
-    mosquitto_subscribe(client_, nullptr, announce.c_str(), 0);
-    // This node's configurations as the broker keeps them, then a message
-    // of our own: once it is back, all of them have come.
-    for (const std::string& filter : discoveryFilters(topics_))
-      mosquitto_subscribe(client_, nullptr, filter.c_str(), 0);
-    mosquitto_subscribe(client_, nullptr, syncTopic_.c_str(), 0);
-    stale_.clear();
-    syncing_ = true;
-  }
-  publish(topics_.status, "online");
-  publishDiscovery();
-  publishStates();
-  if (syncing_)
-    mosquitto_publish(client_, nullptr, syncTopic_.c_str(), 0, nullptr, 0, false);
+  discovery_.subscribe(client_);
+  publishRetained(client_, topics_.status, "online");
+  discovery_.publish(client_);
+  states_.publishAll(client_, service_.snapshot());
+  discovery_.startSweep(client_);
 }
 
 void MqttBridge::disconnected(int result) {
@@ -221,22 +207,10 @@ void MqttBridge::disconnected(int result) {
 }
 
 void MqttBridge::received(const std::string& topic, const std::string& payload) {
-  const std::string& discovery = topics_.discovery;
-  if (topic == syncTopic_) {
-    clearStale();
-    return;
-  }
-  if (!discovery.empty() && topic == discovery + "/status") {
-    // Home Assistant came back: it forgets what it was told before.
-    if (payload == "online") {
-      std::lock_guard<std::mutex> lock(mutex_);
-      publishDiscovery();
-    }
-    return;
-  }
-  if (!discovery.empty() && startsWith(topic, discovery + "/") && endsWith(topic, "/config")) {
-    staleConfig(topic, payload);
-    return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (discovery_.heard(client_, topic, payload))
+      return;
   }
   const std::string start = topics_.prefix + "/";
   if (!startsWith(topic, start) || !endsWith(topic, "/set"))
@@ -266,107 +240,33 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
     log(topic + ": " + problem);
 }
 
-void MqttBridge::staleConfig(const std::string& topic, const std::string& payload) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!syncing_ || payload.empty())
-    return;
-  for (const MqttMessage& message : discovery_)
-    if (message.topic == topic)
-      return;
-  stale_.insert(topic);
-}
-
-void MqttBridge::clearStale() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!syncing_)
-    return;
-  syncing_ = false;
-  for (const std::string& topic : stale_) {
-    mosquitto_publish(client_, nullptr, topic.c_str(), 0, nullptr, 0, true);
-    if (verbose_) {
-      std::printf("vantreld: cleared %s: no longer in the units file\n", topic.c_str());
-      std::fflush(stdout);
-    }
-  }
-  stale_.clear();
-  for (const std::string& filter : discoveryFilters(topics_))
-    mosquitto_unsubscribe(client_, nullptr, filter.c_str());
-  mosquitto_unsubscribe(client_, nullptr, syncTopic_.c_str());
-}
-
-void MqttBridge::publishDiscovery() {
-  for (const MqttMessage& message : discovery_)
-    publish(message.topic, message.payload);
-}
-
-void MqttBridge::publishStates() {
-  const ServiceSnapshot snapshot = service_.snapshot();
-  for (std::size_t unit = 0; unit < snapshot.units.size(); ++unit)
-    if (snapshot.units[unit].state.level >= 0)
-      publishState(Kind::Unit, unit, snapshot.units[unit].state.level, Why::Connect);
-  for (std::size_t group = 0; group < snapshot.groups.size(); ++group)
-    if (snapshot.groups[group].level >= 0)
-      publishState(Kind::Group, group, snapshot.groups[group].level, Why::Connect);
-}
-
 void MqttBridge::unitChanged(int unit, const UnitState& state, bool commandEnded) {
   if (state.level < 0)
     return;
   std::lock_guard<std::mutex> lock(mutex_);
-  publishState(Kind::Unit, static_cast<std::size_t>(unit), state.level,
-               commandEnded ? Why::End : Why::Change);
+  states_.publish(client_, StatePublisher::Kind::Unit, static_cast<std::size_t>(unit), state.level,
+                  commandEnded ? StatePublisher::Why::End : StatePublisher::Why::Change);
 }
 
 void MqttBridge::groupChanged(int group, int level, bool commandEnded) {
   if (level < 0)
     return;
   std::lock_guard<std::mutex> lock(mutex_);
-  publishState(Kind::Group, static_cast<std::size_t>(group), level,
-               commandEnded ? Why::GroupEnd : Why::Change);
-}
-
-void MqttBridge::publishState(Kind kind, std::size_t index, int level, Why why) {
-  Published& last = kind == Kind::Unit ? unitStates_[index] : groupStates_[index];
-  const std::int64_t nowUs = monotonicUs();
-  // Most steps of a fade stop here, before any text is made: the service's
-  // thread is their caller.
-  if (why == Why::Change && last.atUs != 0 && nowUs - last.atUs < kStateEveryUs)
-    return;
-  const std::string payload = lightState(level);
-  const bool repeated = last.payload == payload;
-  switch (why) {
-    case Why::Change:
-      last.duringCommand = true;
-      break;
-    case Why::End: {
-      const bool sent = last.duringCommand && repeated;
-      last.duringCommand = false;
-      if (sent)
-        return;
-      break;
-    }
-    case Why::GroupEnd:
-      // It hears of each member's end: its state goes out once it changed.
-      last.duringCommand = false;
-      if (repeated)
-        return;
-      break;
-    case Why::Connect:
-      break;
-  }
-  const UnitsFile& file = service_.file();
-  publish(kind == Kind::Unit ? topics_.unit(file.units[index].name, "state")
-                             : topics_.group(file.groups[index].name, "state"),
-          payload);
-  last.payload = payload;
-  last.atUs = nowUs;
-}
-
-void MqttBridge::publish(const std::string& topic, const std::string& payload) {
-  // Queued for the client's thread; while the broker is away it is dropped,
-  // and the states go out again on connecting.
-  mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 0,
-                    true);
+  states_.publish(client_, StatePublisher::Kind::Group, static_cast<std::size_t>(group), level,
+                  commandEnded ? StatePublisher::Why::GroupEnd : StatePublisher::Why::Change);
 }
 
 void MqttBridge::log(const std::string& line) { std::fprintf(stderr, "vantreld: %s\n", line.c_str()); }
+
+FrontEndReader mqttFrontEnd(bool verbose) {
+  return [verbose](const UnitsFile& file, FileProblems& problems) -> FrontEndMaker {
+    const SettingEntry* table = file.frontEndTable("mqtt");
+    if (table == nullptr)
+      return {};
+    MqttSettings settings;
+    readMqttSettings(*table, settings, problems);
+    return [settings, verbose](UnitsService& service) {
+      return std::make_unique<MqttBridge>(service, settings, verbose);
+    };
+  };
+}

@@ -2,51 +2,45 @@
 #define VANTREL_MQTT_MQTT_BRIDGE_HPP
 
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "mqtt/discovery.hpp"
-#include "service/units_service.hpp"
+#include "mqtt/mqtt_settings.hpp"
+#include "mqtt/state_publisher.hpp"
+#include "mqtt/topics.hpp"
+#include "service/front_end.hpp"
 
 struct mosquitto;
 struct mosquitto_message;
 
-/// The MQTT front end: commands from T/unit|group|scene/NAME/set go to the
-/// service, what the units confirm goes to retained states, and Home
-/// Assistant discovery describes it all. libmosquitto's own thread does
-/// the network, reconnecting by itself while the broker is away.
-class MqttBridge final : public ServiceListener {
+/// The MQTT front end's connection and its routing: commands from
+/// T/unit|group|scene/NAME/set go to the service, what the units confirm
+/// goes to StatePublisher, and Discovery describes it all to Home
+/// Assistant. libmosquitto's own thread does the network, reconnecting by
+/// itself while the broker is away.
+class MqttBridge final : public FrontEnd {
  public:
   MqttBridge(UnitsService& service, const MqttSettings& settings, bool verbose);
-  ~MqttBridge();
+  ~MqttBridge() override;
   MqttBridge(const MqttBridge&) = delete;
   MqttBridge& operator=(const MqttBridge&) = delete;
 
-  /// Reads the password file and sets up the client; false with `problem`
-  /// when it cannot. Before the service starts.
-  bool prepare(std::string& problem);
+  /// Reads the password file and sets up the client.
+  bool open(std::string& problem) override;
   /// Connects in the background: a broker that is away is tried again,
-  /// 1 s and then longer up to 30 s apart. After the service started.
-  void start();
+  /// 1 s and then longer up to 30 s apart. Never fails.
+  bool start(std::string& problem) override;
   /// Publishes offline, disconnects and ends the client's thread, within a
   /// second whatever the broker does.
-  void stop();
+  void stop() override;
 
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
 
  private:
   enum class Link { Starting, Up, Down, Stopping };
-  /// The last state published on a topic.
-  struct Published {
-    std::string payload;
-    std::int64_t atUs = 0;
-    bool duringCommand = false;  ///< by a change since the last command ended
-  };
 
   static void onConnect(mosquitto* client, void* self, int result);
   static void onDisconnect(mosquitto* client, void* self, int result);
@@ -58,25 +52,12 @@ class MqttBridge final : public ServiceListener {
   void received(const std::string& topic, const std::string& payload);
   void command(const std::string& topic, const std::string& kind, const std::string& name,
                const std::string& payload);
-  void staleConfig(const std::string& topic, const std::string& payload);
-  void clearStale();
-  void publishDiscovery();
-  void publishStates();
-  void publish(const std::string& topic, const std::string& payload);
-  enum class Why { Change, End, GroupEnd, Connect };
-  enum class Kind { Unit, Group };
-  /// Publishes a unit's or a group's state when due: a change at most once
-  /// a second, a command's end unless that very state just went out as its
-  /// last change, all of them on connecting. Under mutex_.
-  void publishState(Kind kind, std::size_t index, int level, Why why);
   void log(const std::string& line);
 
   UnitsService& service_;
   const MqttSettings settings_;
   const MqttTopics topics_;
   const bool verbose_;
-  std::vector<MqttMessage> discovery_;
-  std::string syncTopic_;  ///< a private topic: its echo says the retained ones have all come
   mosquitto* client_ = nullptr;
   bool started_ = false;
   std::thread connector_;
@@ -85,10 +66,11 @@ class MqttBridge final : public ServiceListener {
   std::mutex mutex_;  ///< guards what follows
   std::condition_variable wake_;  ///< stopping, or disconnected when stopping
   Link link_ = Link::Starting;
-  std::vector<Published> unitStates_;
-  std::vector<Published> groupStates_;
-  std::set<std::string> stale_;  ///< configurations read back that the file no longer has
-  bool syncing_ = false;
+  Discovery discovery_;
+  StatePublisher states_;
 };
+
+/// The MQTT front end, on when the units file has an [mqtt] table.
+FrontEndReader mqttFrontEnd(bool verbose);
 
 #endif

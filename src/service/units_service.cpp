@@ -5,7 +5,8 @@
 #include <utility>
 
 #include "common/platform.hpp"
-#include "fade/options.hpp"
+#include "engine/fade_timing.hpp"
+#include "engine/verdicts.hpp"
 #include "link/socket_wait.hpp"
 #include "units/remembered_levels.hpp"
 
@@ -62,9 +63,8 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
   for (const Unit& unit : file_.units) {
     const int index = engine_->addUnit({unit.address, unit.port, unit.type});
     const RememberedLevel level = remembered.find(keyOf(unit));
-    engine_->setKnownLevel(index, level.level);
+    engine_->setKnownLevel(index, level.level, level.lastOn);
     states_.push_back({level.level, level.lastOn, ""});
-    confirmedMs_.push_back(0);
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
@@ -178,7 +178,7 @@ void UnitsService::serve() {
     if (dueUs == INT64_MAX)
       waitForSockets(waits, kForeverUs);
     else
-      waitUntil(waits, dueUs, neverStop_);
+      waitUntil(waits, dueUs);
     const bool woken = waits[wakeAt].ready;
     engine_->advance(waits);
     if (!woken)
@@ -196,11 +196,11 @@ void UnitsService::serve() {
       return;
     }
     for (const Order& order : orders)
-      carryOut(order);
+      startFades(order);
   }
 }
 
-void UnitsService::carryOut(const Order& order) {
+void UnitsService::startFades(const Order& order) {
   const std::int64_t zeroUs = monotonicUs();
   for (std::size_t i = 0; i < order.units.size(); ++i) {
     const int unit = order.units[i];
@@ -230,7 +230,6 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     state.level = level;
     state.problem.clear();
   }
-  confirmedMs_[static_cast<std::size_t>(unit)] = wallClockMs();
   if (changed)
     notify(unit, false);
 }
@@ -244,9 +243,7 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
       break;
     case FadeEnd::How::Confirmed: {
       std::lock_guard<std::mutex> lock(mutex_);
-      // The steps of a fade down are no level to turn back on at.
-      if (end.to > 0)
-        states_[at].lastOn = end.to;
+      states_[at].lastOn = end.confirmed.lastOn;
       break;
     }
     case FadeEnd::How::NotStarted:
@@ -258,10 +255,9 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
   }
   if (end.how == FadeEnd::How::NotStarted || end.how == FadeEnd::How::NotConfirmed)
     report(unit, failureVerdict(end));
-  if (confirmedMs_[at] > 0) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    writer_.remember(keyOf(file_.units[at]), {states_[at].level, confirmedMs_[at], states_[at].lastOn});
-  }
+  if (end.confirmed.atMs > 0)
+    writer_.remember(keyOf(file_.units[at]),
+                     {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn});
   if (end.how != FadeEnd::How::Stopped)
     notify(unit, true);
 }

@@ -1,7 +1,6 @@
 #ifndef VANTREL_SERVICE_UNITS_SERVICE_HPP
 #define VANTREL_SERVICE_UNITS_SERVICE_HPP
 
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -125,7 +124,8 @@ class UnitsService : private EngineListener {
   };
   void submit(Order order);
   void serve();
-  void carryOut(const Order& order);
+  /// Starts the fades of an order, on the service's thread.
+  void startFades(const Order& order);
   void commandEnded(int unit, int level, const CommandResult& result,
                     std::int64_t beganUs) override;
   void fadeEnded(int unit, const FadeEnd& end) override;
@@ -136,7 +136,6 @@ class UnitsService : private EngineListener {
   const UnitsFile file_;
   std::vector<ServiceListener*> listeners_;
   // The service thread's own.
-  std::vector<std::int64_t> confirmedMs_;  ///< when this service last saw it confirm, or 0
   std::vector<int> groupLevels_;           ///< as last told
   std::unique_ptr<FadeEngine> engine_;
   LevelsWriter writer_;
@@ -147,7 +146,6 @@ class UnitsService : private EngineListener {
   std::deque<Order> orders_;
   bool stopping_ = false;
 
-  std::atomic<bool> neverStop_{false};
   std::thread thread_;
 };
 

@@ -164,9 +164,3 @@ std::string levelsFilePath() {
   const std::string chosen = environmentValue("VANTREL_STATE");
   return chosen.empty() ? defaultLevelsFile() : chosen;
 }
-
-std::int64_t wallClockMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}

@@ -68,7 +68,4 @@ void rememberOrWarn(const char* program, const std::string& path,
 /// $HOME/.local/state), on Windows %LOCALAPPDATA%\vantrel\levels.
 std::string levelsFilePath();
 
-/// Milliseconds since 1970-01-01 UTC, now.
-std::int64_t wallClockMs();
-
 #endif

@@ -1,8 +1,6 @@
 #include "units/units_file.hpp"
 
 #include <algorithm>
-#include <climits>
-#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -24,8 +22,8 @@
 #pragma pop_macro("TOML_UNREACHABLE")
 #include <toml++/toml.h>
 
-#include "common/duration.hpp"
 #include "common/files.hpp"
+#include "common/front_end_tables.hpp"
 #include "common/ipv4_address.hpp"
 #include "common/whole_number.hpp"
 #include "units/level.hpp"
@@ -33,11 +31,6 @@
 namespace {
 
 const char kEveryUnit[] = "all";
-
-struct Problem {
-  toml::source_position at;  ///< line 0: about the whole file
-  std::string text;
-};
 
 struct Entry {
   const toml::key* key;
@@ -57,12 +50,46 @@ std::vector<Entry> inFileOrder(const toml::table& table) {
   return entries;
 }
 
-// A name as messages show it, on one line whatever it holds.
-std::string quoted(std::string_view name) {
-  std::string text = "'";
-  for (const char c : name)
-    text += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-  return text + "'";
+FilePlace placeOf(const toml::source_region& region) {
+  return {region.begin.line, region.begin.column};
+}
+
+// A value without TOML, for the part of the program that owns it.
+SettingValue valueOf(const toml::node& node) {
+  SettingValue value;
+  value.at = placeOf(node.source());
+  if (const auto* text = node.as_string()) {
+    value.kind = SettingValue::Kind::Text;
+    value.text = text->get();
+  } else if (const auto* integer = node.as_integer()) {
+    value.kind = SettingValue::Kind::Integer;
+    value.integer = integer->get();
+  } else if (const auto* boolean = node.as_boolean()) {
+    value.kind = SettingValue::Kind::Boolean;
+    value.boolean = boolean->get();
+  } else if (const auto* decimal = node.as_floating_point()) {
+    value.kind = SettingValue::Kind::Decimal;
+    value.decimal = decimal->get();
+  } else if (const auto* array = node.as_array()) {
+    value.kind = SettingValue::Kind::Array;
+    for (const toml::node& element : *array)
+      value.entries.push_back({"", placeOf(element.source()), valueOf(element)});
+  } else if (const auto* table = node.as_table()) {
+    value.kind = SettingValue::Kind::Table;
+    for (const Entry& entry : inFileOrder(*table))
+      value.entries.push_back(
+          {std::string(entry.key->str()), placeOf(entry.key->source()), valueOf(*entry.node)});
+  }
+  return value;
+}
+
+SettingEntry settingOf(const Entry& entry) {
+  return {std::string(entry.key->str()), placeOf(entry.key->source()), valueOf(*entry.node)};
+}
+
+template <std::size_t N>
+bool isListed(const std::array<std::string_view, N>& names, std::string_view name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 // Why `address`, which isValidAddress() refuses, is not an address: one that holds a port is
@@ -72,9 +99,9 @@ std::string addressProblem(std::string_view address) {
   int port = 0;
   if (colon != std::string_view::npos && isValidAddress(address.substr(0, colon)) &&
       parseWholeNumber(std::string(address.substr(colon + 1)).c_str(), 1, 65535, port))
-    return "address " + quoted(address) + " holds a port: write address = \"" +
+    return "address " + quotedName(address) + " holds a port: write address = \"" +
            std::string(address.substr(0, colon)) + "\" and port = " + std::to_string(port);
-  return "address " + quoted(address) +
+  return "address " + quotedName(address) +
          " is neither a dotted IPv4 address (four numbers 0 to 255) nor a host name";
 }
 
@@ -114,7 +141,7 @@ class Reader {
  public:
   void read(const toml::table& root);
   UnitsFile& file() { return file_; }
-  std::vector<Problem>& problems() { return problems_; }
+  FileProblems& problems() { return problems_; }
 
  private:
   void readUnits(const toml::table& units);
@@ -122,16 +149,14 @@ class Reader {
   void readGroups(const toml::table& groups);
   void readScenes(const toml::table& scenes);
   void readScene(const toml::table& settings, Scene& scene);
-  void readMqtt(const toml::table& table);
-  void readWeb(const toml::table& table);
-  bool readText(const Entry& field, const char* table, std::string& text);
 
   void report(const toml::source_region& at, std::string text) {
-    problems_.push_back({at.begin, std::move(text)});
+    problems_.add(placeOf(at), std::move(text));
   }
   void checkName(const char* kind, const toml::key& key);
 
-  // The top-level tables, read in this order, as each may name what those before it hold.
+  // The top-level tables it reads, in this order, as each may name what those before it hold;
+  // kFrontEndTables are kept as written for their front ends.
   struct Section {
     const char* name;
     void (Reader::*read)(const toml::table&);
@@ -140,21 +165,26 @@ class Reader {
       {"units", &Reader::readUnits},
       {"groups", &Reader::readGroups},
       {"scenes", &Reader::readScenes},
-      {"mqtt", &Reader::readMqtt},
-      {"web", &Reader::readWeb},
   };
 
   UnitsFile file_;
-  std::vector<Problem> problems_;
+  FileProblems problems_;
 };
 
 void Reader::read(const toml::table& root) {
   for (const Entry& entry : inFileOrder(root)) {
+    const std::string_view name = entry.key->str();
     const bool known = std::any_of(std::begin(kSections), std::end(kSections),
-                                   [&](const Section& s) { return entry.key->str() == s.name; });
-    if (!known)
-      report(entry.key->source(), (entry.node->is_table() ? "unknown table " : "unknown key ") +
-                                      quoted(entry.key->str()));
+                                   [&](const Section& s) { return name == s.name; });
+    if (isListed(kFrontEndTables, name)) {
+      if (entry.node->is_table())
+        file_.frontEndTables.push_back(settingOf(entry));
+      else
+        report(entry.node->source(), quotedName(name) + " must be a table");
+    } else if (!known) {
+      report(entry.key->source(),
+             (entry.node->is_table() ? "unknown table " : "unknown key ") + quotedName(name));
+    }
   }
   for (const Section& section : kSections) {
     const toml::node* node = root.get(section.name);
@@ -163,15 +193,15 @@ void Reader::read(const toml::table& root) {
     if (const toml::table* table = node->as_table())
       (this->*section.read)(*table);
     else
-      report(node->source(), quoted(section.name) + " must be a table");
+      report(node->source(), quotedName(section.name) + " must be a table");
   }
   if (file_.units.empty())
-    problems_.push_back({{}, "defines no unit"});
+    problems_.add({}, "defines no unit");
 }
 
 void Reader::checkName(const char* kind, const toml::key& key) {
   if (!isValidName(key.str()))
-    report(key.source(), std::string("invalid ") + kind + " name " + quoted(key.str()) +
+    report(key.source(), std::string("invalid ") + kind + " name " + quotedName(key.str()) +
                              ": a name is 1 to 32 characters of a-z, 0-9, - and _, starting with "
                              "a letter or digit");
   else if (key.str() == kEveryUnit && std::strcmp(kind, "scene") != 0)
@@ -193,14 +223,14 @@ void Reader::readUnits(const toml::table& units) {
     const auto [owner, added] = owners.emplace(std::make_pair(unit.address, unit.port), unit.name);
     if (!added)
       report(entry.node->as_table()->get("port")->source(),
-             "unit " + quoted(unit.name) + " has the address and port of unit " +
-                 quoted(owner->second) + ": " + unit.address + " port " +
+             "unit " + quotedName(unit.name) + " has the address and port of unit " +
+                 quotedName(owner->second) + ": " + unit.address + " port " +
                  std::to_string(unit.port));
   }
 }
 
 void Reader::readUnit(const Entry& entry, Unit& unit) {
-  const std::string what = "unit " + quoted(unit.name);
+  const std::string what = "unit " + quotedName(unit.name);
   const toml::table* fields = entry.node->as_table();
   if (fields == nullptr) {
     report(entry.node->source(), what + " must be a table");
@@ -229,8 +259,10 @@ void Reader::readUnit(const Entry& entry, Unit& unit) {
         unit.type = static_cast<int>(number->get());
       else
         report(value.source(), what + ": type must be 1 or 2");
+    } else if (isListed(kFrontEndUnitKeys, key)) {
+      unit.frontEndKeys.push_back(settingOf(field));
     } else {
-      report(field.key->source(), "unknown key " + quoted(key) + " in " + what);
+      problems_.unknownKey(settingOf(field), what);
     }
   }
   for (const char* required : {"address", "port", "type"})
@@ -242,7 +274,7 @@ void Reader::readGroups(const toml::table& groups) {
   for (const Entry& entry : inFileOrder(groups)) {
     checkName("group", *entry.key);
     const std::string name(entry.key->str());
-    const std::string what = "group " + quoted(name);
+    const std::string what = "group " + quotedName(name);
     if (file_.findUnit(name) >= 0)
       report(entry.key->source(), what + " has the name of a unit");
     file_.groups.push_back({name, {}});
@@ -261,9 +293,9 @@ void Reader::readGroups(const toml::table& groups) {
       }
       const int unit = file_.findUnit(member->get());
       if (unit < 0)
-        report(element.source(), what + " names unknown unit " + quoted(member->get()));
+        report(element.source(), what + " names unknown unit " + quotedName(member->get()));
       else if (std::find(members.begin(), members.end(), unit) != members.end())
-        report(element.source(), what + " names unit " + quoted(member->get()) + " twice");
+        report(element.source(), what + " names unit " + quotedName(member->get()) + " twice");
       else
         members.push_back(unit);
     }
@@ -278,25 +310,25 @@ void Reader::readScenes(const toml::table& scenes) {
     scene.name = std::string(entry.key->str());
     if (const toml::table* settings = entry.node->as_table()) {
       if (settings->empty())
-        report(entry.key->source(), "scene " + quoted(scene.name) + " sets no level");
+        report(entry.key->source(), "scene " + quotedName(scene.name) + " sets no level");
       readScene(*settings, scene);
     } else {
-      report(entry.node->source(), "scene " + quoted(scene.name) + " must be a table");
+      report(entry.node->source(), "scene " + quotedName(scene.name) + " must be a table");
     }
   }
 }
 
 void Reader::readScene(const toml::table& settings, Scene& scene) {
-  const std::string what = "scene " + quoted(scene.name);
+  const std::string what = "scene " + quotedName(scene.name);
   std::vector<const toml::node*> values;  // beside scene.settings, for where they are
   for (const Entry& entry : inFileOrder(settings)) {
     SceneSetting setting;
     setting.target = std::string(entry.key->str());
     if (setting.target != kEveryUnit && file_.findUnit(setting.target) < 0 &&
         file_.findGroup(setting.target) < 0)
-      report(entry.key->source(), what + " names unknown unit or group " + quoted(setting.target));
+      report(entry.key->source(), what + " names unknown unit or group " + quotedName(setting.target));
     if (!readLevel(*entry.node, setting.level, setting.written))
-      report(entry.node->source(), what + ": level for " + quoted(setting.target) +
+      report(entry.node->source(), what + ": level for " + quotedName(setting.target) +
                                        " must be 0 to 255 or \"0%\" to \"100%\"");
     scene.settings.push_back(std::move(setting));
     values.push_back(entry.node);
@@ -330,106 +362,16 @@ void Reader::readScene(const toml::table& settings, Scene& scene) {
       if (choice.source < Group)
         choice = {Group, setting.level, &setting};
       else if (choice.source == Group && choice.level != setting.level)
-        report(values[i]->source(), what + ": unit " + quoted(file_.units[unit].name) + " gets " +
+        report(values[i]->source(), what + ": unit " + quotedName(file_.units[unit].name) + " gets " +
                                         std::to_string(choice.level) + " from group " +
-                                        quoted(choice.setting->target) + " and " +
+                                        quotedName(choice.setting->target) + " and " +
                                         std::to_string(setting.level) + " from group " +
-                                        quoted(setting.target));
+                                        quotedName(setting.target));
     }
   }
   for (std::size_t unit = 0; unit < choices.size(); ++unit)
     if (choices[unit].source != None)
       scene.levels.emplace_back(static_cast<int>(unit), choices[unit].level);
-}
-
-// A string without NUL or line ends: names of files and hosts, a topic, a title.
-bool Reader::readText(const Entry& field, const char* table, std::string& text) {
-  const auto* value = field.node->as_string();
-  if (value != nullptr && value->get().find_first_of(std::string("\r\n\0", 3)) == std::string::npos) {
-    text = value->get();
-    return true;
-  }
-  report(field.node->source(), std::string("[") + table + "] " + std::string(field.key->str()) +
-                                   " must be a string on one line");
-  return false;
-}
-
-void Reader::readMqtt(const toml::table& table) {
-  MqttSettings& mqtt = file_.mqtt.emplace();
-  for (const Entry& field : inFileOrder(table)) {
-    const std::string_view key = field.key->str();
-    const toml::source_region& at = field.node->source();
-    std::string text;
-    if (key == "port") {
-      const auto* number = field.node->as_integer();
-      if (number != nullptr && number->get() >= 1 && number->get() <= 65535)
-        mqtt.port = static_cast<std::uint16_t>(number->get());
-      else
-        report(at, "[mqtt] port must be a whole number from 1 to 65535");
-    } else if (key == "host" || key == "username" || key == "password_file" ||
-               key == "tls_ca_file" || key == "topic" || key == "discovery_prefix" ||
-               key == "transition") {
-      if (!readText(field, "mqtt", text))
-        continue;
-      if (key == "host") {
-        if (isValidAddress(text))
-          mqtt.host = text;
-        else
-          report(at, "[mqtt] host must be a non-empty name or address without blanks");
-      } else if (key == "topic") {
-        if (!text.empty() && text.find_first_of("+#") == std::string::npos)
-          mqtt.topic = text;
-        else
-          report(at, "[mqtt] topic must be non-empty, without + or #");
-      } else if (key == "discovery_prefix") {
-        if (text.find_first_of("+#") == std::string::npos)
-          mqtt.discoveryPrefix = text;
-        else
-          report(at, "[mqtt] discovery_prefix must be without + or #");
-      } else if (key == "transition") {
-        if (!parseDuration(text.c_str(), mqtt.transitionUs))
-          report(at, "[mqtt] transition must be a duration such as \"500ms\" or \"1.5s\", "
-                     "at most 24 hours");
-      } else if (text.empty()) {
-        report(at, "[mqtt] " + std::string(key) + " must not be empty");
-      } else {
-        (key == "username" ? mqtt.username : key == "password_file" ? mqtt.passwordFile
-                                                                     : mqtt.tlsCaFile) = text;
-      }
-    } else {
-      report(field.key->source(), "unknown key " + quoted(key) + " in [mqtt]");
-    }
-  }
-}
-
-void Reader::readWeb(const toml::table& table) {
-  WebSettings& web = file_.web.emplace();
-  for (const Entry& field : inFileOrder(table)) {
-    const std::string_view key = field.key->str();
-    std::string text;
-    if (key != "listen" && key != "password_file" && key != "tls_cert_file" &&
-        key != "tls_key_file" && key != "title") {
-      report(field.key->source(), "unknown key " + quoted(key) + " in [web]");
-    } else if (!readText(field, "web", text)) {
-    } else if (key == "listen") {
-      if (!parseListen(text, web))
-        report(field.node->source(), "[web] listen must be ADDRESS:PORT, such as "
-                                     "\"127.0.0.1:8080\" or \"[::1]:8080\"");
-    } else if (key == "title") {
-      web.title = text;
-    } else if (text.empty()) {
-      report(field.node->source(), "[web] " + std::string(key) + " must not be empty");
-    } else {
-      (key == "password_file" ? web.passwordFile
-                              : key == "tls_cert_file" ? web.tlsCertFile : web.tlsKeyFile) = text;
-    }
-  }
-  const toml::source_region at = table.source();
-  if (web.passwordFile.empty() && !isLoopback(web.address))
-    report(at, "[web] needs a password_file: listen " + web.address +
-                   " is not a loopback address, so others on the network could reach the units");
-  if (web.tlsCertFile.empty() != web.tlsKeyFile.empty())
-    report(at, "[web] tls_cert_file and tls_key_file go together: give both or neither");
 }
 
 }  // namespace
@@ -453,6 +395,13 @@ int UnitsFile::findScene(std::string_view name) const {
     if (scenes[i].name == name)
       return static_cast<int>(i);
   return -1;
+}
+
+const SettingEntry* UnitsFile::frontEndTable(std::string_view name) const {
+  for (const SettingEntry& table : frontEndTables)
+    if (table.key == name)
+      return &table;
+  return nullptr;
 }
 
 bool UnitsFile::addTarget(std::string_view target, std::vector<int>& chosen) const {
@@ -501,30 +450,6 @@ bool isValidAddress(std::string_view address) {
 
 namespace {
 
-// A problem is one line on a terminal, whatever the file held: control
-// characters in a quoted key, or quoted back by the TOML reader, show as
-// escapes.
-std::string oneLine(const std::string& text) {
-  std::string line;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      line += c;
-      continue;
-    }
-    if (c == '\n') {
-      line += "\\n";
-    } else if (c == '\t') {
-      line += "\\t";
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      line += escape;
-    }
-  }
-  return line;
-}
-
 std::string_view trimmed(std::string_view text) {
   const std::size_t begin = text.find_first_not_of(" \t\r");
   if (begin == std::string_view::npos)
@@ -571,35 +496,30 @@ std::string syntaxHint(std::string_view text, const toml::parse_error& error) {
 }  // namespace
 
 bool parseUnitsFile(std::string_view text, const std::string& path, UnitsFile& file,
-                    std::vector<std::string>& problems) {
+                    std::vector<std::string>& problems, const FrontEndTablesReader& readFrontEndTables) {
   Reader reader;
-  std::vector<Problem>& found = reader.problems();
+  FileProblems& found = reader.problems();
   const toml::parse_result parsed = toml::parse(text, std::string_view(path));
-  if (parsed)
+  if (parsed) {
     reader.read(parsed.table());
-  else
-    found.push_back({parsed.error().source().begin,
-                     std::string(parsed.error().description()) + syntaxHint(text, parsed.error())});
+    reader.file().path = path;
+    if (readFrontEndTables)
+      readFrontEndTables(reader.file(), found);
+  } else {
+    found.add(placeOf(parsed.error().source()),
+              std::string(parsed.error().description()) + syntaxHint(text, parsed.error()));
+  }
   if (found.empty()) {
     file = std::move(reader.file());
-    file.path = path;
     return true;
   }
-  // What concerns the whole file comes last.
-  std::stable_sort(found.begin(), found.end(), [](const Problem& a, const Problem& b) {
-    const auto line = [](const Problem& p) { return p.at.line == 0 ? UINT_MAX : p.at.line; };
-    return line(a) != line(b) ? line(a) < line(b) : a.at.column < b.at.column;
-  });
-  for (const Problem& problem : found)
-    problems.push_back(problem.at.line == 0
-                           ? path + ": " + oneLine(problem.text)
-                           : path + ":" + std::to_string(problem.at.line) + ":" +
-                                 std::to_string(problem.at.column) + ": " + oneLine(problem.text));
+  const std::vector<std::string> lines = found.lines(path);
+  problems.insert(problems.end(), lines.begin(), lines.end());
   return false;
 }
 
 bool loadUnitsFile(const std::string& path, UnitsFile& file, std::vector<std::string>& problems,
-                   bool* unreadable) {
+                   bool* unreadable, const FrontEndTablesReader& readFrontEndTables) {
   std::string text;
   FileError error;
   if (readWholeFile(path, text, error) != ReadOutcome::Read) {
@@ -608,7 +528,7 @@ bool loadUnitsFile(const std::string& path, UnitsFile& file, std::vector<std::st
       *unreadable = true;
     return false;
   }
-  return parseUnitsFile(text, path, file, problems);
+  return parseUnitsFile(text, path, file, problems, readFrontEndTables);
 }
 
 bool findUnitsFile(const char* given, std::string& path, std::string& problem) {

@@ -2,22 +2,24 @@
 #define VANTREL_UNITS_UNITS_FILE_HPP
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "units/service_settings.hpp"
+#include "units/settings_table.hpp"
 
 /// The units file: the units by name, their groups and the scenes that set them, shared by
-/// `vantrel` and `vantreld`. doc/vantrel.toml is an example.
+/// `vantrel` and `vantreld`. doc/vantrel.toml is an example. The tables and unit keys that
+/// vantreld's front ends own (common/front_end_tables.hpp) are kept as written, for them.
 
 struct Unit {
   std::string name;
   std::string address;      ///< IPv4 address or host name, as written
   std::uint16_t port = 0;
   int type = 1;             ///< 1 or 2
+  std::vector<SettingEntry> frontEndKeys{};  ///< its keys that front ends own, in file order
 };
 
 struct Group {
@@ -42,12 +44,13 @@ struct UnitsFile {
   std::vector<Unit> units;    ///< in file order
   std::vector<Group> groups;  ///< in file order
   std::vector<Scene> scenes;  ///< in file order
-  std::optional<MqttSettings> mqtt;  ///< the [mqtt] table, when there is one
-  std::optional<WebSettings> web;    ///< the [web] table, when there is one
+  std::vector<SettingEntry> frontEndTables;  ///< the tables that front ends own, in file order
 
   int findUnit(std::string_view name) const;   ///< index, or -1
   int findGroup(std::string_view name) const;  ///< index, or -1
   int findScene(std::string_view name) const;  ///< index, or -1
+  /// The front ends' table `name`, or null when the file has none.
+  const SettingEntry* frontEndTable(std::string_view name) const;
   /// Adds the units that `target` (a unit's or a group's name, or "all") stands for to `units`,
   /// each unit index at most once, keeping `units` in unit order; false when target names nothing.
   bool addTarget(std::string_view target, std::vector<int>& units) const;
@@ -58,16 +61,22 @@ struct UnitsFile {
 /// characters each, no hyphen at either end, 253 characters in all).
 bool isValidAddress(std::string_view address);
 
-/// Parses `text` as the units file `path`. On failure returns false and appends one line per
-/// problem, "PATH:LINE:COLUMN: what is wrong" or "PATH: what is wrong", in file order.
+/// Reads the tables and unit keys that front ends own, out of a file whose units, groups and
+/// scenes were read (some perhaps wrongly), adding each problem where it is.
+using FrontEndTablesReader = std::function<void(const UnitsFile& file, FileProblems& problems)>;
+
+/// Parses `text` as the units file `path`, and `readFrontEndTables` reads what front ends own.
+/// On failure returns false and appends one line per problem, "PATH:LINE:COLUMN: what is wrong"
+/// or "PATH: what is wrong", in file order.
 bool parseUnitsFile(std::string_view text, const std::string& path, UnitsFile& file,
-                    std::vector<std::string>& problems);
+                    std::vector<std::string>& problems,
+                    const FrontEndTablesReader& readFrontEndTables = {});
 
 /// Reads and parses the file at `path`; a file that cannot be read is the one problem
 /// "PATH: cannot read: REASON", and `unreadable`, when given, is then set, so that a tool can show
 /// that line after its name as it shows its other errors.
 bool loadUnitsFile(const std::string& path, UnitsFile& file, std::vector<std::string>& problems,
-                   bool* unreadable = nullptr);
+                   bool* unreadable = nullptr, const FrontEndTablesReader& readFrontEndTables = {});
 
 /// The file to read: `given` (a --config value) when not null, else the first of
 /// unitsFilePlaces() that exists. When none exists returns false with `problem`, one line that names

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-bool readUnitsFile(const char* program, const char* given, UnitsFile& file) {
+bool readUnitsFile(const char* program, const char* given, UnitsFile& file,
+                   const FrontEndTablesReader& readFrontEndTables) {
   std::string path;
   std::string problem;
   if (!findUnitsFile(given, path, problem)) {
@@ -13,7 +14,7 @@ bool readUnitsFile(const char* program, const char* given, UnitsFile& file) {
   }
   std::vector<std::string> problems;
   bool unreadable = false;
-  if (loadUnitsFile(path, file, problems, &unreadable))
+  if (loadUnitsFile(path, file, problems, &unreadable, readFrontEndTables))
     return true;
   // Errors inside the file are in the compiler's form, which editors jump to.
   for (const std::string& line : problems) {

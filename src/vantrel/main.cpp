@@ -10,7 +10,7 @@
 
 #include "common/platform.hpp"
 #include "engine/fade_engine.hpp"
-#include "fade/verdicts.hpp"
+#include "engine/verdicts.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
 #include "units/units_file_reading.hpp"
@@ -85,13 +85,14 @@ FadePlan planFor(const Target& target, const VantrelOptions& options, std::int64
 
 // Remembered once, at the end, so that a run costs one write however many
 // units it set.
-void remember(const UnitsFile& file, const std::vector<Target>& targets,
-              const std::vector<RunReport::Confirmed>& confirmed, const std::string& path) {
+void remember(const UnitsFile& file, const std::vector<Target>& targets, const FadeEngine& engine,
+              const std::string& path) {
   std::vector<std::pair<UnitKey, RememberedLevel>> levels;
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
+    const ConfirmedLevel& confirmed = engine.confirmed(static_cast<int>(i));
     levels.push_back({{unit.address, unit.port, unit.type},
-                      {confirmed[i].level, confirmed[i].atMs, confirmed[i].lastOn}});
+                      {confirmed.level, confirmed.atMs, confirmed.lastOn}});
   }
   rememberOrWarn("vantrel", path, levels);
 }
@@ -165,6 +166,6 @@ int main(int argc, char* argv[]) {
   engine.run(stop);
 
   const int status = report.finish(stop.load());
-  remember(file, targets, report.confirmed(), levelsPath);
+  remember(file, targets, engine, levelsPath);
   return status;
 }

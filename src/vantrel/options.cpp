@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/options.hpp"
+#include "timing_options/timing_options.hpp"
 #include "units/level.hpp"
 
 const char kVantrelUsage[] =
@@ -98,20 +99,12 @@ bool readCommand(const std::vector<const char*>& operands, VantrelOptions& optio
 
 VantrelRequest parseVantrelArguments(int argc, const char* const argv[], VantrelOptions& options,
                                      std::string& problem) {
-  static const std::vector<KnownOption> known = {
-      {"--config", true},   {"--over", true},     {"--from", true},  {"--steps", true},
-      {"--timeout", true},  {"--tries", true},    {"--verbose", false}, {"--quiet", false},
-      {"--help", false},    {"-h", false},        {"--version", false}};
-  VantrelRequest request = VantrelRequest::Run;
+  static const std::vector<KnownOption> known = [] {
+    std::vector<KnownOption> options = kFadeOptions;
+    options.insert(options.end(), {{"--config", true}, {"--from", true}});
+    return options;
+  }();
   auto take = [&](const std::string& name, const char* value, std::string& why) {
-    if (name == "--help" || name == "-h" || name == "--version") {
-      request = name == "--version" ? VantrelRequest::Version : VantrelRequest::Help;
-      return OptionTaken::Finish;
-    }
-    if (name == "--verbose" || name == "--quiet") {
-      (name == "--verbose" ? options.verbose : options.quiet) = true;
-      return OptionTaken::Next;
-    }
     if (name == "--config") {
       if (*value == '\0') {
         why = "--config needs a file name";
@@ -124,18 +117,16 @@ VantrelRequest parseVantrelArguments(int argc, const char* const argv[], Vantrel
       return readLevel("--from", value, options.from, why) ? OptionTaken::Next
                                                            : OptionTaken::Refused;
     options.over = options.over || name == "--over";
-    return readFadeTimingOption(name, value, options, why) ? OptionTaken::Next
-                                                           : OptionTaken::Refused;
+    return takeFadeOption(name, value, options, options, why);
   };
   std::vector<const char*> operands;
   if (!readOptions(argc, argv, known, take, operands, problem))
     return VantrelRequest::UsageError;
-  if (request != VantrelRequest::Run)
-    return request;
-  if (options.verbose && options.quiet) {
-    problem = "--verbose and --quiet exclude each other";
+  if (options.asked != FadeReporting::Asked::Run)
+    return options.asked == FadeReporting::Asked::Help ? VantrelRequest::Help
+                                                       : VantrelRequest::Version;
+  if (!checkFadeReporting(options, problem))
     return VantrelRequest::UsageError;
-  }
   if (!readCommand(operands, options, problem))
     return VantrelRequest::UsageError;
   if (options.from >= 0 && !options.over) {

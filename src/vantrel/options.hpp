@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "fade/options.hpp"
+#include "timing_options/timing_options.hpp"
 
 /// What the command line asks of vantrel.
-struct VantrelOptions : FadeTiming {
+struct VantrelOptions : FadeTiming, FadeReporting {
   enum class Command { Set, Scene, List };
   Command command = Command::List;
   std::vector<const char*> targets;  ///< set: the units and groups named
@@ -17,8 +17,6 @@ struct VantrelOptions : FadeTiming {
   const char* config = nullptr;      ///< --config, or null to look for the file
   bool over = false;                 ///< whether --over was given: without it, no fade
   int from = -1;                     ///< --from, or -1
-  bool verbose = false;
-  bool quiet = false;
 };
 
 enum class VantrelRequest { Run, Help, Version, UsageError };

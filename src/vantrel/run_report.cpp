@@ -5,12 +5,11 @@
 #include <utility>
 
 #include "common/platform.hpp"
-#include "fade/verdicts.hpp"
-#include "units/remembered_levels.hpp"
+#include "engine/verdicts.hpp"
 
 RunReport::RunReport(std::vector<std::string> names, const Style& style)
     : names_(std::move(names)), style_(style),
-      progress_(style.progress ? stderr : nullptr), confirmed_(names_.size()) {
+      progress_(style.progress ? stderr : nullptr) {
   for (const std::string& name : names_)
     nameWidth_ = std::max(nameWidth_, static_cast<int>(name.size()));
 }
@@ -41,13 +40,8 @@ void RunReport::showProgress() {
 void RunReport::commandEnded(int unit, int level, const CommandResult& result,
                              std::int64_t beganUs) {
   ++sent_;
-  if (result.confirmed()) {
-    Confirmed& confirmed = confirmed_[static_cast<std::size_t>(unit)];
-    confirmed.level = level;
-    confirmed.atMs = wallClockMs();
-  } else {
+  if (!result.confirmed())
     ++failed_;
-  }
   if (style_.verbose) {
     progress_.clear();
     std::printf("%10.3f ms  %-*s  level %3d  %s\n", (beganUs - zeroUs_) / 1000.0, nameWidth_,
@@ -62,9 +56,6 @@ void RunReport::fadeEnded(int unit, const FadeEnd& end) {
   ++done_;
   switch (end.how) {
     case FadeEnd::How::Confirmed:
-      // The steps of a fade down are no level to turn back on at.
-      if (end.to > 0)
-        confirmed_[static_cast<std::size_t>(unit)].lastOn = end.to;
       break;
     case FadeEnd::How::NotStarted:
     case FadeEnd::How::NotConfirmed:
@@ -74,7 +65,7 @@ void RunReport::fadeEnded(int unit, const FadeEnd& end) {
     case FadeEnd::How::Stopped:
     case FadeEnd::How::Replaced:
       ++failedUnits_;
-      report(unit, interrupted(confirmed_[static_cast<std::size_t>(unit)].level));
+      report(unit, interrupted(end.confirmed.level));
       break;
   }
   showProgress();

@@ -9,8 +9,8 @@
 #include "engine/fade_engine.hpp"
 
 /// What a run of vantrel tells its user while the units fade and at the
-/// end, and the levels it saw confirmed. Units are known by their index in
-/// the run, which is the engine's.
+/// end; the engine keeps the levels the units confirmed. Units are known
+/// by their index in the run, which is the engine's.
 class RunReport : public EngineListener {
  public:
   struct Style {
@@ -18,12 +18,6 @@ class RunReport : public EngineListener {
     bool quiet = false;
     bool progress = false;  ///< redraw a progress line on standard error
     std::int64_t overUs = -1;  ///< the fade's length, for the progress line; -1: no fade
-  };
-  /// A level the unit confirmed in this run, for remembering.
-  struct Confirmed {
-    int level = -1;
-    std::int64_t atMs = 0;  ///< when, in milliseconds since 1970 UTC
-    int lastOn = -1;        ///< the last target above 0 it confirmed, or -1
   };
 
   RunReport(std::vector<std::string> names, const Style& style);
@@ -44,8 +38,6 @@ class RunReport : public EngineListener {
   /// confirmed its level, 130 when stopped, else 1.
   int finish(bool stopped);
 
-  const std::vector<Confirmed>& confirmed() const { return confirmed_; }
-
  private:
   void report(int unit, const std::string& text);
   void showProgress();
@@ -55,7 +47,6 @@ class RunReport : public EngineListener {
   std::int64_t zeroUs_ = 0;
   int nameWidth_ = 0;
   ProgressLine progress_;
-  std::vector<Confirmed> confirmed_;
   int done_ = 0;
   int failedUnits_ = 0;
   int sent_ = 0;

@@ -91,10 +91,19 @@ int main(int argc, char* argv[]) {
       break;
   }
 
+  // The front ends: each reads its own table of the units file, and is on
+  // when the file has it. A new front end is one more reader here.
+  const FrontEndReader frontEnds[] = {mqttFrontEnd(options.verbose), webFrontEnd()};
+  std::vector<FrontEndMaker> makers;
+  const auto readFrontEndTables = [&](const UnitsFile& file, FileProblems& problems) {
+    for (const FrontEndReader& read : frontEnds)
+      if (FrontEndMaker make = read(file, problems))
+        makers.push_back(std::move(make));
+  };
   UnitsFile file;
-  if (!readUnitsFile("vantreld", options.config, file))
+  if (!readUnitsFile("vantreld", options.config, file, readFrontEndTables))
     return 2;
-  if (!file.mqtt && !file.web) {
+  if (makers.empty()) {
     std::fprintf(stderr, "vantreld: %s: nothing to serve: it has neither an [mqtt] nor a [web] table\n",
                  file.path.c_str());
     return 2;
@@ -103,38 +112,29 @@ int main(int argc, char* argv[]) {
   // Every thread started from here on leaves the stop signals to main.
   holdStopSignals();
   UnitsService service(file, levelsFilePath());
-  // Front ends: built here from file.mqtt and file.web, each registered with
-  // service.addListener() before the service starts.
-  std::unique_ptr<MqttBridge> mqtt;
-  if (file.mqtt) {
-    mqtt = std::make_unique<MqttBridge>(service, *file.mqtt, options.verbose);
-    if (!mqtt->prepare(problem)) {
+  // Each front end is registered with the service before it starts.
+  std::vector<std::unique_ptr<FrontEnd>> running;
+  for (const FrontEndMaker& make : makers) {
+    running.push_back(make(service));
+    if (!running.back()->open(problem)) {
       std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
       return 1;
     }
-    service.addListener(*mqtt);
-  }
-  std::unique_ptr<WebFrontEnd> web;
-  if (file.web) {
-    web = std::make_unique<WebFrontEnd>(service, *file.web);
-    if (!web->open(problem)) {
-      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
-      return 1;
-    }
-    service.addListener(*web);
+    service.addListener(*running.back());
   }
   if (!service.start(problem)) {
     std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
     return 1;
   }
   // Front ends start here, once the service takes commands.
-  if (web && !web->start(problem)) {
-    std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
-    service.stop();
-    return 1;
+  for (const std::unique_ptr<FrontEnd>& frontEnd : running) {
+    if (!frontEnd->start(problem)) {
+      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
+      running.clear();
+      service.stop();
+      return 1;
+    }
   }
-  if (mqtt)
-    mqtt->start();
   if (options.verbose) {
     std::printf("vantreld: serving %zu units from %s\n", file.units.size(), file.path.c_str());
     std::fflush(stdout);
@@ -143,10 +143,8 @@ int main(int argc, char* argv[]) {
   waitForStopSignal();
 
   // Front ends stop here, before the service, so that no command comes after.
-  if (mqtt)
-    mqtt->stop();
-  if (web)
-    web->stop();
+  for (const std::unique_ptr<FrontEnd>& frontEnd : running)
+    frontEnd->stop();
   service.stop();
   return 0;
 }

@@ -6,7 +6,7 @@
 
 #include <microhttpd.h>
 
-#include "web/web_sockets.hpp"
+#include "web/server_calls.hpp"
 
 namespace {
 

@@ -7,11 +7,10 @@
 #include <microhttpd.h>
 
 #include "common/files.hpp"
-#include "service/light_command.hpp"
 #include "service/secret_file.hpp"
 #include "web/api_json.hpp"
 #include "web/page_files.hpp"
-#include "web/web_sockets.hpp"
+#include "web/server_calls.hpp"
 
 namespace {
 
@@ -325,7 +324,7 @@ bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
   if (response == nullptr) {
     std::string body;
     if (status == 0)
-      status = carryOut(request, body);
+      status = answerApi(request, body);
     else
       body = errorJson(request.problem);
     response = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
@@ -344,9 +343,9 @@ bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
   return queued == MHD_YES;
 }
 
-// Carries out a state request or a command whose headers passed, with its
-// body: the status, and the JSON to answer.
-int WebFrontEnd::carryOut(Request& request, std::string& body) {
+// Answers a state request, or submits a command whose headers passed, with
+// its body: the status, and the JSON to answer.
+int WebFrontEnd::answerApi(Request& request, std::string& body) {
   std::string problem;
   if (request.target == Target::State) {
     body = stateJson(service_.snapshot(), settings_.title);
@@ -362,4 +361,15 @@ int WebFrontEnd::carryOut(Request& request, std::string& body) {
   }
   body = "{\"accepted\": true}";
   return MHD_HTTP_ACCEPTED;
+}
+
+FrontEndReader webFrontEnd() {
+  return [](const UnitsFile& file, FileProblems& problems) -> FrontEndMaker {
+    const SettingEntry* table = file.frontEndTable("web");
+    if (table == nullptr)
+      return {};
+    WebSettings settings;
+    readWebSettings(*table, settings, problems);
+    return [settings](UnitsService& service) { return std::make_unique<WebFrontEnd>(service, settings); };
+  };
 }

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <string>
 
-#include "service/units_service.hpp"
-#include "units/service_settings.hpp"
+#include "service/front_end.hpp"
 #include "web/event_streams.hpp"
 #include "web/request_rules.hpp"
+#include "web/web_settings.hpp"
 
 struct MHD_Connection;
 struct MHD_Daemon;
@@ -15,10 +15,10 @@ struct MHD_Daemon;
 /// The control page and its API (vantreld(8), CONTROL PAGE), served by
 /// libmicrohttpd on a thread of its own, which hands commands to the
 /// service and hears its changes as a listener.
-class WebFrontEnd final : public ServiceListener {
+class WebFrontEnd final : public FrontEnd {
  public:
   WebFrontEnd(UnitsService& service, const WebSettings& settings);
-  ~WebFrontEnd();  ///< as stop()
+  ~WebFrontEnd() override;  ///< as stop()
   WebFrontEnd(const WebFrontEnd&) = delete;
   WebFrontEnd& operator=(const WebFrontEnd&) = delete;
 
@@ -26,11 +26,11 @@ class WebFrontEnd final : public ServiceListener {
   /// that a port already taken ends vantreld before any unit hears from
   /// it. False with `problem`, one line; a password file that everyone may
   /// read is a warning on standard error.
-  bool open(std::string& problem);
+  bool open(std::string& problem) override;
   /// Starts serving, once the service takes commands.
-  bool start(std::string& problem);
+  bool start(std::string& problem) override;
   /// Ends the event streams and stops serving; before the service stops.
-  void stop();
+  void stop() override;
 
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
@@ -43,7 +43,7 @@ class WebFrontEnd final : public ServiceListener {
              Request& request);
   void route(const std::string& url, const std::string& method, Request& request);
   bool answer(MHD_Connection* connection, Request& request);
-  int carryOut(Request& request, std::string& body);
+  int answerApi(Request& request, std::string& body);
 
   UnitsService& service_;
   const WebSettings settings_;
@@ -55,5 +55,8 @@ class WebFrontEnd final : public ServiceListener {
   EventStreams streams_;
   PasswordGuard guard_;  ///< the server thread's own
 };
+
+/// The control page's front end, on when the units file has a [web] table.
+FrontEndReader webFrontEnd();
 
 #endif

@@ -21,18 +21,18 @@ int startup() {
   return scripted("startup", code) ? static_cast<int>(code) : 0;
 }
 
-bool createSocket(SocketHandle& handle, long& error) {
+bool createSocket(SocketHandle& handle, long& error, bool) {
   logCall("socket");
   handle = 3;
   return !scripted("socket", error);
 }
 
-bool connectSocket(SocketHandle, const char*, std::uint16_t, const WaitLimit*, long& error) {
+bool connectSocket(SocketHandle, const char*, std::uint16_t, long& error) {
   logCall("connect");
   return !scripted("connect", error);
 }
 
-long sendBytes(SocketHandle, const unsigned char* bytes, int length, const WaitLimit*, long&) {
+long sendBytes(SocketHandle, const unsigned char* bytes, int length) {
   logCall("send");
   std::memcpy(lastSent, bytes, sizeof lastSent);
   long count = length;
@@ -40,7 +40,7 @@ long sendBytes(SocketHandle, const unsigned char* bytes, int length, const WaitL
   return count;
 }
 
-long receiveBytes(SocketHandle, unsigned char* buffer, int length, const WaitLimit*, long&) {
+long receiveBytes(SocketHandle, unsigned char* buffer, int length) {
   logCall("receive");
   long count = 0;
   scripted("receive", count);
@@ -56,8 +56,5 @@ void closeSocket(SocketHandle) {
 void cleanup() {
   logCall("cleanup");
 }
-
-std::int64_t monotonicMs() { return 0; }
-LinkFailure failureOf(long) { return LinkFailure::Other; }
 
 }  // namespace socket_calls

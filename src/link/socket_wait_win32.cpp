@@ -4,77 +4,7 @@
 
 #include <cstring>
 
-#include "link/socket_calls.hpp"
 #include "link/socket_wait.hpp"
-
-// Sockets that never block, for many commands in flight on one thread.
-// Apart from tcp_session_win32.cpp so that vantrel-dim goes without them.
-
-namespace socket_calls {
-
-bool createNonBlockingSocket(SocketHandle& handle, long& error) {
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    error = WSAGetLastError();
-    return false;
-  }
-  u_long nonBlocking = 1;
-  ioctlsocket(s, FIONBIO, &nonBlocking);
-  handle = static_cast<SocketHandle>(s);
-  return true;
-}
-
-bool startConnect(SocketHandle handle, const char* address, std::uint16_t port, bool& pending,
-                  long& error) {
-  pending = false;
-  const SOCKET s = static_cast<SOCKET>(handle);
-  sockaddr_in destination;
-  std::memset(&destination, 0, sizeof destination);
-  destination.sin_family = AF_INET;
-  destination.sin_port = htons(port);
-  destination.sin_addr.s_addr = inet_addr(address);
-  if (connect(s, reinterpret_cast<const sockaddr*>(&destination), sizeof destination) !=
-      SOCKET_ERROR)
-    return true;
-  error = WSAGetLastError();
-  pending = error == WSAEWOULDBLOCK;
-  return pending;
-}
-
-// A send before the connect is done fails with WSAENOTCONN, which says
-// nothing of how the connect will end.
-const bool kSendWhileConnecting = false;
-
-bool finishConnect(SocketHandle handle, long& error) {
-  int result = 0;
-  int length = sizeof result;
-  if (getsockopt(static_cast<SOCKET>(handle), SOL_SOCKET, SO_ERROR,
-                 reinterpret_cast<char*>(&result), &length) != 0)
-    result = WSAGetLastError();
-  error = result;
-  return result == 0;
-}
-
-long sendNow(SocketHandle handle, const unsigned char* bytes, int length, bool& wouldBlock,
-             long& error) {
-  const int sent = ::send(static_cast<SOCKET>(handle), reinterpret_cast<const char*>(bytes),
-                          length, 0);
-  if (sent == SOCKET_ERROR)
-    error = WSAGetLastError();
-  wouldBlock = sent == SOCKET_ERROR && error == WSAEWOULDBLOCK;
-  return sent == SOCKET_ERROR ? -1 : sent;
-}
-
-long receiveNow(SocketHandle handle, unsigned char* buffer, int length, bool& wouldBlock,
-                long& error) {
-  const int got = recv(static_cast<SOCKET>(handle), reinterpret_cast<char*>(buffer), length, 0);
-  if (got == SOCKET_ERROR)
-    error = WSAGetLastError();
-  wouldBlock = got == SOCKET_ERROR && error == WSAEWOULDBLOCK;
-  return got == SOCKET_ERROR ? -1 : got;
-}
-
-}  // namespace socket_calls
 
 // select() rather than WSAPoll(): older Windows never report a refused
 // connect to WSAPoll, only to select()'s exception set.

@@ -1,10 +1,13 @@
-#ifndef VANTREL_WEB_WEB_SOCKETS_HPP
-#define VANTREL_WEB_WEB_SOCKETS_HPP
+#ifndef VANTREL_WEB_SERVER_CALLS_HPP
+#define VANTREL_WEB_SERVER_CALLS_HPP
 
 #include <cstdint>
 #include <string>
 
 struct sockaddr;
+
+/// The platform calls of the control page's server: its listening socket,
+/// a client's address, and the threads' priority.
 
 /// "ADDRESS:PORT", with an IPv6 address in brackets, as the [web] table's
 /// listen says it.

@@ -1,9 +1,11 @@
-#ifndef VANTREL_FADE_VERDICTS_HPP
-#define VANTREL_FADE_VERDICTS_HPP
+#ifndef VANTREL_ENGINE_VERDICTS_HPP
+#define VANTREL_ENGINE_VERDICTS_HPP
 
 #include <string>
 
 #include "link/level_command.hpp"
+
+struct FadeEnd;
 
 /// The words in which our tools report how a fade ended, the same in each
 /// tool, so that a user who knows one knows them all.
@@ -22,6 +24,10 @@ std::string lastNotConfirmed(int to, int tries, const CommandResult& last);
 
 /// The first command never confirmed FROM, so the fade never began.
 std::string notStarted(int to, int from, int tries, const CommandResult& last);
+
+/// Why a fade that ended NotStarted or NotConfirmed failed: lookUpFailed(),
+/// lastNotConfirmed() or notStarted().
+std::string failureVerdict(const FadeEnd& end);
 
 /// Stopped by the user, with where it left the unit (`confirmed` -1: nowhere known).
 std::string interrupted(int confirmed);

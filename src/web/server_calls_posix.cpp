@@ -1,4 +1,4 @@
-#include "web/web_sockets.hpp"
+#include "web/server_calls.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,22 +1,11 @@
-#ifndef VANTREL_UNITS_SERVICE_SETTINGS_HPP
-#define VANTREL_UNITS_SERVICE_SETTINGS_HPP
+#ifndef VANTREL_WEB_WEB_SETTINGS_HPP
+#define VANTREL_WEB_WEB_SETTINGS_HPP
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-/// The [mqtt] table of the units file: how vantreld reaches its broker.
-/// vantrel reads it and does nothing with it.
-struct MqttSettings {
-  std::string host = "localhost";
-  std::uint16_t port = 1883;
-  std::string username;           ///< empty: none
-  std::string passwordFile;       ///< empty: none
-  std::string tlsCaFile;          ///< empty: no TLS
-  std::string topic = "vantrel";  ///< non-empty, without + or #
-  std::string discoveryPrefix = "homeassistant";  ///< empty: no discovery
-  std::int64_t transitionUs = 0;  ///< for commands that give none; 0..24 h
-};
+#include "units/settings_table.hpp"
 
 /// The [web] table: where vantreld serves its control page.
 struct WebSettings {
@@ -34,5 +23,8 @@ bool parseListen(std::string_view text, WebSettings& settings);
 
 /// Whether `address` (as WebSettings keeps it) is a loopback address.
 bool isLoopback(std::string_view address);
+
+/// Reads the [web] table into `settings`, adding each problem where it is.
+void readWebSettings(const SettingEntry& table, WebSettings& settings, FileProblems& problems);
 
 #endif

@@ -1,4 +1,6 @@
-#include "fade/verdicts.hpp"
+#include "engine/verdicts.hpp"
+
+#include "engine/fade_engine.hpp"
 
 namespace {
 
@@ -33,4 +35,12 @@ std::string notStarted(int to, int from, int tries, const CommandResult& last) {
 std::string interrupted(int confirmed) {
   return confirmed < 0 ? "interrupted before any level was confirmed"
                        : "interrupted; the last level confirmed was " + std::to_string(confirmed);
+}
+
+std::string failureVerdict(const FadeEnd& end) {
+  if (!end.lookUpFailure.empty())
+    return lookUpFailed(end.to, end.lookUpFailure.c_str());
+  if (end.how == FadeEnd::How::NotConfirmed)
+    return lastNotConfirmed(end.to, end.tries, end.last);
+  return notStarted(end.to, end.from, end.tries, end.last);
 }
