@@ -52,6 +52,13 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
+  if(CMAKE_CROSSCOMPILING)
+    # CPack would name the build machine's architecture: dpkg names the
+    # target's from its GNU type (aarch64-linux-gnu is arm64).
+    execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+      OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+      ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  endif()
   # Computed from what the programs load: the C library alone for the tools,
   # which carry their C++ runtime inside; libmosquitto too for vantreld.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -13,7 +13,7 @@ foreach(need IN LISTS needs)
   string(REGEX REPLACE "NEEDED +" "" library "${need}")
   # The dynamic loader comes with the C library (statically linked C++
   # runtimes ask it for thread-local storage).
-  if(NOT library MATCHES "^(libc\\.so\\.6|ld-linux-x86-64\\.so\\.2)$")
+  if(NOT library MATCHES "^(libc\\.so\\.6|ld-linux-x86-64\\.so\\.2|ld-linux-aarch64\\.so\\.1)$")
     message(FATAL_ERROR "${EXE} needs ${library}")
   endif()
 endforeach()

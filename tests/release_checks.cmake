@@ -33,9 +33,9 @@ endif()
 
 foreach(program vantrel-fade vantrel-sim vantrel vantreld)
   add_test(NAME ${program}_version
-    COMMAND sh -c "test \"$($<TARGET_FILE:${program}> --version)\" = \"${program} ${PROJECT_VERSION}\"")
+    COMMAND sh -c "test \"$(${run_${program}} --version)\" = \"${program} ${PROJECT_VERSION}\"")
   add_test(NAME ${program}_help
-    COMMAND sh -c "$<TARGET_FILE:${program}> --help >${program}-help.out && head -n 1 ${program}-help.out | grep -q '^usage: ${program} '")
+    COMMAND sh -c "${run_${program}} --help >${program}-help.out && head -n 1 ${program}-help.out | grep -q '^usage: ${program} '")
 endforeach()
 
 # The shipped tool under valgrind: memory errors, leaks and stray

@@ -124,9 +124,14 @@ class Service:
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                         env=dict(os.environ, VANTREL_STATE=self.levels,
                                                  VANTREL_SOCKET=os.path.join(os.path.dirname(self.config), "vantreld.sock")))
+        # The MQTT front end's thread may say that it connected before main
+        # says that it serves; nothing but the end of the output comes when
+        # vantreld exits, and only then is its standard error whole.
         line = self.process.stdout.readline()
-        if not line.startswith("vantreld: serving"):
-            raise RuntimeError("vantreld did not start: " + line + self.process.stderr.read())
+        while line and not line.startswith("vantreld: serving"):
+            line = self.process.stdout.readline()
+        if not line:
+            raise RuntimeError("vantreld did not start: " + self.process.stderr.read())
 
     def stop(self):
         """Stops it with SIGTERM; its exit status and standard error."""
