@@ -59,11 +59,13 @@ bool ConsoleSocket::open(std::uint16_t port, std::uint32_t listen, std::string& 
   const sockaddr_in any = socketAddress(INADDR_ANY, port);
   // Other receivers of the same port on this machine (a console's own
   // monitor, a second service) share it rather than lock each other out;
-  // only the groups joined here are delivered here.
+  // only the groups joined here are delivered here. That last is a
+  // refinement, as the universes are checked anyway: an emulator that does
+  // not pass the option on (qemu-user) still receives.
   if (fd_ < 0 || setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
       setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
       setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
-      setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0 ||
+      (setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0 && errno != ENOPROTOOPT) ||
       bind(fd_, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
     problem = "cannot receive on UDP port " + std::to_string(port) + ": " + std::strerror(errno);
     return false;
@@ -72,10 +74,12 @@ bool ConsoleSocket::open(std::uint16_t port, std::uint32_t listen, std::string& 
 }
 
 bool ConsoleSocket::join(std::uint32_t group, std::string& problem) {
-  ip_mreqn request{};
+  // By the listening address, which names its interface as well as an
+  // index would (0: the kernel's choice); the plainer ip_mreq is also the
+  // form that emulators such as qemu-user pass on intact.
+  ip_mreq request{};
   request.imr_multiaddr.s_addr = htonl(group);
-  request.imr_address.s_addr = htonl(listen_);
-  request.imr_ifindex = listenIndex_;
+  request.imr_interface.s_addr = htonl(listen_);
   if (setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
     problem = "cannot join " + formatIPv4(group) + ": " + std::strerror(errno);
     return false;

@@ -37,6 +37,14 @@ class Console:
 
     def __init__(self, directory):
         self.made_user = False
+        self.holder = self.olad = None
+        try:
+            self._start(directory)
+        except BaseException:
+            self.stop()
+            raise
+
+    def _start(self, directory):
         try:
             pwd.getpwnam(USER)
         except KeyError:
@@ -99,10 +107,13 @@ class Console:
                                 stdin=subprocess.PIPE, text=True)
 
     def stop(self):
-        self.olad.send_signal(signal.SIGTERM)
-        self.olad.wait(10)
-        self.holder.kill()
-        self.holder.wait(10)
+        """Ends what was started, however far the start got."""
+        if self.olad:
+            self.olad.send_signal(signal.SIGTERM)
+            self.olad.wait(10)
+        if self.holder:
+            self.holder.kill()
+            self.holder.wait(10)
         if self.made_user:
             subprocess.run(["userdel", USER], timeout=30)
 
@@ -110,9 +121,14 @@ class Console:
 class Ola(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Cleanups run even when a step here fails, so that nothing started
+        # outlives the suite.
         cls.directory = tempfile.mkdtemp(prefix="vantrel-ola-")
+        cls.addClassCleanup(shutil.rmtree, cls.directory, ignore_errors=True)
         cls.console = Console(cls.directory)
+        cls.addClassCleanup(cls.console.stop)
         cls.units = Units(2)
+        cls.addClassCleanup(cls.units.stop)
         text = "".join('[units.%s]\naddress = "127.0.0.1"\nport = %d\ntype = 1\n%s\n' % (name, port, key)
                        for name, port, key in zip(["a", "b"], cls.units.ports,
                                                   ['sacn = "1/1"', 'artnet = "0:0:3/2"']))
@@ -129,9 +145,6 @@ class Ola(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         status = cls.service.stop()
-        cls.units.stop()
-        cls.console.stop()
-        shutil.rmtree(cls.directory, ignore_errors=True)
         assert status == (0, ""), status
 
     def sent(self):
