@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/json_object.hpp"
+
 namespace {
 
 using Json = nlohmann::json;
@@ -33,19 +35,6 @@ bool readTransition(const Json& object, std::int64_t& transitionUs, std::string&
   return true;
 }
 
-bool parseObject(std::string_view payload, Json& object, std::string& problem) {
-  object = Json::parse(payload.begin(), payload.end(), nullptr, false);
-  if (object.is_discarded()) {
-    problem = "not valid JSON";
-    return false;
-  }
-  if (!object.is_object()) {
-    problem = "not a JSON object";
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int LightCommand::level(int lastOn) const {
@@ -58,7 +47,7 @@ int LightCommand::level(int lastOn) const {
 
 bool readLightCommand(std::string_view payload, LightCommand& command, std::string& problem) {
   Json object;
-  if (!parseObject(payload, object, problem))
+  if (!parseJsonObject(payload, object, problem))
     return false;
   LightCommand read;
   const auto state = object.find("state");
@@ -102,7 +91,7 @@ bool readSceneCommand(std::string_view payload, SceneCommand& command, std::stri
     return true;
   }
   Json object;
-  if (!parseObject(payload, object, problem))
+  if (!parseJsonObject(payload, object, problem))
     return false;
   SceneCommand read;
   if (!readTransition(object, read.transitionUs, problem))

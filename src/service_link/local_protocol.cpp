@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/json_object.hpp"
+
 namespace {
 
 using Json = nlohmann::json;
@@ -82,19 +84,6 @@ bool text(const Json& object, const char* key, std::string& value, std::string& 
     return false;
   }
   value = *read;
-  return true;
-}
-
-bool parseObject(std::string_view line, Json& object, std::string& problem) {
-  object = Json::parse(line.begin(), line.end(), nullptr, false);
-  if (object.is_discarded()) {
-    problem = "not valid JSON";
-    return false;
-  }
-  if (!object.is_object()) {
-    problem = "not a JSON object";
-    return false;
-  }
   return true;
 }
 
@@ -222,7 +211,7 @@ std::string line(const Json& object) {
 
 bool readLocalRequest(std::string_view text, LocalRequest& request, std::string& problem) {
   Json object;
-  if (!parseObject(text, object, problem))
+  if (!parseJsonObject(text, object, problem))
     return false;
   LocalRequest read;
   if (object.contains("protocol")) {
@@ -258,7 +247,7 @@ bool readLocalRequest(std::string_view text, LocalRequest& request, std::string&
 
 bool readLocalReply(std::string_view text, LocalReply& reply, std::string& problem) {
   Json object;
-  if (!parseObject(text, object, problem))
+  if (!parseJsonObject(text, object, problem))
     return false;
   LocalReply read;
   if (object.contains("error")) {
