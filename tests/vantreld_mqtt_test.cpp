@@ -195,7 +195,7 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   probe.await("vantrel/group/both/state", state(164));
   probe.publish("vantrel/unit/b/set", R"({"brightness":255,"transition":0.5})");
   probe.await("vantrel/unit/b/state", state(255));
-  const std::vector<int> faded = b.levels();
+  const std::vector<int> faded = b.levelsEndingWith(255);
   ASSERT_GT(faded.size(), 5u);
   EXPECT_EQ(std::vector<int>(faded.begin(), faded.begin() + 2), (std::vector<int>{50, 128}));
   for (std::size_t i = 3; i < faded.size(); ++i)
@@ -221,7 +221,7 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_TRUE(bridge.sees("vantreld: vantrel/unit/nobody/set: unknown unit 'nobody'"));
   probe.publish("vantrel/unit/a/set", R"({"brightness":7})");
   probe.await("vantrel/unit/a/state", state(7));
-  EXPECT_EQ(a.levels(), (std::vector<int>{100, 0, 100, 50, 200, 7}));
+  EXPECT_EQ(a.levelsEndingWith(7), (std::vector<int>{100, 0, 100, 50, 200, 7}));
 }
 
 TEST(VantreldMqtt, ANewCommandReplacesAFadeAndARefusedUnitKeepsItsLevel) {
@@ -246,7 +246,7 @@ TEST(VantreldMqtt, ANewCommandReplacesAFadeAndARefusedUnitKeepsItsLevel) {
   EXPECT_NE(step, "(none)");
   probe.publish("vantrel/unit/a/set", R"({"brightness":10})");
   probe.await("vantrel/unit/a/state", state(10));
-  const std::vector<int> levels = a.levels();
+  const std::vector<int> levels = a.levelsEndingWith(10);
   EXPECT_EQ(levels.back(), 10);
   for (const int level : levels)
     EXPECT_LT(level, 255);

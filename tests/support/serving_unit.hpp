@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -30,9 +31,12 @@ class ServingUnit {
             break;
           continue;
         }
-        std::lock_guard<std::mutex> lock(mutex_);
-        exchanges_.push_back(exchange);
-        arrivals_.push_back(Clock::now());
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          exchanges_.push_back(exchange);
+          arrivals_.push_back(Clock::now());
+        }
+        recorded_.notify_all();
         ++i;
       }
     });
@@ -53,10 +57,18 @@ class ServingUnit {
   /// else.
   std::vector<int> levels() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<int> levels;
-    for (const Exchange& e : exchanges_)
-      levels.push_back(e.received.size() == 4 ? e.received[3] : -1);
-    return levels;
+    return levelsLocked();
+  }
+  /// levels(), once the last is `level` or 5 s have passed. An exchange is
+  /// recorded when its client has closed the connection, which may come
+  /// after the client has acted on the answer (published it, say).
+  std::vector<int> levelsEndingWith(int level) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    recorded_.wait_for(lock, std::chrono::seconds(5), [&] {
+      const std::vector<int> levels = levelsLocked();
+      return !levels.empty() && levels.back() == level;
+    });
+    return levelsLocked();
   }
   std::vector<Exchange> exchanges() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -68,9 +80,17 @@ class ServingUnit {
   }
 
  private:
+  std::vector<int> levelsLocked() const {
+    std::vector<int> levels;
+    for (const Exchange& e : exchanges_)
+      levels.push_back(e.received.size() == 4 ? e.received[3] : -1);
+    return levels;
+  }
+
   UnitPeer peer_;
   std::atomic<bool> done_{false};
   mutable std::mutex mutex_;
+  mutable std::condition_variable recorded_;
   std::vector<Exchange> exchanges_;
   std::vector<Clock::time_point> arrivals_;
   std::thread thread_;
