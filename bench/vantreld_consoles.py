@@ -52,7 +52,8 @@ with open(config, "w") as out:
             out.write('artnet = "0:0:1/1"\n')
     out.write("[sacn]\n[artnet]\n")
 service = subprocess.Popen([vantreld, "--config", config], stderr=subprocess.PIPE, text=True,
-                           env=dict(os.environ, VANTREL_STATE=os.path.join(work, "levels")))
+                           env=dict(os.environ, VANTREL_STATE=os.path.join(work, "levels"),
+                                    VANTREL_SOCKET=os.path.join(work, "vantreld.sock")))
 time.sleep(1)
 sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton("127.0.0.1"))
