@@ -52,38 +52,7 @@ for _ in $(seq 50); do
 done
 grep -q 'the tools reach it' "$work/vantreld.out" || { cat "$work/vantreld.out" >&2; echo "bench: vantreld did not start" >&2; exit 1; }
 
-start_peer() {
-  local units=$1 out=$2
-  : >"$out"
-  "$work/units_peer" "$units" >"$out" &
-  peer=$!
-  pids+=("$peer")
-  for _ in $(seq 50); do
-    (( $(wc -l <"$out") >= units )) && break
-    sleep 0.1
-  done
-  mapfile -t ports < <(head -n "$units" "$out")
-  (( ${#ports[@]} == units )) || { echo "bench: units_peer did not start" >&2; exit 1; }
-}
-stop_peer() {
-  local pid left=()
-  kill -TERM "$peer"
-  wait "$peer"
-  for pid in "${pids[@]}"; do
-    [[ $pid == "$peer" ]] || left+=("$pid")
-  done
-  pids=("${left[@]}")
-}
-write_units() {
-  local file=$1; shift
-  local i=0 port
-  for port; do
-    printf '[units.u%03d]\naddress = "127.0.0.1"\nport = %s\ntype = 1\n\n' "$i" "$port"
-    i=$((i + 1))
-  done >"$file"
-}
-elapsed_us() { echo $(( ${2//[.,]/} - ${1//[.,]/} )); }
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+source bench/units_peer.sh
 
 # One run of vantrel, direct (WAY "direct") or through the service; its
 # wall time in microseconds.
