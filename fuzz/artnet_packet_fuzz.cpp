@@ -12,31 +12,15 @@
 
 #include "consoles/artnet_input.hpp"
 #include "consoles/artnet_packet.hpp"
-
-namespace {
-
-void require(bool condition) {
-  if (!condition)
-    std::abort();
-}
-
-}  // namespace
+#include "fuzz_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ArtnetInput input({0, 1, 0x7fff}, {});
   std::vector<SourceChange> changes;
   std::uint64_t datagrams = 0, polls = 0;
   std::int64_t nowUs = 0;
-  while (size >= 2) {
-    std::size_t length = std::size_t{data[0]} << 8 | data[1];
-    data += 2;
-    size -= 2;
-    if (length > size)
-      length = size;
-    const std::vector<std::uint8_t> datagram(data, data + length);
-    data += length;
-    size -= length;
-
+  std::vector<std::uint8_t> datagram;
+  while (nextDatagram(data, size, datagram)) {
     ArtDmx dmx;
     if (readArtnetPacket(datagram.data(), datagram.size(), dmx) == ArtnetRead::Dmx) {
       require(dmx.portAddress >= 0 && dmx.portAddress <= 32767);
@@ -44,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     nowUs += 1000000;
     // Senders by the datagram's size, so that several compete for a port.
-    const std::uint32_t from = 0x0a000000u | static_cast<std::uint32_t>(length % 5);
+    const std::uint32_t from = 0x0a000000u | static_cast<std::uint32_t>(datagram.size() % 5);
     const ArtnetInput::Received received = input.receive(datagram.data(), datagram.size(), from, nowUs, changes);
     ++datagrams;
     if (received.poll) {

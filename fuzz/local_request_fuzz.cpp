@@ -9,15 +9,7 @@
 #include <string_view>
 
 #include "service_link/local_protocol.hpp"
-
-namespace {
-
-void require(bool condition) {
-  if (!condition)
-    std::abort();
-}
-
-}  // namespace
+#include "fuzz_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kLocalLineBytes)

@@ -11,32 +11,15 @@
 
 #include "consoles/sacn_input.hpp"
 #include "consoles/sacn_packet.hpp"
-
-namespace {
-
-void require(bool condition) {
-  if (!condition)
-    std::abort();
-}
-
-}  // namespace
+#include "fuzz_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   SacnInput input({1, 2, 63999}, {}, kSacnLossTimeoutUs);
   std::vector<SourceChange> changes;
   std::uint64_t datagrams = 0;
   std::int64_t nowUs = 0;
-  while (size >= 2) {
-    std::size_t length = std::size_t{data[0]} << 8 | data[1];
-    data += 2;
-    size -= 2;
-    if (length > size)
-      length = size;
-    // A copy of its own size, so that the sanitizer sees any read past it.
-    const std::vector<std::uint8_t> datagram(data, data + length);
-    data += length;
-    size -= length;
-
+  std::vector<std::uint8_t> datagram;
+  while (nextDatagram(data, size, datagram)) {
     SacnPacket packet;
     if (readSacnPacket(datagram.data(), datagram.size(), packet) == SacnRead::Data) {
       require(packet.universe >= 1 && packet.universe <= 63999);
