@@ -12,34 +12,34 @@ namespace {
 constexpr std::uint32_t kDeskA = 0x0a000001;  // 10.0.0.1
 constexpr std::uint32_t kDeskB = 0x0a000002;
 
-SacnPacketSpec desk(std::uint8_t id, int priority, std::vector<std::uint8_t> slots) {
-  SacnPacketSpec spec;
-  spec.cid.fill(id);
-  spec.priority = priority;
-  spec.slots = std::move(slots);
-  return spec;
+SacnPacketFields desk(std::uint8_t id, int priority, std::vector<std::uint8_t> slots) {
+  SacnPacketFields fields;
+  fields.cid.fill(id);
+  fields.priority = priority;
+  fields.slots = std::move(slots);
+  return fields;
 }
 
 struct Fixture {
   SacnInput input{{1, 2}, {}, kSacnLossTimeoutUs};
   std::vector<SourceChange> changes;
-  const SacnUniverse* send(const SacnPacketSpec& spec, std::uint32_t from, std::int64_t nowUs) {
-    const std::vector<std::uint8_t> bytes = sacnPacket(spec);
+  const SacnUniverse* send(const SacnPacketFields& fields, std::uint32_t from, std::int64_t nowUs) {
+    const std::vector<std::uint8_t> bytes = sacnPacket(fields);
     return input.receive(bytes.data(), bytes.size(), from, nowUs, changes);
   }
   int level(int universe, int channel) const { return input.find(universe)->levels()[channel - 1]; }
 };
 
 TEST(SacnPacket, ReadsEveryFieldOfADataPacket) {
-  SacnPacketSpec spec = desk(7, 150, {10, 20, 30});
-  spec.name = "Desk A";
-  spec.sequence = 42;
-  spec.options = 0x40;
-  spec.universe = 63999;
-  const std::vector<std::uint8_t> bytes = sacnPacket(spec);
+  SacnPacketFields fields = desk(7, 150, {10, 20, 30});
+  fields.name = "Desk A";
+  fields.sequence = 42;
+  fields.options = 0x40;
+  fields.universe = 63999;
+  const std::vector<std::uint8_t> bytes = sacnPacket(fields);
   SacnPacket packet;
   ASSERT_EQ(readSacnPacket(bytes.data(), bytes.size(), packet), SacnRead::Data);
-  EXPECT_EQ(packet.cid, spec.cid);
+  EXPECT_EQ(packet.cid, fields.cid);
   EXPECT_EQ(packet.sourceName, "Desk A");
   EXPECT_EQ(packet.priority, 150);
   EXPECT_EQ(packet.sequence, 42);
@@ -49,7 +49,7 @@ TEST(SacnPacket, ReadsEveryFieldOfADataPacket) {
   EXPECT_EQ(packet.startCode, 0);
   ASSERT_EQ(packet.slotCount, 3);
   EXPECT_EQ(packet.slots[2], 30);
-  EXPECT_EQ(sacnCidText(spec.cid), "07070707-0707-0707-0707-070707070707");
+  EXPECT_EQ(sacnCidText(fields.cid), "07070707-0707-0707-0707-070707070707");
 }
 
 TEST(SacnPacket, RefusesAPacketBrokenAtAnyLayer) {
@@ -109,7 +109,7 @@ TEST(SacnInput, HigherPriorityTakesOverAndTheLowerComesBackWhenItGoes) {
   Fixture f;
   ASSERT_NE(f.send(desk(1, 100, {50, 60}), kDeskA, 0), nullptr);
   EXPECT_EQ(f.level(1, 1), 50);
-  SacnPacketSpec high = desk(2, 150, {20});
+  SacnPacketFields high = desk(2, 150, {20});
   f.send(high, kDeskB, 1000);
   EXPECT_EQ(f.level(1, 1), 20);
   EXPECT_EQ(f.level(1, 2), 0);  // the winner sends one slot only
@@ -121,7 +121,7 @@ TEST(SacnInput, HigherPriorityTakesOverAndTheLowerComesBackWhenItGoes) {
   EXPECT_EQ(f.changes[1].source.address, kDeskB);
 
   // A lower packet of the first desk changes nothing while the higher lives.
-  SacnPacketSpec low = desk(1, 100, {90, 60});
+  SacnPacketFields low = desk(1, 100, {90, 60});
   low.sequence = 1;
   f.send(low, kDeskA, 2000);
   EXPECT_EQ(f.level(1, 1), 20);
@@ -164,7 +164,7 @@ TEST(SacnInput, EqualPrioritiesMergeHighestLevelPerChannel) {
   EXPECT_EQ(f.input.find(1)->coveredSlots(), 3);
   EXPECT_EQ(f.input.find(1)->sources().size(), 2u);
   // Universes keep apart.
-  SacnPacketSpec other = desk(1, 100, {255});
+  SacnPacketFields other = desk(1, 100, {255});
   other.universe = 2;
   f.send(other, kDeskA, 0);
   EXPECT_EQ(f.level(1, 1), 100);
@@ -179,7 +179,7 @@ TEST(SacnInput, TheLastSourceLostOrTerminatedLeavesTheUniverseDark) {
     f.changes.clear();
     if (terminate) {
       for (std::uint8_t id : {1, 2}) {
-        SacnPacketSpec end = desk(id, 100, {0});
+        SacnPacketFields end = desk(id, 100, {0});
         end.sequence = 1;
         end.options = 0x40;
         f.send(end, id == 1 ? kDeskA : kDeskB, 10);
@@ -200,21 +200,21 @@ TEST(SacnInput, TheLastSourceLostOrTerminatedLeavesTheUniverseDark) {
 TEST(SacnInput, PreviewOtherStartCodesAndOtherUniversesAreNeverLevels) {
   Fixture f;
   f.send(desk(1, 100, {50}), kDeskA, 0);
-  SacnPacketSpec preview = desk(1, 100, {255});
+  SacnPacketFields preview = desk(1, 100, {255});
   preview.sequence = 1;
   preview.options = 0x80;
-  SacnPacketSpec priorities = desk(1, 100, {255});  // an ETC desk's per-channel priorities
+  SacnPacketFields priorities = desk(1, 100, {255});  // an ETC desk's per-channel priorities
   priorities.sequence = 2;
   priorities.startCode = 0xdd;
-  SacnPacketSpec elsewhere = desk(1, 100, {255});
+  SacnPacketFields elsewhere = desk(1, 100, {255});
   elsewhere.universe = 3;
-  for (const SacnPacketSpec& spec : {preview, priorities, elsewhere})
-    EXPECT_EQ(f.send(spec, kDeskA, 10), nullptr);
+  for (const SacnPacketFields& fields : {preview, priorities, elsewhere})
+    EXPECT_EQ(f.send(fields, kDeskA, 10), nullptr);
   EXPECT_EQ(f.level(1, 1), 50);
   EXPECT_EQ(f.input.counts().ignored, 3u);
   EXPECT_EQ(f.input.counts().taken, 1u);
   // A 0xDD packet from a desk never heard at start code 0 finds no source.
-  SacnPacketSpec stranger = priorities;
+  SacnPacketFields stranger = priorities;
   stranger.cid.fill(9);
   f.send(stranger, kDeskB, 10);
   EXPECT_EQ(f.input.find(1)->sources().size(), 1u);
@@ -222,22 +222,22 @@ TEST(SacnInput, PreviewOtherStartCodesAndOtherUniversesAreNeverLevels) {
 
 TEST(SacnInput, LatePacketsAreDroppedAndCounted) {
   Fixture f;
-  SacnPacketSpec spec = desk(1, 100, {50});
-  spec.sequence = 100;
-  f.send(spec, kDeskA, 0);
+  SacnPacketFields fields = desk(1, 100, {50});
+  fields.sequence = 100;
+  f.send(fields, kDeskA, 0);
   for (const int sequence : {100, 99, 81}) {
-    spec.sequence = static_cast<std::uint8_t>(sequence);
-    spec.slots = {1};
-    EXPECT_EQ(f.send(spec, kDeskA, 10), nullptr) << sequence;
+    fields.sequence = static_cast<std::uint8_t>(sequence);
+    fields.slots = {1};
+    EXPECT_EQ(f.send(fields, kDeskA, 10), nullptr) << sequence;
   }
   EXPECT_EQ(f.level(1, 1), 50);
   EXPECT_EQ(f.input.counts().late, 3u);
-  spec.sequence = 80;  // 20 behind: a restarted sender, taken
-  spec.slots = {2};
-  f.send(spec, kDeskA, 10);
+  fields.sequence = 80;  // 20 behind: a restarted sender, taken
+  fields.slots = {2};
+  f.send(fields, kDeskA, 10);
   EXPECT_EQ(f.level(1, 1), 2);
   // Each source has its own numbers.
-  SacnPacketSpec other = desk(2, 100, {3});
+  SacnPacketFields other = desk(2, 100, {3});
   other.sequence = 80;
   EXPECT_NE(f.send(other, kDeskB, 10), nullptr);
 }
@@ -254,16 +254,16 @@ TEST(SacnInput, OnlyTheListedSourcesAreTaken) {
 
 TEST(SacnInput, MalformedDatagramsAreCountedWithoutDisturbingTheGoodOnes) {
   Fixture f;
-  SacnPacketSpec spec = desk(1, 100, {50});
+  SacnPacketFields fields = desk(1, 100, {50});
   std::vector<std::uint8_t> broken = sacnPacket(desk(1, 100, {255}));
   broken[118] = 0;
   const std::vector<std::vector<std::uint8_t>> junk = {
       {}, {0x00, 0x10}, broken, std::vector<std::uint8_t>(700, 0xff),
       std::vector<std::uint8_t>(broken.begin(), broken.begin() + 60)};
   for (int round = 0; round < 3; ++round) {
-    spec.sequence = static_cast<std::uint8_t>(round);
-    spec.slots = {static_cast<std::uint8_t>(50 + round)};
-    f.send(spec, kDeskA, round);
+    fields.sequence = static_cast<std::uint8_t>(round);
+    fields.slots = {static_cast<std::uint8_t>(50 + round)};
+    f.send(fields, kDeskA, round);
     for (const auto& bytes : junk)
       EXPECT_EQ(f.input.receive(bytes.data(), bytes.size(), kDeskA, round, f.changes), nullptr);
     EXPECT_EQ(f.level(1, 1), 50 + round);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-struct SacnPacketSpec {
+struct SacnPacketFields {
   std::array<std::uint8_t, 16> cid{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
   std::string name = "desk";
   int priority = 100;
@@ -20,8 +20,8 @@ struct SacnPacketSpec {
   std::vector<std::uint8_t> slots = std::vector<std::uint8_t>(512, 0);
 };
 
-inline std::vector<std::uint8_t> sacnPacket(const SacnPacketSpec& spec) {
-  const std::size_t size = 126 + spec.slots.size();
+inline std::vector<std::uint8_t> sacnPacket(const SacnPacketFields& fields) {
+  const std::size_t size = 126 + fields.slots.size();
   std::vector<std::uint8_t> b;
   auto put16 = [&](std::size_t v) { b.push_back(static_cast<std::uint8_t>(v >> 8)); b.push_back(static_cast<std::uint8_t>(v)); };
   auto put32 = [&](std::uint32_t v) { put16(v >> 16); put16(v & 0xffff); };
@@ -32,25 +32,25 @@ inline std::vector<std::uint8_t> sacnPacket(const SacnPacketSpec& spec) {
   b.insert(b.end(), 3, 0);
   put16(0x7000 | (size - 16));
   put32(4);
-  b.insert(b.end(), spec.cid.begin(), spec.cid.end());
+  b.insert(b.end(), fields.cid.begin(), fields.cid.end());
   put16(0x7000 | (size - 38));
   put32(2);
-  std::string name = spec.name;
+  std::string name = fields.name;
   name.resize(64, '\0');
   b.insert(b.end(), name.begin(), name.end());
-  b.push_back(static_cast<std::uint8_t>(spec.priority));
+  b.push_back(static_cast<std::uint8_t>(fields.priority));
   put16(0);
-  b.push_back(spec.sequence);
-  b.push_back(spec.options);
-  put16(static_cast<std::size_t>(spec.universe));
+  b.push_back(fields.sequence);
+  b.push_back(fields.options);
+  put16(static_cast<std::size_t>(fields.universe));
   put16(0x7000 | (size - 115));
   b.push_back(0x02);
   b.push_back(0xa1);
   put16(0x0000);
   put16(0x0001);
-  put16(spec.slots.size() + 1);
-  b.push_back(static_cast<std::uint8_t>(spec.startCode));
-  b.insert(b.end(), spec.slots.begin(), spec.slots.end());
+  put16(fields.slots.size() + 1);
+  b.push_back(static_cast<std::uint8_t>(fields.startCode));
+  b.insert(b.end(), fields.slots.begin(), fields.slots.end());
   return b;
 }
 
