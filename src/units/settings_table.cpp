@@ -4,33 +4,7 @@
 #include <climits>
 #include <cstdio>
 
-namespace {
-
-// A problem is one line on a terminal, whatever the file held: control
-// characters in a quoted key, or quoted back by the TOML reader, show as
-// escapes.
-std::string oneLine(const std::string& text) {
-  std::string line;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      line += c;
-      continue;
-    }
-    if (c == '\n') {
-      line += "\\n";
-    } else if (c == '\t') {
-      line += "\\t";
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      line += escape;
-    }
-  }
-  return line;
-}
-
-}  // namespace
+#include "common/one_line.hpp"
 
 void FileProblems::add(FilePlace at, std::string text) { problems_.push_back({at, std::move(text)}); }
 
