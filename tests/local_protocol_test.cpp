@@ -169,3 +169,46 @@ TEST(LocalProtocol, TextThatIsNotUtf8StillMakesALine) {
 }
 
 }  // namespace
+
+// A tool and a service of different builds agree only if each value keeps
+// its word: the words are pinned here, not derived from the enums' order.
+TEST(LocalProtocol, EveryValueHasItsOwnWordOnTheSocket) {
+  const std::pair<FadeEnd::How, const char*> hows[] = {
+      {FadeEnd::How::Confirmed, "\"how\":\"confirmed\""},
+      {FadeEnd::How::NotStarted, "\"how\":\"not started\""},
+      {FadeEnd::How::NotConfirmed, "\"how\":\"not confirmed\""},
+      {FadeEnd::How::Stopped, "\"how\":\"stopped\""},
+      {FadeEnd::How::Replaced, "\"how\":\"replaced\""}};
+  for (const auto& [how, word] : hows) {
+    FadeEnd end;
+    end.how = how;
+    EXPECT_NE(endLine(0, end).find(word), std::string::npos) << word;
+  }
+  const std::pair<CommandResult::Stage, const char*> stages[] = {
+      {CommandResult::Stage::Connect, "\"stage\":\"connect\""},
+      {CommandResult::Stage::Send, "\"stage\":\"send\""},
+      {CommandResult::Stage::Reply, "\"stage\":\"reply\""}};
+  for (const auto& [stage, word] : stages) {
+    CommandResult result;
+    result.stage = stage;
+    EXPECT_NE(commandLine(0, 1, result, 0).find(word), std::string::npos) << word;
+  }
+  const std::pair<LinkFailure, const char*> failures[] = {
+      {LinkFailure::None, "\"failure\":\"none\""},
+      {LinkFailure::Refused, "\"failure\":\"refused\""},
+      {LinkFailure::Unreachable, "\"failure\":\"unreachable\""},
+      {LinkFailure::TimedOut, "\"failure\":\"timed out\""},
+      {LinkFailure::Stopped, "\"failure\":\"stopped\""},
+      {LinkFailure::Reset, "\"failure\":\"reset\""},
+      {LinkFailure::Other, "\"failure\":\"other\""}};
+  for (const auto& [failure, word] : failures) {
+    CommandResult result;
+    result.failure = failure;
+    const std::string line = commandLine(0, 1, result, 0);
+    EXPECT_NE(line.find(word), std::string::npos) << word;
+    LocalReply reply;
+    std::string problem;
+    ASSERT_TRUE(readLocalReply(withoutNewline(line), reply, problem)) << problem;
+    EXPECT_EQ(reply.result.failure, failure) << word;
+  }
+}

@@ -12,19 +12,48 @@ using Json = nlohmann::json;
 // answer, near enough that no sum of them overflows.
 constexpr std::int64_t kLongestUs = std::int64_t{7} * 24 * 3600 * 1000000;
 
-const char* const kHows[] = {"confirmed", "not started", "not confirmed", "stopped", "replaced"};
-const char* const kStages[] = {"connect", "send", "reply"};
-const char* const kFailures[] = {"none",    "refused", "unreachable", "timed out",
-                                 "stopped", "reset",   "other"};
+// Each value's word on the socket, by name rather than by position, so
+// that no reordering of an enum changes what a tool and a service of
+// another build say to each other.
+template <typename Enum>
+struct Word {
+  Enum value;
+  const char* word;
+};
 
-template <std::size_t N>
-int indexOf(const char* const (&names)[N], const Json& value) {
-  const std::string* text = value.get_ptr<const std::string*>();
-  for (std::size_t i = 0; text != nullptr && i < N; ++i) {
-    if (*text == names[i])
-      return static_cast<int>(i);
+const Word<FadeEnd::How> kHows[] = {{FadeEnd::How::Confirmed, "confirmed"},
+                                    {FadeEnd::How::NotStarted, "not started"},
+                                    {FadeEnd::How::NotConfirmed, "not confirmed"},
+                                    {FadeEnd::How::Stopped, "stopped"},
+                                    {FadeEnd::How::Replaced, "replaced"}};
+const Word<CommandResult::Stage> kStages[] = {{CommandResult::Stage::Connect, "connect"},
+                                              {CommandResult::Stage::Send, "send"},
+                                              {CommandResult::Stage::Reply, "reply"}};
+const Word<LinkFailure> kFailures[] = {
+    {LinkFailure::None, "none"},         {LinkFailure::Refused, "refused"},
+    {LinkFailure::Unreachable, "unreachable"}, {LinkFailure::TimedOut, "timed out"},
+    {LinkFailure::Stopped, "stopped"},   {LinkFailure::Reset, "reset"},
+    {LinkFailure::Other, "other"}};
+
+template <typename Enum, std::size_t N>
+const char* wordOf(const Word<Enum> (&words)[N], Enum value) {
+  for (const Word<Enum>& word : words) {
+    if (word.value == value)
+      return word.word;
   }
-  return -1;
+  return "";  // unreachable while every value has its word, as the tests pin
+}
+
+template <typename Enum, std::size_t N>
+bool valueOf(const Word<Enum> (&words)[N], const Json& text, Enum& value) {
+  const std::string* read = text.get_ptr<const std::string*>();
+  for (const Word<Enum>& word : words) {
+    if (read != nullptr && *read == word.word) {
+      value = word.value;
+      return true;
+    }
+  }
+  return false;
 }
 
 // A whole number low..high at `key`; `fallback` when the key is missing and
@@ -152,8 +181,8 @@ bool readFade(const Json& object, LocalFade& fade, std::string& problem) {
 
 Json resultJson(const CommandResult& result) {
   const Reply& reply = result.exchange.reply;
-  return {{"stage", kStages[static_cast<int>(result.stage)]},
-          {"failure", kFailures[static_cast<int>(result.failure)]},
+  return {{"stage", wordOf(kStages, result.stage)},
+          {"failure", wordOf(kFailures, result.failure)},
           {"error", result.error},
           {"sent", result.exchange.sent},
           {"reply", {reply.bytes[0], reply.bytes[1], reply.bytes[2], reply.bytes[3]}},
@@ -166,14 +195,11 @@ bool readResult(const Json& object, CommandResult& result, std::string& problem)
     problem = "result must be an object";
     return false;
   }
-  const int stage = indexOf(kStages, object.value("stage", Json()));
-  const int failure = indexOf(kFailures, object.value("failure", Json()));
-  if (stage < 0 || failure < 0) {
+  if (!valueOf(kStages, object.value("stage", Json()), result.stage) ||
+      !valueOf(kFailures, object.value("failure", Json()), result.failure)) {
     problem = "result has no stage or failure";
     return false;
   }
-  result.stage = static_cast<CommandResult::Stage>(stage);
-  result.failure = static_cast<LinkFailure>(failure);
   std::int64_t error = 0;
   std::int64_t sent = 0;
   std::int64_t count = 0;
@@ -289,12 +315,10 @@ bool readLocalReply(std::string_view text, LocalReply& reply, std::string& probl
       problem = "end must be an object";
       return false;
     }
-    const int how = indexOf(kHows, end.value("how", Json()));
-    if (how < 0) {
+    if (!valueOf(kHows, end.value("how", Json()), read.end.how)) {
       problem = "end has no how";
       return false;
     }
-    read.end.how = static_cast<FadeEnd::How>(how);
     if (!wholeInt(end, "unit", 0, INT32_MAX, read.unit, problem) ||
         !wholeInt(end, "from", -1, 255, read.end.from, problem) ||
         !wholeInt(end, "to", 0, 255, read.end.to, problem) ||
@@ -383,7 +407,7 @@ std::string commandLine(int unit, int level, const CommandResult& result, std::i
 std::string endLine(int unit, const FadeEnd& end) {
   return line({{"end",
                 {{"unit", unit},
-                 {"how", kHows[static_cast<int>(end.how)]},
+                 {"how", wordOf(kHows, end.how)},
                  {"from", end.from},
                  {"to", end.to},
                  {"tries", end.tries},
