@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/ipv4_address.hpp"
+#include "common/one_line.hpp"
 #include "common/platform.hpp"
 #include "consoles/artnet_packet.hpp"
 #include "consoles/console_settings_reading.hpp"
@@ -256,7 +257,7 @@ void ConsoleFrontEnd::log(const char* input, const SourceChange& change) const {
                 formatIPv4(source.address).c_str(), change.universe);
   else
     std::printf("vantreld: %s: source %s: %s cid %s \"%s\" priority %d on universe %d\n", input, what,
-                formatIPv4(source.address).c_str(), source.cid.c_str(), source.name.c_str(),
+                formatIPv4(source.address).c_str(), source.cid.c_str(), oneLine(source.name).c_str(),
                 source.priority, change.universe);
   std::fflush(stdout);
 }

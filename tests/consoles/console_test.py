@@ -162,6 +162,14 @@ class Sacn(Consoles):
         self.multicast(1, sacn(1, [10, 20], sequence=1))
         self.assertTrue(wait_for(lambda: self.sent()[:2] == [[10, 0, 10], [20, 0, 20]]), self.sent())
 
+    def test_a_source_name_cannot_steer_the_terminal_or_forge_a_line(self):
+        self.start()
+        self.multicast(1, sacn(1, [10], name=b"\x1b[31mdesk\nvantreld: sacn: universe 1 has no source left"))
+        self.assertTrue(self.logged('vantreld: sacn: source found: 127.0.0.1 cid 01010101-0101-0101-0101-'
+                                    '010101010101 "\\x1b[31mdesk\\nvantreld: sacn: universe 1 has no source '
+                                    'left" priority 100 on universe 1'), self.log)
+        self.assertFalse([line for line in self.log if line.startswith("vantreld: sacn: universe")], self.log)
+
     def test_stream_terminated_recalls_the_scene_and_sources_refuses_others(self):
         self.start(sacn='on_loss = "safe"\nsources = ["127.0.0.1"]\n')
         self.multicast(2, sacn(2, [30]))
