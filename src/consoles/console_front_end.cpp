@@ -86,9 +86,18 @@ bool ConsoleFrontEnd::open(std::string& problem) {
   if (sacn_) {
     if (!sacn_->socket.open(kSacnPort, sacn_->settings.listen, problem))
       return false;
-    for (const SacnUniverse& universe : sacn_->input.universes())
-      if (!sacn_->socket.join(sacnGroup(universe.number()), problem))
-        return false;
+    const std::uint32_t listen = sacn_->settings.listen;
+    for (const SacnUniverse& universe : sacn_->input.universes()) {
+      std::string cause;
+      if (sacn_->socket.join(sacnGroup(universe.number()), cause))
+        continue;
+      problem = "sacn: cannot join universe " + std::to_string(universe.number()) + " (" +
+                formatIPv4(sacnGroup(universe.number())) + ") on " +
+                (listen != 0 ? formatIPv4(listen) + ": " + cause
+                             : "any interface: " + cause +
+                                   "; set [sacn] listen to the lighting network's address");
+      return false;
+    }
     service_.addInput(*sacn_);
   }
   if (artnet_) {
