@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/ipv4_address.hpp"
+#include "common/one_line.hpp"
 #include "common/platform.hpp"
 #include "consoles/artnet_packet.hpp"
 #include "consoles/console_settings_reading.hpp"
@@ -85,9 +86,18 @@ bool ConsoleFrontEnd::open(std::string& problem) {
   if (sacn_) {
     if (!sacn_->socket.open(kSacnPort, sacn_->settings.listen, problem))
       return false;
-    for (const SacnUniverse& universe : sacn_->input.universes())
-      if (!sacn_->socket.join(sacnGroup(universe.number()), problem))
-        return false;
+    const std::uint32_t listen = sacn_->settings.listen;
+    for (const SacnUniverse& universe : sacn_->input.universes()) {
+      std::string cause;
+      if (sacn_->socket.join(sacnGroup(universe.number()), cause))
+        continue;
+      problem = "sacn: cannot join universe " + std::to_string(universe.number()) + " (" +
+                formatIPv4(sacnGroup(universe.number())) + ") on " +
+                (listen != 0 ? formatIPv4(listen) + ": " + cause
+                             : "any interface: " + cause +
+                                   "; set [sacn] listen to the lighting network's address");
+      return false;
+    }
     service_.addInput(*sacn_);
   }
   if (artnet_) {
@@ -256,7 +266,7 @@ void ConsoleFrontEnd::log(const char* input, const SourceChange& change) const {
                 formatIPv4(source.address).c_str(), change.universe);
   else
     std::printf("vantreld: %s: source %s: %s cid %s \"%s\" priority %d on universe %d\n", input, what,
-                formatIPv4(source.address).c_str(), source.cid.c_str(), source.name.c_str(),
+                formatIPv4(source.address).c_str(), source.cid.c_str(), oneLine(source.name).c_str(),
                 source.priority, change.universe);
   std::fflush(stdout);
 }

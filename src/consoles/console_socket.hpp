@@ -21,7 +21,11 @@ class ConsoleSocket {
   /// (host byte order), 0 for all. False with `problem` when it cannot.
   bool open(std::uint16_t port, std::uint32_t listen, std::string& problem);
   /// Joins the multicast group `group` (host byte order) through the
-  /// `listen` interface, or the one the routes choose when it is 0.
+  /// `listen` interface or, when it is 0, on every interface that is up
+  /// and takes multicast (the loopback only when multicast is turned on
+  /// for it), as a lighting network seldom holds the default route. With
+  /// no such interface, on the one the routes choose. False with the cause
+  /// alone in `problem` when it joins on none.
   bool join(std::uint32_t group, std::string& problem);
 
   /// Reads one waiting datagram into `buffer`, without waiting. False when

@@ -2,6 +2,7 @@
 
 #include "common/ipv4_address.hpp"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -36,6 +38,27 @@ int interfaceOf(std::uint32_t address) {
   }
   freeifaddrs(list);
   return index;
+}
+
+// One IPv4 address of each interface that is up and takes multicast, as
+// getifaddrs gives the interfaces' flags with their addresses.
+std::vector<std::uint32_t> multicastInterfaces() {
+  std::vector<std::uint32_t> addresses;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0)
+    return addresses;
+  std::vector<std::string> seen;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+        (entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_MULTICAST) == 0)
+      continue;
+    if (std::find(seen.begin(), seen.end(), entry->ifa_name) != seen.end())
+      continue;
+    seen.emplace_back(entry->ifa_name);
+    addresses.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr));
+  }
+  freeifaddrs(list);
+  return addresses;
 }
 
 }  // namespace
@@ -74,17 +97,30 @@ bool ConsoleSocket::open(std::uint16_t port, std::uint32_t listen, std::string& 
 }
 
 bool ConsoleSocket::join(std::uint32_t group, std::string& problem) {
-  // By the listening address, which names its interface as well as an
-  // index would (0: the kernel's choice); the plainer ip_mreq is also the
-  // form that emulators such as qemu-user pass on intact.
-  ip_mreq request{};
-  request.imr_multiaddr.s_addr = htonl(group);
-  request.imr_interface.s_addr = htonl(listen_);
-  if (setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
-    problem = "cannot join " + formatIPv4(group) + ": " + std::strerror(errno);
-    return false;
+  std::vector<std::uint32_t> interfaces{listen_};
+  if (listen_ == 0)
+    interfaces = multicastInterfaces();
+  // 0 leaves the choice to the routes, whose refusal then names the cause.
+  if (interfaces.empty())
+    interfaces.push_back(0);
+  bool joined = false;
+  int cause = 0;
+  for (const std::uint32_t address : interfaces) {
+    // By an address of the interface, which names it as well as an index
+    // would; the plainer ip_mreq is also the form that emulators such as
+    // qemu-user pass on intact. An interface already joined under another
+    // of its names (an alias) counts as joined.
+    ip_mreq request{};
+    request.imr_multiaddr.s_addr = htonl(group);
+    request.imr_interface.s_addr = htonl(address);
+    if (setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0 || errno == EADDRINUSE)
+      joined = true;
+    else
+      cause = errno;
   }
-  return true;
+  if (!joined)
+    problem = std::strerror(cause);
+  return joined;
 }
 
 bool ConsoleSocket::receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& size,

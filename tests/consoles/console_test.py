@@ -19,7 +19,7 @@ import namespace  # noqa: E402
 
 namespace.enter()
 
-from served import Service, Units, wait_for  # noqa: E402
+from served import VANTRELD, Service, Units, wait_for  # noqa: E402
 
 
 def sacn(universe, slots, cid=1, priority=100, sequence=0, options=0, start_code=0, name=b"desk"):
@@ -162,6 +162,14 @@ class Sacn(Consoles):
         self.multicast(1, sacn(1, [10, 20], sequence=1))
         self.assertTrue(wait_for(lambda: self.sent()[:2] == [[10, 0, 10], [20, 0, 20]]), self.sent())
 
+    def test_a_source_name_cannot_steer_the_terminal_or_forge_a_line(self):
+        self.start()
+        self.multicast(1, sacn(1, [10], name=b"\x1b[31mdesk\nvantreld: sacn: universe 1 has no source left"))
+        self.assertTrue(self.logged('vantreld: sacn: source found: 127.0.0.1 cid 01010101-0101-0101-0101-'
+                                    '010101010101 "\\x1b[31mdesk\\nvantreld: sacn: universe 1 has no source '
+                                    'left" priority 100 on universe 1'), self.log)
+        self.assertFalse([line for line in self.log if line.startswith("vantreld: sacn: universe")], self.log)
+
     def test_stream_terminated_recalls_the_scene_and_sources_refuses_others(self):
         self.start(sacn='on_loss = "safe"\nsources = ["127.0.0.1"]\n')
         self.multicast(2, sacn(2, [30]))
@@ -225,6 +233,47 @@ class ArtNet(Consoles):
         self.assertIn("vantreld: artnet: source found: 127.0.0.3 on port-address 3", self.log)
         first.sendto(artnet(0x5000, 13) + b"\0\0\3\0\0\2\1\1", ("127.0.0.1", 6454))  # version 13
         self.assertTrue(wait_for(lambda: self.state()["inputs"]["artnet"]["packets"]["malformed"] == 1))
+
+
+class NoDefaultRoute(unittest.TestCase):
+    """An isolated lighting network: no route for multicast, and no loopback
+    that takes it; sACN with no listen address."""
+
+    def setUp(self):
+        namespace.run(["ip", "route", "del", "239.0.0.0/8", "dev", "lo"])
+        namespace.run(["ip", "link", "set", "lo", "multicast", "off"])
+        self.addCleanup(namespace.run, ["ip", "route", "add", "239.0.0.0/8", "dev", "lo"])
+        self.addCleanup(namespace.run, ["ip", "link", "set", "lo", "multicast", "on"])
+        self.directory = tempfile.mkdtemp(prefix="vantrel-consoles-")
+        self.addCleanup(shutil.rmtree, self.directory, ignore_errors=True)
+        self.units = Units(1)
+        self.addCleanup(self.units.stop)
+        self.text = '[units.a]\naddress = "127.0.0.1"\nport = %d\ntype = 1\nsacn = "1/1"\n\n[sacn]\n' % (
+            self.units.ports[0])
+
+    def test_the_groups_are_joined_on_the_interface_that_takes_multicast(self):
+        desk = namespace.Peer("vt-lighting", "10.78.0.2", "vt-desk", "10.78.0.1")
+        self.addCleanup(desk.stop)
+        service = Service(self.directory, self.text)
+        send = ("import socket, sys\n"
+                "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                "s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton('10.78.0.1'))\n"
+                "s.sendto(bytes.fromhex(sys.argv[1]), ('239.255.0.1', 5568))\n")
+        subprocess.run(desk.inside([sys.executable, "-c", send, sacn(1, [77]).hex()]), check=True, timeout=10)
+        self.assertTrue(wait_for(lambda: self.units.levels(self.units.ports[0]) == [77]),
+                        self.units.levels(self.units.ports[0]))
+        self.assertEqual(service.stop(), (0, ""))
+
+    def test_with_nowhere_to_join_the_line_says_what_to_set(self):
+        config = os.path.join(self.directory, "vantrel.toml")
+        with open(config, "w") as out:
+            out.write(self.text)
+        run = subprocess.run([VANTRELD, "--config", config], capture_output=True, text=True, timeout=20,
+                             env=dict(os.environ, VANTREL_STATE=os.path.join(self.directory, "levels"),
+                                      VANTREL_SOCKET=os.path.join(self.directory, "vantreld.sock")))
+        self.assertEqual((run.returncode, run.stderr),
+                         (1, "vantreld: sacn: cannot join universe 1 (239.255.0.1) on any interface: "
+                             "No such device; set [sacn] listen to the lighting network's address\n"))
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@ which ctest shows as skipped), except under CI, which must run it."""
 import os
 import subprocess
 import sys
+import time
 
 SKIPPED = 77
 MARK = "VANTREL_IN_NAMESPACE"
@@ -46,3 +47,38 @@ def enter(loopback_multicast=True):
 
 def run(args):
     subprocess.run(args, check=True, timeout=30)
+
+
+class Peer:
+    """A second network namespace, held by a sleeping process, joined to this
+    one by a veth pair: `here` (this side's interface) with `address`, and
+    `there` in the peer with `peer_address`, both /24 and up."""
+
+    def __init__(self, here, address, there, peer_address):
+        self.here = here
+        self.holder = subprocess.Popen(["unshare", "-n", "sleep", "600"])
+        try:
+            deadline = time.monotonic() + 10
+            while (os.readlink("/proc/%d/ns/net" % self.holder.pid) == os.readlink("/proc/self/ns/net") and
+                   time.monotonic() < deadline):
+                time.sleep(0.02)
+            run(["ip", "link", "add", here, "type", "veth", "peer", "name", there, "netns", str(self.holder.pid)])
+            run(["ip", "addr", "add", address + "/24", "brd", "+", "dev", here])
+            run(["ip", "link", "set", here, "up"])
+            for command in (["ip", "link", "set", "lo", "up"],
+                            ["ip", "addr", "add", peer_address + "/24", "brd", "+", "dev", there],
+                            ["ip", "link", "set", there, "up"]):
+                run(self.inside(command))
+        except BaseException:
+            self.stop()
+            raise
+
+    def inside(self, command):
+        """`command` run in the peer's namespace."""
+        return ["nsenter", "-t", str(self.holder.pid), "-n"] + command
+
+    def stop(self):
+        """Ends the pair and the peer."""
+        subprocess.run(["ip", "link", "del", self.here], stderr=subprocess.DEVNULL, timeout=30)
+        self.holder.kill()
+        self.holder.wait(10)

@@ -37,7 +37,7 @@ class Console:
 
     def __init__(self, directory):
         self.made_user = False
-        self.holder = self.olad = None
+        self.peer = self.olad = None
         try:
             self._start(directory)
         except BaseException:
@@ -51,19 +51,9 @@ class Console:
             subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", USER],
                            check=True, timeout=30)
             self.made_user = True
-        self.holder = subprocess.Popen(["unshare", "-n", "sleep", "600"])
-        wait_for(lambda: os.readlink("/proc/%d/ns/net" % self.holder.pid) != os.readlink("/proc/self/ns/net"))
-        namespace.run(["ip", "link", "add", "vt-service", "type", "veth", "peer", "name", "vt-console",
-                       "netns", str(self.holder.pid)])
-        for command in (["ip", "addr", "add", SERVICE_ADDRESS + "/24", "brd", "+", "dev", "vt-service"],
-                        ["ip", "link", "set", "vt-service", "up"],
-                        ["ip", "route", "add", "239.0.0.0/8", "dev", "vt-service"]):
-            namespace.run(command)
-        for command in (["ip", "link", "set", "lo", "up"],
-                        ["ip", "addr", "add", CONSOLE_ADDRESS + "/24", "brd", "+", "dev", "vt-console"],
-                        ["ip", "link", "set", "vt-console", "up"],
-                        ["ip", "route", "add", "239.0.0.0/8", "dev", "vt-console"]):
-            namespace.run(self.inside(command))
+        self.peer = namespace.Peer("vt-service", SERVICE_ADDRESS, "vt-console", CONSOLE_ADDRESS)
+        namespace.run(["ip", "route", "add", "239.0.0.0/8", "dev", "vt-service"])
+        namespace.run(self.inside(["ip", "route", "add", "239.0.0.0/8", "dev", "vt-console"]))
         config = os.path.join(directory, "ola")
         os.mkdir(config)
         for plugin in OTHER_PLUGINS:
@@ -87,7 +77,7 @@ class Console:
             raise RuntimeError("olad did not show its E1.31 and Art-Net devices")
 
     def inside(self, command):
-        return ["nsenter", "-t", str(self.holder.pid), "-n"] + command
+        return self.peer.inside(command)
 
     def _found_devices(self):
         answer = subprocess.run(self.inside(["ola_dev_info"]), capture_output=True, text=True, timeout=10)
@@ -111,9 +101,8 @@ class Console:
         if self.olad:
             self.olad.send_signal(signal.SIGTERM)
             self.olad.wait(10)
-        if self.holder:
-            self.holder.kill()
-            self.holder.wait(10)
+        if self.peer:
+            self.peer.stop()
         if self.made_user:
             subprocess.run(["userdel", USER], timeout=30)
 
