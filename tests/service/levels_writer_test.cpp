@@ -47,6 +47,23 @@ class Told {
   std::vector<LevelsFileState> states_;
 };
 
+/// Standard error, captured until text() or the end of the scope, so that
+/// a failed assertion leaves no capture behind for the next test.
+class CapturedStderr {
+ public:
+  CapturedStderr() { testing::internal::CaptureStderr(); }
+  ~CapturedStderr() { text(); }
+  std::string text() {
+    if (!captured_)
+      return "";
+    captured_ = false;
+    return testing::internal::GetCapturedStderr();
+  }
+
+ private:
+  bool captured_ = true;
+};
+
 int levelIn(const std::string& path, const UnitKey& key) {
   std::string warning;
   return RememberedLevels::read(path, warning).find(key).level;
@@ -67,7 +84,7 @@ struct BlockedPath {
 TEST(LevelsWriter, WhatFailedIsWrittenByALaterTryAndEachChangeIsSaidOnce) {
   BlockedPath blocked;
   Told told;
-  testing::internal::CaptureStderr();
+  CapturedStderr err;
   {
     LevelsWriter writer(blocked.path, told.ear(), {20ms, 80ms, 1000ms});
     writer.remember(kA, {80, 1000, 80});
@@ -85,7 +102,7 @@ TEST(LevelsWriter, WhatFailedIsWrittenByALaterTryAndEachChangeIsSaidOnce) {
     EXPECT_EQ(levelIn(blocked.path, kA), 80);
     EXPECT_EQ(levelIn(blocked.path, kB), 90);
   }
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(err.text(),
             "vantreld: cannot remember the levels in " + blocked.path + ": cannot lock " +
                 blocked.path + ".lock: Not a directory\n"
                 "vantreld: the levels are remembered in " + blocked.path + " again\n");
@@ -94,13 +111,12 @@ TEST(LevelsWriter, WhatFailedIsWrittenByALaterTryAndEachChangeIsSaidOnce) {
 TEST(LevelsWriter, TheStopTriesOnceMoreWhateverTheSchedule) {
   BlockedPath blocked;
   Told told;
-  testing::internal::CaptureStderr();
+  CapturedStderr err;
   LevelsWriter writer(blocked.path, told.ear(), {1h, 1h, 1h});
   writer.remember(kA, {80, 1000, 80});
   ASSERT_EQ(told.await(1).size(), 1u);
   blocked.mend();
   writer.stop();
-  testing::internal::GetCapturedStderr();
   EXPECT_EQ(levelIn(blocked.path, kA), 80);
 }
 
