@@ -1,16 +1,22 @@
 // Runs the built vantreld as a child process: its usage errors, a file with
-// nothing for it to serve, and a clean stop on SIGTERM. (--help and
-// --version are among the release checks.)
+// nothing for it to serve, a clean stop on SIGTERM or SIGHUP, and a kill
+// during a fade. (--help and --version are among the release checks.)
 
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/child_process.hpp"
+#include "support/serving_unit.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -75,6 +81,91 @@ TEST(VantreldEndToEnd, StopsCleanlyOnSigterm) {
   const auto stopping = std::chrono::steady_clock::now();
   EXPECT_EQ(child.stop(SIGTERM, 5000), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
+}
+
+/// vantreld serving unit a, on `port`, to the tools alone, as a user starts
+/// it; `vantrel(args)` is the tool's command line.
+class UnitAService {
+ public:
+  explicit UnitAService(const std::string& port) {
+    writeText(config_, "[units.a]\naddress = \"127.0.0.1\"\nport = " + port + "\ntype = 1\n");
+  }
+  void start() {
+    child_ = std::make_unique<BackgroundChild>(
+        std::vector<std::string>{VANTRELD_PATH, "--config", config_, "--verbose"}, environment());
+    EXPECT_EQ(child_->readLine(10000), "vantreld: serving 1 units from " + config_);
+    EXPECT_EQ(child_->readLine(10000), "vantreld: the tools reach it at " + socket_);
+  }
+  int stop(int signal) { return child_->stop(signal, 5000); }
+  ChildResult vantrel(std::vector<std::string> args) const {
+    args.insert(args.begin(), {VANTREL_PATH, "--config", config_});
+    return runChild(args, environment(), 30000);
+  }
+  /// The level in the levels file, -1 when it holds none.
+  int remembered() const {
+    std::ifstream in(dir_.path("levels"));
+    std::string address, port, type;
+    int level = -1;
+    for (std::string line; std::getline(in, line);)
+      if (!line.empty() && line[0] != '#')
+        std::istringstream(line) >> address >> port >> type >> level;
+    return level;
+  }
+  const std::string& socket() const { return socket_; }
+
+ private:
+  std::vector<std::string> environment() const {
+    return {"VANTREL_STATE=" + dir_.path("levels"), "VANTREL_SOCKET=" + socket_};
+  }
+  TempDir dir_;
+  std::string config_ = dir_.path("vantrel.toml");
+  std::string socket_ = dir_.path("vantreld.sock");
+  std::unique_ptr<BackgroundChild> child_;
+};
+
+bool receives(const ServingUnit& unit, std::size_t count) {
+  for (int i = 0; i < 1000 && unit.levels().size() < count; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return unit.levels().size() >= count;
+}
+
+// A closed terminal ends it as a stop does: the fade stopped, its level
+// written, the socket removed.
+TEST(VantreldEndToEnd, SighupStopsItAsSigtermDoes) {
+  ServingUnit a;
+  UnitAService service(a.port());
+  service.start();
+  const ChildResult handed = service.vantrel({"--no-wait", "--over", "10s", "--from", "0", "set", "a", "250"});
+  EXPECT_EQ(handed.exitStatus, 0) << handed.err;
+  ASSERT_TRUE(receives(a, 3));
+  EXPECT_EQ(service.stop(SIGHUP), 0);
+  EXPECT_FALSE(std::filesystem::exists(service.socket()));
+  a.finish();
+  const std::vector<int> sent = a.levels();
+  // The command cut short by the stop may have reached the unit unconfirmed.
+  const int level = service.remembered();
+  EXPECT_TRUE(level == sent.back() || level == sent[sent.size() - 2]) << level;
+}
+
+TEST(VantreldEndToEnd, AKillDuringALongFadeLosesAboutASecondOfIt) {
+  ServingUnit a;
+  UnitAService service(a.port());
+  service.start();
+  EXPECT_EQ(service.vantrel({"set", "a", "99"}).exitStatus, 0);
+  EXPECT_EQ(service.vantrel({"--no-wait", "--over", "10s", "set", "a", "250"}).exitStatus, 0);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  EXPECT_EQ(service.stop(SIGKILL), -1);
+  a.finish();
+  const int last = a.levels().back();
+  const int level = service.remembered();
+  // 151 levels in 10 s: a second is 15 of them.
+  EXPECT_GT(level, 99);
+  EXPECT_LE(level, last);
+  EXPECT_LE(last - level, 25) << "the unit is at " << last;
+  service.start();
+  const ChildResult list = service.vantrel({"list"});
+  EXPECT_NE(list.out.find("level " + std::to_string(level) + " ("), std::string::npos) << list.out;
+  EXPECT_EQ(service.stop(SIGTERM), 0);
 }
 
 }  // namespace

@@ -1,24 +1,33 @@
 #include "service/levels_writer.hpp"
 
-LevelsWriter::LevelsWriter(std::string path) : path_(std::move(path)) {
+#include <algorithm>
+#include <cstdio>
+
+#include "common/one_line.hpp"
+
+LevelsWriter::LevelsWriter(std::string path, StateChanged changed, LevelsWritePace pace)
+    : path_(std::move(path)), changed_(std::move(changed)), pace_(pace) {
   thread_ = std::thread([this] { run(); });
 }
 
 LevelsWriter::~LevelsWriter() { stop(); }
 
-void LevelsWriter::remember(const UnitKey& key, const RememberedLevel& level) {
+void LevelsWriter::remember(const UnitKey& key, const RememberedLevel& level, bool step) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& entry : pending_) {
-      if (entry.first == key) {
-        entry.second = level;
-        changed_.notify_one();
-        return;
-      }
+    urgent_ = urgent_ || !step;
+    const auto found = std::find_if(pending_.begin(), pending_.end(),
+                                    [&](const auto& entry) { return entry.first == key; });
+    if (found == pending_.end()) {
+      pending_.emplace_back(key, level);
+    } else {
+      const int lastOn = found->second.lastOn;
+      found->second = level;
+      if (level.lastOn < 0)
+        found->second.lastOn = lastOn;
     }
-    pending_.emplace_back(key, level);
   }
-  changed_.notify_one();
+  wake_.notify_one();
 }
 
 void LevelsWriter::stop() {
@@ -26,21 +35,80 @@ void LevelsWriter::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_one();
+  wake_.notify_one();
   if (thread_.joinable())
     thread_.join();
+}
+
+LevelsFileState LevelsWriter::state() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return state_;
+}
+
+LevelsWriter::Clock::time_point LevelsWriter::dueAt() const {
+  if (pending_.empty())
+    return Clock::time_point::max();
+  if (!state_.remembered)
+    return retryAt_;
+  return urgent_ ? Clock::time_point() : lastWrite_ + pace_.stepPause;
 }
 
 void LevelsWriter::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
-    if (pending_.empty())
-      return;  // stopping, with everything written
+    if (!stopping_) {
+      const Clock::time_point due = dueAt();
+      if (due == Clock::time_point::max()) {
+        wake_.wait(lock);
+        continue;
+      }
+      if (Clock::now() < due) {
+        wake_.wait_until(lock, due);
+        continue;
+      }
+    } else if (pending_.empty()) {
+      return;  // everything written
+    }
     std::vector<std::pair<UnitKey, RememberedLevel>> batch;
     batch.swap(pending_);
+    urgent_ = false;
+    const bool last = stopping_;
     lock.unlock();
-    rememberOrWarn("vantreld", path_, batch);
+    std::string reason;
+    const bool written = writeLevels(path_, batch, reason);
     lock.lock();
+    const LevelsFileState before = state_;
+    if (written) {
+      lastWrite_ = Clock::now();
+      retry_ = std::chrono::milliseconds(0);
+      state_ = LevelsFileState();
+      if (!before.remembered)
+        std::fprintf(stderr, "vantreld: the levels are remembered in %s again\n",
+                     oneLine(path_).c_str());
+    } else {
+      // What was handed over since is newer than the batch: it stays.
+      for (auto& entry : batch) {
+        const auto newer = std::find_if(pending_.begin(), pending_.end(),
+                                        [&](const auto& due) { return due.first == entry.first; });
+        if (newer == pending_.end())
+          pending_.push_back(std::move(entry));
+        else if (newer->second.lastOn < 0)
+          newer->second.lastOn = entry.second.lastOn;
+      }
+      retry_ = retry_.count() == 0 ? pace_.firstRetry : std::min(retry_ * 2, pace_.lastRetry);
+      retryAt_ = Clock::now() + retry_;
+      state_ = {false, reason};
+      if (before.remembered)
+        std::fprintf(stderr, "vantreld: cannot remember the levels in %s: %s\n",
+                     oneLine(path_).c_str(), oneLine(reason).c_str());
+    }
+    const LevelsFileState now = state_;
+    if (!(now == before) && changed_) {
+      lock.unlock();
+      changed_(now);
+      lock.lock();
+    }
+    if (last && !written)
+      return;  // the final try failed: said already
   }
 }

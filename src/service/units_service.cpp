@@ -65,7 +65,16 @@ int groupLevel(const std::vector<int>& memberLevels) {
 }
 
 UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
-    : file_(file), levelsPath_(levelsPath), writer_(levelsPath) {
+    : file_(file),
+      levelsPath_(levelsPath),
+      writer_(levelsPath, [this](const LevelsFileState&) {
+        // Listeners hear it on the service's thread, as everything else.
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          levelsFileChanged_ = true;
+        }
+        wake_.signal();
+      }) {
   std::string warning;
   const RememberedLevels remembered = RememberedLevels::read(levelsPath, warning);
   if (!warning.empty())
@@ -235,6 +244,7 @@ ServiceSnapshot UnitsService::snapshot() const {
   }
   for (const Scene& scene : file_.scenes)
     snapshot.scenes.push_back(scene.name);
+  snapshot.levelsFile = writer_.state();
   return snapshot;
 }
 
@@ -268,15 +278,23 @@ void UnitsService::serve() {
     wake_.drain();
     std::deque<Order> orders;
     bool stopping;
+    bool levelsFileChanged;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       orders.swap(orders_);
       stopping = stopping_;
+      levelsFileChanged = levelsFileChanged_;
+      levelsFileChanged_ = false;
     }
     if (stopping) {
       shuttingDown_ = true;
       engine_->stopAll();
       return;
+    }
+    if (levelsFileChanged) {
+      const LevelsFileState levelsFile = writer_.state();
+      for (ServiceListener* listener : listeners_)
+        listener->levelsFileChanged(levelsFile);
     }
     for (const Order& order : orders) {
       if (order.stop)
@@ -428,7 +446,11 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     changed = state.level != level || !state.problem.empty();
     state.level = level;
     state.problem.clear();
-    levelTimesMs_[static_cast<std::size_t>(unit)] = wallClockMs();
+    const std::int64_t nowMs = wallClockMs();
+    levelTimesMs_[static_cast<std::size_t>(unit)] = nowMs;
+    // A fade's progress is remembered as it goes, so that a kill loses
+    // about a second of it; its end is remembered at fadeEnded().
+    writer_.remember(keys_[static_cast<std::size_t>(unit)], {level, nowMs, state.lastOn}, true);
   }
   if (changed)
     notify(unit, false);

@@ -55,6 +55,7 @@ struct ServiceSnapshot {
   std::vector<Group> groups;        ///< in file order
   std::vector<std::string> scenes;  ///< in file order
   std::vector<InputState> inputs;   ///< each console input's, in the order added
+  LevelsFileState levelsFile;       ///< whether the confirmed levels reach their file
 };
 
 /// A front end's ear on the service. Called on the service's thread, which
@@ -69,6 +70,8 @@ class ServiceListener {
   /// Group `group`'s level changed, or a member's command ended; called
   /// after the unitChanged() that caused it.
   virtual void groupChanged(int group, int level, bool commandEnded) = 0;
+  /// The levels file began or ceased to take the confirmed levels.
+  virtual void levelsFileChanged(const LevelsFileState&) {}
 
  protected:
   ~ServiceListener() = default;
@@ -247,6 +250,7 @@ class UnitsService : private EngineListener {
   std::map<std::tuple<std::string, std::uint16_t, int>, int> unitOfKey_;
   std::deque<Order> orders_;
   bool stopping_ = false;
+  bool levelsFileChanged_ = false;  ///< the writer's state is to be told
 
   std::thread thread_;
 };

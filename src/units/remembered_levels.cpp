@@ -119,17 +119,15 @@ const std::vector<std::pair<UnitKey, RememberedLevel>>& RememberedLevels::entrie
   return entries_;
 }
 
-bool rememberLevels(const std::string& path,
-                    const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
-                    std::string& warning) {
-  // Whatever the cause, the user is told first what it cost: the levels of this run.
-  const std::string lost = "levels not remembered: ";
+bool writeLevels(const std::string& path,
+                 const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
+                 std::string& reason) {
   if (path.empty()) {
-    warning = lost + "no file to keep them in: set VANTREL_STATE";
+    reason = "no file to keep them in: set VANTREL_STATE";
     return false;
   }
   const auto failed = [&](const FileError& error) {
-    warning = lost + path + ": " + describeStep(error);
+    reason = describeStep(error);
     return false;
   };
   FileError error;
@@ -147,6 +145,17 @@ bool rememberLevels(const std::string& path,
   if (!replaceFile(path, path + ".tmp", fileText(levels), error))
     return failed(error);
   return true;
+}
+
+bool rememberLevels(const std::string& path,
+                    const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
+                    std::string& warning) {
+  std::string reason;
+  if (writeLevels(path, confirmed, reason))
+    return true;
+  // Whatever the cause, the user is told first what it cost: the levels of this run.
+  warning = "levels not remembered: " + (path.empty() ? reason : path + ": " + reason);
+  return false;
 }
 
 void rememberOrWarn(const char* program, const std::string& path,

@@ -56,6 +56,11 @@ class RememberedLevels {
 bool rememberLevels(const std::string& path,
                     const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
                     std::string& warning);
+/// As rememberLevels(), with `reason` alone when it fails: "cannot lock PATH.lock: REASON", or "no
+/// file to keep them in: set VANTREL_STATE" when `path` is empty.
+bool writeLevels(const std::string& path,
+                 const std::vector<std::pair<UnitKey, RememberedLevel>>& confirmed,
+                 std::string& reason);
 
 /// How every tool remembers the levels of a run: in one write, of the units that confirmed a level
 /// (the others are left as they were), and when that fails, a warning on standard error after

@@ -1,7 +1,7 @@
 // vantreld [--config FILE] [--verbose]: the units service. Serves the units,
 // groups and scenes of one units file to its front ends (the tools' local
 // socket, MQTT, the control page, lighting consoles) from one engine, until
-// SIGTERM or SIGINT.
+// SIGTERM, SIGINT or SIGHUP.
 
 #include <cstdio>
 #include <memory>
@@ -36,8 +36,8 @@ const char kHelp[] =
     "  --config FILE  the units file (default: vantrel.toml here, else the user's\n"
     "                 or the system's; see vantreld(8))\n"
     "  --verbose      say more of what the front ends do\n"
-    "Exit status: 0 when stopped by SIGTERM or SIGINT, 1 when it cannot serve, 2\n"
-    "for a usage or units file error.\n";
+    "Exit status: 0 when stopped by SIGTERM, SIGINT or SIGHUP, 1 when it cannot\n"
+    "serve, 2 for a usage or units file error.\n";
 
 struct Options {
   const char* config = nullptr;

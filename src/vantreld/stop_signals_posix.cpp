@@ -10,6 +10,8 @@ sigset_t stopSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
+  // A closed terminal ends the service as a stop does, its levels written.
+  sigaddset(&set, SIGHUP);
   return set;
 }
 

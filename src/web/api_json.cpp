@@ -43,6 +43,12 @@ json inputsObject(const std::vector<InputState>& inputs) {
   return all;
 }
 
+json levelsFileObject(const LevelsFileState& state) {
+  if (state.remembered)
+    return {{"remembered", true}};
+  return {{"remembered", false}, {"problem", state.problem}};
+}
+
 // Names come from the units file; a byte that is not UTF-8 is replaced
 // rather than refused.
 std::string text(const json& value) {
@@ -62,6 +68,7 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title)
   for (const ServiceSnapshot::Group& group : snapshot.groups)
     groups.push_back(groupObject(group.name, group.members, group.level));
   state["scenes"] = snapshot.scenes;
+  state["levels_file"] = levelsFileObject(snapshot.levelsFile);
   if (!snapshot.inputs.empty())
     state["inputs"] = inputsObject(snapshot.inputs);
   return text(state);
@@ -77,6 +84,10 @@ std::string groupJson(const UnitsFile& file, int group, int level) {
   for (int unit : found.members)
     members.push_back(file.units[static_cast<std::size_t>(unit)].name);
   return text(groupObject(found.name, members, level));
+}
+
+std::string levelsFileJson(const LevelsFileState& state) {
+  return text(levelsFileObject(state));
 }
 
 std::string errorJson(const std::string& problem) {

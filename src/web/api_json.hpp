@@ -7,8 +7,8 @@
 
 /// The control page's API as JSON text, one line each (vantreld(8)).
 
-/// {"title"?, "units": [...], "groups": [...], "scenes": [...], "inputs"?}; no
-/// title when `title` is empty, no inputs without a console input:
+/// {"title"?, "units": [...], "groups": [...], "scenes": [...], "levels_file",
+/// "inputs"?}; no title when `title` is empty, no inputs without a console input:
 /// "inputs": {"sacn": {"sources": [{"universe", "address", "cid", "name",
 /// "priority"}], "packets": {"taken", "malformed", "ignored", "late",
 /// "refused"}}, "artnet": {... sources without cid, name and priority}}.
@@ -17,6 +17,8 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title)
 std::string unitJson(const std::string& name, const UnitState& state);
 /// {"name", "members", "level"}.
 std::string groupJson(const UnitsFile& file, int group, int level);
+/// {"remembered": true}, or {"remembered": false, "problem": REASON}.
+std::string levelsFileJson(const LevelsFileState& state);
 /// {"error": problem}.
 std::string errorJson(const std::string& problem);
 

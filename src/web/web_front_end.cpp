@@ -198,6 +198,10 @@ void WebFrontEnd::groupChanged(int group, int level, bool) {
   });
 }
 
+void WebFrontEnd::levelsFileChanged(const LevelsFileState& state) {
+  streams_.post([state] { return "event: levels_file\ndata: " + levelsFileJson(state) + "\n\n"; });
+}
+
 // Every safety rule that the headers decide, in the order that tells a
 // client the least: a refused address learns nothing else, a client without
 // the password nothing of the names.

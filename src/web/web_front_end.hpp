@@ -34,6 +34,7 @@ class WebFrontEnd final : public FrontEnd {
 
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
+  void levelsFileChanged(const LevelsFileState& state) override;
 
  private:
   struct Request;

@@ -81,7 +81,8 @@ class Api(Fixture):
             "units": [{"name": "a", "level": None, "last_on": None, "problem": None},
                       {"name": "b", "level": None, "last_on": None, "problem": None}],
             "groups": [{"name": "shelves", "members": ["a", "b"], "level": None}],
-            "scenes": ["open"]})
+            "scenes": ["open"],
+            "levels_file": {"remembered": True}})
         status, _, body = self.service.request("POST", "/api/units/a", '{"brightness": 7}')
         self.assertEqual((status, json.loads(body)), (202, {"accepted": True}))
         self.assertEqual(self.service.command("scenes", "open", {"transition": 0}), 202)
@@ -322,6 +323,49 @@ class Start(unittest.TestCase):
         self.assertEqual((run.returncode, run.stdout), (1, ""))
         self.assertEqual(run.stderr, "vantreld: cannot listen on 127.0.0.1:%d: Address already in use\n" % port)
         self.assertEqual(units.levels(units.ports[0]), [])
+
+
+class LevelsFile(unittest.TestCase):
+    def test_levels_confirmed_while_the_file_fails_are_written_once_it_can_be(self):
+        # A regular file where the levels' directory should be stops root too.
+        directory = tempfile.mkdtemp(prefix="vantrel-http-")
+        blocked = os.path.join(directory, "state")
+        levels = os.path.join(blocked, "levels")
+        with open(blocked, "w") as out:
+            out.write("not a directory\n")
+        units = Units(2)
+        service = Service(directory, units_table(zip(["a", "b"], units.ports)), levels=levels)
+        try:
+            stream = raw(service.port, "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+            self.assertEqual(service.command("units", "a", {"brightness": 80}), 202)
+            self.assertEqual(service.command("units", "b", {"brightness": 90}), 202)
+            self.assertTrue(wait_for(lambda: [units.levels(p) for p in units.ports] == [[80], [90]]))
+            problem = "cannot lock %s.lock: Not a directory" % levels
+            state = lambda: json.loads(service.request("GET", "/api/state")[2])["levels_file"]
+            self.assertTrue(wait_for(lambda: state() == {"remembered": False, "problem": problem}), state())
+            os.remove(blocked)
+            os.mkdir(blocked)
+            # No new command: the writer's own next try writes both.
+            self.assertTrue(wait_for(lambda: state() == {"remembered": True}), state())
+            with open(levels) as written:
+                lines = [line.split() for line in written if not line.startswith("#")]
+            self.assertEqual(sorted((int(port), int(level)) for _, port, _, level, _, _ in lines),
+                             sorted(zip(units.ports, [80, 90])))
+            got = b""
+            while got.count(b"event: levels_file") < 2:
+                got += stream.recv(65536)
+            stream.close()
+            got = got.replace(b"\r\n", b"\n")
+            self.assertIn(('event: levels_file\ndata: {"remembered":false,"problem":"%s"}\n' % problem).encode(), got)
+            self.assertIn(b'event: levels_file\ndata: {"remembered":true}\n', got)
+        finally:
+            status, error = service.stop()
+            units.stop()
+            shutil.rmtree(directory, ignore_errors=True)
+        self.assertEqual(status, 0)
+        self.assertEqual(error, "vantreld: %s: cannot read: Not a directory\n"  # at the start
+                                "vantreld: cannot remember the levels in %s: %s\n"
+                                "vantreld: the levels are remembered in %s again\n" % (levels, levels, problem, levels))
 
 
 if __name__ == "__main__":

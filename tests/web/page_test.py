@@ -161,6 +161,28 @@ class ControlPage(unittest.TestCase):
         self.service.start()
         self.assertTrue(wait_for(lambda: self.connection() == "live", 15))
 
+    def test_a_banner_says_while_the_levels_are_not_remembered(self):
+        directory = os.path.join(self.directory, "blocked")
+        os.mkdir(directory)
+        blocked = os.path.join(directory, "state")
+        with open(blocked, "w") as out:
+            out.write("not a directory\n")
+        levels = os.path.join(blocked, "levels")
+        shop = Service(directory, units_table([("counter", self.units.ports[0])]), levels=levels)
+        try:
+            self.open_page(shop)
+            banner = self.driver.find_element(By.ID, "levels-file")
+            self.assertFalse(banner.is_displayed())
+            self.assertEqual(shop.command("units", "counter", {"brightness": 9}), 202)
+            self.assertTrue(wait_for(banner.is_displayed))
+            self.assertEqual(banner.text, "Levels are not being remembered: cannot lock %s.lock: Not a directory"
+                             % levels)
+            os.remove(blocked)
+            os.mkdir(blocked)
+            self.assertTrue(wait_for(lambda: not banner.is_displayed()))
+        finally:
+            shop.stop()
+
     @unittest.skipUnless(SCREENSHOT, "VANTREL_SCREENSHOT names no file")
     def test_screenshot_of_the_three_units_and_the_scenes(self):
         directory = os.path.join(self.directory, "screenshot")

@@ -110,10 +110,10 @@ class Service:
     """vantreld with the units file `text` plus a [web] table listening on a
     free port; start() waits until it serves."""
 
-    def __init__(self, directory, text, web="", port=None):
+    def __init__(self, directory, text, web="", port=None, levels=None):
         self.port = port or free_port()
         self.config = os.path.join(directory, "vantrel.toml")
-        self.levels = os.path.join(directory, "levels")
+        self.levels = levels or os.path.join(directory, "levels")
         with open(self.config, "w") as out:
             out.write(text + '\n[web]\nlisten = "127.0.0.1:%d"\n%s' % (self.port, web))
         self.process = None

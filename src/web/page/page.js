@@ -1,5 +1,6 @@
-// Expects, on the origin that served it: GET /api/state and the stream GET /api/events (events state, unit, group),
-// the state being {"title"?, "units": [{name, level, last_on, problem}], "groups": [{name, members, level}], "scenes": [name]};
+// Expects, on the origin that served it: GET /api/state and the stream GET /api/events (events state, unit, group,
+// levels_file), the state being {"title"?, "units": [{name, level, last_on, problem}], "groups": [{name, members,
+// level}], "scenes": [name], "levels_file": {remembered, problem?}};
 // POST /api/units|groups|scenes/NAME with a JSON body, answering 2xx, or an error status with {"error": "..."}.
 "use strict";
 
@@ -252,6 +253,7 @@
     const units = named(state.units);
     const groups = named(state.groups);
     const scenes = (Array.isArray(state.scenes) ? state.scenes : []).filter((name) => typeof name === "string");
+    showLevelsFile(state.levels_file);
 
     const title = typeof state.title === "string" && state.title !== "" ? state.title : DEFAULT_TITLE;
     byId("title").textContent = title;
@@ -280,6 +282,13 @@
     status.textContent = live ? "Live" : "Disconnected – reconnecting…";
   }
 
+  function showLevelsFile(levelsFile) {
+    if (!levelsFile || typeof levelsFile !== "object") return;
+    const banner = byId("levels-file");
+    banner.hidden = levelsFile.remembered;
+    banner.textContent = levelsFile.remembered ? "" : "Levels are not being remembered: " + levelsFile.problem;
+  }
+
   function listen() {
     const stream = new EventSource("/api/events");
     stream.addEventListener("open", () => showConnection(true));
@@ -298,6 +307,7 @@
     });
     stream.addEventListener("unit", (event) => update("unit", parse(event.data)));
     stream.addEventListener("group", (event) => update("group", parse(event.data)));
+    stream.addEventListener("levels_file", (event) => showLevelsFile(parse(event.data)));
   }
 
   fetch("/api/state", { credentials: "same-origin" })
