@@ -81,6 +81,9 @@ TEST(ParseUnitsFile, RefusesBadServiceSettingsWhereTheyAre) {
                 "v.toml:8:1: unknown key 'qos' in [mqtt]",
                 "v.toml:9:14: [mqtt] transition must be a duration such as \"500ms\" or \"1.5s\", "
                 "at most 24 hours"}));
+  EXPECT_EQ(problemsOf(head + "[mqtt]\ntransition = 5\n"),
+            (std::vector<std::string>{
+                "v.toml:6:14: [mqtt] transition must be a string with its unit, such as \"5s\""}));
   EXPECT_EQ(problemsOf(head + "[web]\nlisten = \"0.0.0.0:8080\"\ntls_key_file = \"k\"\n"),
             (std::vector<std::string>{
                 "v.toml:5:1: [web] needs a password_file: listen 0.0.0.0 is not a loopback "

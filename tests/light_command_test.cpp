@@ -84,6 +84,13 @@ TEST(ReadSceneCommand, TakesOnEmptyOrATransition) {
     EXPECT_FALSE(readSceneCommand(payload, command, problem)) << payload;
     EXPECT_FALSE(problem.empty());
   }
+  for (const char* payload : {"OFF", "[]"}) {
+    SceneCommand command;
+    std::string problem;
+    readSceneCommand(payload, command, problem);
+    EXPECT_EQ(problem, "a scene takes ON, nothing, or a JSON object with an optional transition")
+        << payload;
+  }
 }
 
 }  // namespace

@@ -286,6 +286,71 @@ TEST(VantreldMqtt, ComesBackWithTheBrokerAndSaysOfflineOnSigterm) {
   probe.await("vantrel/status", "offline");
 }
 
+TEST(VantreldMqtt, RetainedCommandsActNeverAtAStartOrAReconnect) {
+  TempDir dir;
+  MqttBroker broker(dir, false);
+  broker.persistIn(dir.path("broker"));
+  broker.start();
+  ServingUnit a;
+  ServingUnit b;
+  writeText(dir.path("vantrel.toml"), unitTable("a", a.port()) + unitTable("b", b.port()) +
+                                          "[scenes.open]\na = 200\nb = 100\n" + mqttTable(broker));
+  {
+    MqttProbe stray(broker.port());
+    stray.publish("vantrel/unit/a/set", R"({"state":"ON","brightness":255})", true);
+    stray.publish("vantrel/scene/open/set", "ON", true);
+    stray.await("vantrel/scene/open/set", "ON");
+  }
+  const std::string where = "the MQTT broker at 127.0.0.1:" + broker.port();
+  Bridge bridge(dir);
+  EXPECT_TRUE(bridge.sees("vantreld: mqtt: ignored the retained command on vantrel/unit/a/set: "
+                          "commands are never retained"));
+  EXPECT_TRUE(bridge.sees("vantreld: mqtt: ignored the retained command on vantrel/scene/open/set: "
+                          "commands are never retained"));
+  broker.stop();
+  broker.start();
+  EXPECT_TRUE(bridge.sees("vantreld: connected to " + where + " again", 35000));
+  MqttProbe probe(broker.port());
+  EXPECT_EQ(probe.await("vantrel/unit/a/set", R"({"state":"ON","brightness":255})"),
+            R"({"state":"ON","brightness":255})");  // kept by the broker, so heard again
+  probe.await("vantrel/status", "online");
+  probe.publish("vantrel/unit/a/set", "nonsense");
+  EXPECT_TRUE(bridge.sees("vantreld: vantrel/unit/a/set: not valid JSON"));
+  EXPECT_EQ(bridge.skipped().find("ignored the retained"), std::string::npos) << bridge.skipped();
+  probe.publish("vantrel/unit/a/set", R"({"brightness":7})");
+  probe.await("vantrel/unit/a/state", state(7));
+  EXPECT_EQ(a.levels(), (std::vector<int>{7}));
+  EXPECT_TRUE(b.levels().empty());
+}
+
+TEST(VantreldMqtt, AStopDuringAFadeLeavesTheLastConfirmedLevelRetained) {
+  TempDir dir;
+  MqttBroker broker(dir);
+  MqttProbe probe(broker.port());
+  ServingUnit a;
+  writeText(dir.path("vantrel.toml"), unitTable("a", a.port()) + mqttTable(broker));
+  Bridge bridge(dir);
+  probe.await("vantrel/status", "online");
+  probe.publish("vantrel/unit/a/set", R"({"state":"OFF"})");
+  probe.await("vantrel/unit/a/state", state(0));
+  probe.publish("vantrel/unit/a/set", R"({"brightness":255,"transition":4})");
+  probe.await("vantrel/unit/a/state", [](const std::string& p) { return p != state(0); });
+  // Half a second after a state went out, the next is still throttled.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(bridge.stop(SIGTERM), 0);
+  probe.await("vantrel/status", "offline");
+  const std::vector<int> levels = a.levels();
+  ASSERT_FALSE(levels.empty());
+  ASSERT_LT(levels.back(), 255);
+  MqttProbe later(broker.port(), "vantrel/unit/a/state");
+  later.await("vantrel/unit/a/state", state(levels.back()));
+  EXPECT_EQ(later.last("vantrel/unit/a/state"), state(levels.back()));
+  // The state went out before offline, the last thing the service says.
+  const std::vector<std::string> states = probe.all("vantrel/unit/a/state");
+  ASSERT_FALSE(states.empty());
+  EXPECT_EQ(states.back(), state(levels.back()));
+}
+
 /// The [mqtt] table for vantreld's own listener of `broker`, with a user
 /// whose password is "s3cret" and `more`.
 std::string mqttTableWithPassword(const TempDir& dir, const MqttBroker& broker, const std::string& more = "") {

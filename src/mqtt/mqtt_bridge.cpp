@@ -8,6 +8,7 @@
 
 #include <mosquitto.h>
 
+#include "common/one_line.hpp"
 #include "common/platform.hpp"
 #include "service/secret_file.hpp"
 
@@ -201,6 +202,9 @@ void MqttBridge::stop() {
     leaving_ = true;
   }
   if (wasUp) {
+    // States are throttled during a fade: the last confirmed levels go out
+    // now, so that what stays retained is where the units are.
+    states_.publishAll(client_, service_.snapshot());
     publishRetained(client_, topics_.status, "offline");
     // Queued after offline, so sent after it; the broker keeps no last will
     // for a client that says goodbye.
@@ -245,7 +249,7 @@ void MqttBridge::onMessage(mosquitto*, void* self, const mosquitto_message* mess
   const char* bytes = static_cast<const char*>(message->payload);
   const std::string payload =
       bytes == nullptr ? std::string() : std::string(bytes, static_cast<std::size_t>(message->payloadlen));
-  static_cast<MqttBridge*>(self)->received(message->topic, payload);
+  static_cast<MqttBridge*>(self)->received(message->topic, payload, message->retain);
 }
 
 // libmosquitto says why TLS failed only in its log: OpenSSL's reason is kept
@@ -331,7 +335,7 @@ void MqttBridge::outage(const std::string& what, const std::string& reason) {
   state_ = Link::Down;
 }
 
-void MqttBridge::received(const std::string& topic, const std::string& payload) {
+void MqttBridge::received(const std::string& topic, const std::string& payload, bool retained) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (discovery_.heard(client_, topic, payload))
@@ -345,6 +349,18 @@ void MqttBridge::received(const std::string& topic, const std::string& payload) 
   const std::size_t slash = rest.find('/');
   if (slash == std::string::npos)
     return;
+  // A stray retained command would act again at every connect: the lights
+  // would come on by themselves at each start and broker restart.
+  if (retained) {
+    bool told;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      told = !retainedTold_.insert(topic).second;
+    }
+    if (!told)
+      log("mqtt: ignored the retained command on " + oneLine(topic) + ": commands are never retained");
+    return;
+  }
   command(topic, rest.substr(0, slash), rest.substr(slash + 1), payload);
 }
 
@@ -354,7 +370,7 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
   const int index = kind == "unit" ? file.findUnit(name) : kind == "group" ? file.findGroup(name)
                                                                              : file.findScene(name);
   if (index < 0) {
-    log(topic + ": unknown " + kind + " '" + name + "'");
+    log(oneLine(topic) + ": unknown " + kind + " '" + oneLine(name) + "'");
     return;
   }
   const UnitsService::Target target = kind == "unit"    ? UnitsService::Target::Unit
@@ -362,7 +378,7 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
                                                        : UnitsService::Target::Scene;
   std::string problem;
   if (!service_.submitCommand(CommandSource::Mqtt, target, index, payload, settings_.transitionUs, problem))
-    log(topic + ": " + problem);
+    log(oneLine(topic) + ": " + problem);
 }
 
 void MqttBridge::unitChanged(int unit, const UnitState& state, bool commandEnded) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -45,7 +46,7 @@ class MqttBridge final : public FrontEnd {
   /// pause is 1 s again once a connection held for kHeldS. Each outage is
   /// logged once. Never fails.
   bool start(std::string& problem) override;
-  /// Publishes offline, disconnects and ends the client's thread, within a
+  /// Publishes every confirmed level, then offline, disconnects and ends the client's thread, within a
   /// second whatever the broker or the name service does.
   void stop() override;
 
@@ -70,7 +71,7 @@ class MqttBridge final : public FrontEnd {
   void disconnected(int result);
   void failed(int result, std::string reason);
   void outage(const std::string& what, const std::string& reason);
-  void received(const std::string& topic, const std::string& payload);
+  void received(const std::string& topic, const std::string& payload, bool retained);
   void command(const std::string& topic, const std::string& kind, const std::string& name,
                const std::string& payload);
   void log(const std::string& line);
@@ -94,6 +95,7 @@ class MqttBridge final : public FrontEnd {
   bool refused_ = false;         ///< the broker refused the connection now ending
   std::string outageReason_;     ///< the last reason told of this outage
   std::shared_ptr<Attempt> attempt_;  ///< the connect under way
+  std::set<std::string> retainedTold_;  ///< topics whose retained command was logged
   Discovery discovery_;
   StatePublisher states_;
 

@@ -13,6 +13,12 @@ void readMqttSettings(const SettingEntry& table, MqttSettings& mqtt, FileProblem
     } else if (key == "host" || key == "username" || key == "password_file" ||
                key == "tls_ca_file" || key == "topic" || key == "discovery_prefix" ||
                key == "transition") {
+      // A bare number has no unit: seconds and milliseconds are both likely.
+      if (key == "transition" && (field.value.kind == SettingValue::Kind::Integer ||
+                                  field.value.kind == SettingValue::Kind::Decimal)) {
+        problems.add(field.value.at, "[mqtt] transition must be a string with its unit, such as \"5s\"");
+        continue;
+      }
       if (!readOneLine(field, "mqtt", text, problems))
         continue;
       if (key == "host") {

@@ -90,9 +90,13 @@ bool readSceneCommand(std::string_view payload, SceneCommand& command, std::stri
     command = SceneCommand{};
     return true;
   }
+  // OFF and other words are the likely mistakes: "not valid JSON" would
+  // not say what a scene takes.
   Json object;
-  if (!parseJsonObject(payload, object, problem))
+  if (!parseJsonObject(payload, object, problem)) {
+    problem = "a scene takes ON, nothing, or a JSON object with an optional transition";
     return false;
+  }
   SceneCommand read;
   if (!readTransition(object, read.transitionUs, problem))
     return false;

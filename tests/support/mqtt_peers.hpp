@@ -2,6 +2,7 @@
 #define VANTREL_TESTS_MQTT_PEERS_HPP
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -36,11 +37,19 @@ class MqttBroker {
   }
   /// Replaces the settings of vantreld's listener, for the next start.
   void configure(const std::string& listener) {
-    std::string text = "per_listener_settings true\nset_tcp_nodelay true\nlog_dest stdout\n"
-                       "listener " + port_ + " 127.0.0.1\nallow_anonymous true\n";
+    listener_ = listener;
+    std::string text = "per_listener_settings true\nset_tcp_nodelay true\nlog_dest stdout\n" +
+                       persistence_ + "listener " + port_ + " 127.0.0.1\nallow_anonymous true\n";
     if (!listener.empty())
       text += "listener " + servicePort_ + " 127.0.0.1\n" + listener;
     writeText(config_, text);
+  }
+  /// Keeps retained messages in `folder` across a stop and a start.
+  void persistIn(const std::string& folder) {
+    ::mkdir(folder.c_str(), 0777);
+    ::chmod(folder.c_str(), 0777);  // for the user mosquitto becomes when root starts it
+    persistence_ = "persistence true\npersistence_location " + folder + "/\n";
+    configure(listener_);
   }
   void start() {
     // Its log says when it listens, once it goes out a line at a time.
@@ -77,6 +86,8 @@ class MqttBroker {
   std::string config_;
   std::string port_;
   std::string servicePort_;
+  std::string listener_;
+  std::string persistence_;  ///< the settings that keep retained messages, if any
   std::unique_ptr<BackgroundChild> child_;
 };
 
