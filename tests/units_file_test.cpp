@@ -201,33 +201,13 @@ TEST(ParseUnitsFile, RefusesAFileWithoutUnits) {
             (std::vector<std::string>{"v.toml:1:9: 'units' must be a table", "v.toml: defines no unit"}));
 }
 
-TEST(ParseUnitsFile, ReadsEachUnitsCurveTrimsAndOnLevel) {
-  const UnitsFile file = parsed(unit("plain") + unit("dali") + "curve = \"dali\"\nmax = 230\nmin = 20\n" +
-                                unit("square") + "curve = 2\non_level = \"50%\"\n" + unit("gamma") +
-                                "curve = 2.8\nmin = 254\non_level = 1\n");
-  EXPECT_TRUE(file.units[0].curve.identity());
-  EXPECT_EQ(file.units[0].onLevel, 255);
-  const OutputCurve& dali = file.units[1].curve;
-  EXPECT_EQ(dali.shape(), OutputCurve::Shape::Dali);
-  EXPECT_EQ(std::make_pair(dali.min(), dali.max()), std::make_pair(20, 230));
-  EXPECT_EQ(file.units[2].curve.shape(), OutputCurve::Shape::Gamma);
-  EXPECT_EQ(file.units[2].curve.gamma(), 2.0);
-  EXPECT_EQ(file.units[2].onLevel, 128);
-  EXPECT_EQ(file.units[3].curve.gamma(), 2.8);
-  EXPECT_EQ(std::make_pair(file.units[3].curve.min(), file.units[3].curve.max()),
-            std::make_pair(254, 255));
-  EXPECT_EQ(file.units[3].onLevel, 1);
-}
-
 TEST(ParseUnitsFile, ReportsEachBadCurveTrimAndOnLevelWhereItIs) {
   const std::string curve = ": curve must be \"linear\", \"dali\" or a number from 1.0 to 4.0";
   const std::string onLevel = ": on_level must be 1 to 255 or \"1%\" to \"100%\"";
   EXPECT_EQ(problemsOf("[units.a]\naddress = \"127.0.0.1\"\nport = 1\ntype = 1\n"
                        "curve = 0.9\nmin = 0\nmax = 1\non_level = 0\n"          // 5..8
                        "[units.b]\naddress = \"127.0.0.1\"\nport = 2\ntype = 1\n"
-                       "max = 100\ncurve = \"log\"\nmin = 100\non_level = \"0%\"\n"  // 13..16
-                       "[units.c]\naddress = \"127.0.0.1\"\nport = 3\ntype = 1\n"
-                       "curve = 4.5\nmin = 255\nmax = 256\non_level = 256\n"),  // 21..24
+                       "max = 100\ncurve = 4.5\nmin = 100\non_level = 256\n"),  // 13..16
             (std::vector<std::string>{
                 "v.toml:5:9: unit 'a'" + curve,
                 "v.toml:6:7: unit 'a': min must be a whole number from 1 to 254",
@@ -236,10 +216,6 @@ TEST(ParseUnitsFile, ReportsEachBadCurveTrimAndOnLevelWhereItIs) {
                 "v.toml:13:7: unit 'b': max must be a whole number from 101 to 255, above min",
                 "v.toml:14:9: unit 'b'" + curve,
                 "v.toml:16:12: unit 'b'" + onLevel,
-                "v.toml:21:9: unit 'c'" + curve,
-                "v.toml:22:7: unit 'c': min must be a whole number from 1 to 254",
-                "v.toml:23:7: unit 'c': max must be a whole number from 2 to 255, above min",
-                "v.toml:24:12: unit 'c'" + onLevel,
             }));
 }
 
