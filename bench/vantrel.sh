@@ -200,10 +200,10 @@ awk -v sv="$scale_vantrel" -v sc="$scale_client" \
     met = sv <= 1.5 * sc && p99 <= 1000 && max <= 3000 && wp99 <= 2000 && cpu < 0.10
     print met ? "all targets met" : "TARGET MISSED"
     exit met ? 0 : 1
-  }' "$work/lateness.plain.sorted" || exit 1
+  }' "$work/lateness.plain.sorted" && status=0 || status=1
 
 # The curve's cost beside the same fades without one.
-[[ -z $curve ]] && exit 0
+[[ -z $curve ]] && exit "$status"
 read -r curve_wall curve_user curve_system <"$work/cpu.curve"
 awk -v curve="$curve" -v pairs="$pairs" -v p99="$(median <"$work/p99.curve")" \
     -v pp99="$(median <"$work/p99.plain")" -v wall="$cpu_wall" -v user="$cpu_user" \
@@ -221,4 +221,5 @@ awk -v curve="$curve" -v pairs="$pairs" -v p99="$(median <"$work/p99.curve")" \
     met = lr <= 1.02 && cr <= 1.02
     print met ? "all targets met" : "TARGET MISSED"
     exit met ? 0 : 1
-  }'
+  }' || status=1
+exit "$status"
