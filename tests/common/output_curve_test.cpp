@@ -1,5 +1,7 @@
 #include "common/output_curve.hpp"
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -49,6 +51,22 @@ TEST(OutputCurve, GivesTheBytesWorkedOutByHand) {
                         Case{OutputCurve(Shape::Dali, 1.0, 20, 230), 128, 27},
                         Case{OutputCurve(Shape::Dali, 1.0, 1, 255), 2, 1}})
     EXPECT_EQ(c.curve.byte(c.level), c.byte) << c.level;
+}
+
+// Its powers are its own (no libm): every byte of every tenth of a gamma,
+// and of "dali", is the one the C++ library's pow() gives.
+TEST(OutputCurve, ItsPowersGiveTheBytesOfTheLibrarysPow) {
+  for (int tenths = 10; tenths <= 41; ++tenths) {
+    const bool dali = tenths == 41;
+    const double gamma = tenths / 10.0;
+    const OutputCurve curve(dali ? Shape::Dali : Shape::Gamma, gamma, 3, 250);
+    for (int level = 1; level <= 255; ++level) {
+      const double t = (level - 1) / 254.0;
+      const double f = dali ? std::pow(10.0, 3.0 * (t - 1.0)) : std::pow(t, gamma);
+      ASSERT_EQ(curve.byte(level), 3 + static_cast<int>(std::floor(f * 247 + 0.5 + 1e-9)))
+          << tenths << " " << level;
+    }
+  }
 }
 
 TEST(OutputCurve, LowestLevelIsMinusOneForAByteNoLevelSends) {
