@@ -113,6 +113,29 @@ TEST(FadeEngine, AUnitWithoutAKnownLevelGoesStraightToItsTarget) {
   EXPECT_EQ(recorder.ends[u].at(0).from, -1);
 }
 
+TEST(FadeEngine, SendsLevelsThroughTheCurveAndPassesOverAByteJustConfirmed) {
+  ServingUnit unit;
+  Recorder recorder;
+  FadeEngine engine(1000000, 3, recorder);
+  const OutputCurve dali(OutputCurve::Shape::Dali, 1.0, 20, 230);
+  const int u = engine.addUnit({"127.0.0.1", static_cast<std::uint16_t>(std::stoi(unit.port())), 1, dali});
+  const std::atomic<bool> stop{false};
+  // Levels 1 to 3 all send min, and 128 sends 27: the last step is passed over.
+  engine.startFade(u, {3, true, 1, 0, 0, monotonicUs()});
+  engine.run(stop);
+  engine.startFade(u, {128, false, FadePlan::kFromKnown, 0, 0, monotonicUs()});
+  engine.run(stop);
+  unit.finish();
+  EXPECT_EQ(unit.levels(), (std::vector<int>{20, 27}));
+  EXPECT_EQ(recorder.confirmed[u], (std::vector<int>{1, 128}));
+  ASSERT_EQ(recorder.ends[u].size(), 2u);
+  EXPECT_EQ(recorder.ends[u][0].how, FadeEnd::How::Confirmed);
+  EXPECT_EQ(recorder.ends[u][0].confirmed.level, 3);
+  EXPECT_EQ(recorder.ends[u][0].confirmed.sent, 20);
+  EXPECT_EQ(recorder.ends[u][0].confirmed.lastOn, 3);
+  EXPECT_EQ(engine.confirmed(u).sent, 27);
+}
+
 TEST(FadeEngine, KeepsLastOnTheLastTargetAboveZeroThatAFadeConfirmed) {
   ServingUnit unit;
   Recorder recorder;

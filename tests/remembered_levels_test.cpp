@@ -85,6 +85,26 @@ TEST(RememberLevels, WritesALinePerUnitThatReadsBack) {
   EXPECT_EQ(levels.find({"192.168.0.20", 4002, 1}).level, -1);
 }
 
+TEST(RememberLevels, KeepsTheByteSentBesideALevelOnlyWhereTheyDiffer) {
+  const TempDir dir;
+  const std::string path = dir.path("levels");
+  remember(path, {{kCounter, {128, kDecember8, 128, 56}}, {kShelf, {200, kDecember8, 200, 200}}});
+  EXPECT_EQ(readText(path),
+            "# ADDRESS PORT TYPE LEVEL CONFIRMED LAST_ON\n"
+            "192.168.0.20 4001 1 128 2026-12-08T14:48:03.125Z 128 56\n"
+            "shelf.local 4002 2 200 2026-12-08T14:48:03.125Z 200\n");
+  const RememberedLevels levels = readBack(path);
+  EXPECT_EQ(levels.find(kCounter).sent, 56);
+  EXPECT_EQ(levels.find(kShelf).sent, -1);
+  // A newer level without a byte of its own is sent as itself.
+  remember(path, {{kCounter, {90, kDecember8 + 1, 90}}});
+  EXPECT_EQ(readBack(path).find(kCounter).sent, -1);
+  writeText(path, "192.168.0.20 4001 1 128 2026-12-08T14:48:03.125Z 128 256\n");
+  std::string warning;
+  EXPECT_TRUE(RememberedLevels::read(path, warning).entries().empty());
+  EXPECT_NE(warning, "");
+}
+
 TEST(RememberLevels, TheNewerConfirmationWinsAndKeepsTheLastOn) {
   const TempDir dir;
   const std::string path = dir.path("levels");

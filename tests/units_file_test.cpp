@@ -201,6 +201,24 @@ TEST(ParseUnitsFile, RefusesAFileWithoutUnits) {
             (std::vector<std::string>{"v.toml:1:9: 'units' must be a table", "v.toml: defines no unit"}));
 }
 
+TEST(ParseUnitsFile, ReportsEachBadCurveTrimAndOnLevelWhereItIs) {
+  const std::string curve = ": curve must be \"linear\", \"dali\" or a number from 1.0 to 4.0";
+  const std::string onLevel = ": on_level must be 1 to 255 or \"1%\" to \"100%\"";
+  EXPECT_EQ(problemsOf("[units.a]\naddress = \"127.0.0.1\"\nport = 1\ntype = 1\n"
+                       "curve = 0.9\nmin = 0\nmax = 1\non_level = 0\n"          // 5..8
+                       "[units.b]\naddress = \"127.0.0.1\"\nport = 2\ntype = 1\n"
+                       "max = 100\ncurve = 4.5\nmin = 100\non_level = 256\n"),  // 13..16
+            (std::vector<std::string>{
+                "v.toml:5:9: unit 'a'" + curve,
+                "v.toml:6:7: unit 'a': min must be a whole number from 1 to 254",
+                "v.toml:7:7: unit 'a': max must be a whole number from 2 to 255, above min",
+                "v.toml:8:12: unit 'a'" + onLevel,
+                "v.toml:13:7: unit 'b': max must be a whole number from 101 to 255, above min",
+                "v.toml:14:9: unit 'b'" + curve,
+                "v.toml:16:12: unit 'b'" + onLevel,
+            }));
+}
+
 TEST(UnitsFile, AddTargetAddsEachUnitOnceInUnitOrder) {
   const UnitsFile file = parsed(unit("a") + unit("b") + unit("c") + unit("d") +
                                 "[groups]\n"

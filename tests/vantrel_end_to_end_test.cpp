@@ -414,6 +414,102 @@ TEST_P(VantrelEndToEnd, ListShowsEachLevelAsAPercentageToo) {
       << listed;
 }
 
+// The service reads no curve of the tool's file yet: through it the levels would go raw.
+const char kCurvesDirectOnly[] =
+    "curves and trims through vantreld wait for its local protocol to carry them";
+
+TEST_P(VantrelEndToEnd, SetSendsEachUnitsByteAndListsAndRemembersTheLevel) {
+  if (GetParam().throughService)
+    GTEST_SKIP() << kCurvesDirectOnly;
+  ServingUnit gamma;
+  ServingUnit trimmed;
+  ServingUnit plain;
+  site_.write({{"plain", plain.port()}},
+              "[units.gamma]\naddress = \"127.0.0.1\"\nport = " + gamma.port() +
+                  "\ntype = 1\ncurve = 2.2\n\n[units.trimmed]\naddress = \"127.0.0.1\"\nport = " +
+                  trimmed.port() + "\ntype = 1\nmin = 20\nmax = 230\n");
+  const ChildResult result = run({"--verbose", "set", "all", "50%"});
+  gamma.finish();
+  trimmed.finish();
+  plain.finish();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(gamma.levels(), std::vector<int>{56});
+  EXPECT_EQ(trimmed.levels(), std::vector<int>{125});
+  EXPECT_EQ(plain.levels(), std::vector<int>{128});
+  EXPECT_TRUE(std::regex_search(result.out, std::regex(R"(gamma    level 128 \(sent  56\)  confirmed)")))
+      << result.out;
+  EXPECT_TRUE(std::regex_search(result.out, std::regex(R"(plain    level 128  confirmed)")))
+      << result.out;
+  const std::string listed = run({"list"}).out;
+  for (const char* line : {"  plain    127\\.0\\.0\\.1:\\d+ +type 1  level 128 \\(50%\\) at ",
+                           "  gamma    127\\.0\\.0\\.1:\\d+ +type 1  level 128 \\(sent 56\\) \\(50%\\) at ",
+                           "  trimmed  127\\.0\\.0\\.1:\\d+ +type 1  level 128 \\(sent 125\\) \\(50%\\) at "})
+    EXPECT_TRUE(std::regex_search(listed, std::regex(line))) << line << "\n" << listed;
+  std::ifstream levels(site_.state());
+  const std::string remembered((std::istreambuf_iterator<char>(levels)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(std::regex_search(remembered, std::regex("\n127\\.0\\.0\\.1 " + gamma.port() +
+                                                       " 1 128 \\S+ 128 56\n")))
+      << remembered;
+  EXPECT_TRUE(std::regex_search(remembered, std::regex("\n127\\.0\\.0\\.1 " + plain.port() +
+                                                       " 1 128 \\S+ 128\n")))
+      << remembered;
+}
+
+TEST_P(VantrelEndToEnd, AFadeThroughTheDaliCurveSendsEachByteOnceUpToMax) {
+  if (GetParam().throughService)
+    GTEST_SKIP() << kCurvesDirectOnly;
+  ServingUnit unit;
+  site_.write({}, "[units.d]\naddress = \"127.0.0.1\"\nport = " + unit.port() +
+                      "\ntype = 1\ncurve = \"dali\"\nmin = 20\nmax = 230\n");
+  const ChildResult result = run({"--over", "1s", "--steps", "255", "--from", "0", "set", "d", "255"});
+  unit.finish();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  const std::vector<int> bytes = unit.levels();
+  ASSERT_GE(bytes.size(), 3u);
+  EXPECT_EQ(bytes.front(), 0);
+  EXPECT_EQ(bytes.back(), 230);
+  for (std::size_t k = 1; k < bytes.size(); ++k)
+    EXPECT_GT(bytes[k], bytes[k - 1]) << k;
+  EXPECT_LT(bytes.size(), 200u);  // the bottom's levels share their bytes
+  EXPECT_EQ(listedLevel("d"), "255");
+}
+
+TEST_P(VantrelEndToEnd, OnGivesTheOnLevelToAUnitWithNoLevelToGoBackTo) {
+  if (GetParam().throughService)
+    GTEST_SKIP() << kCurvesDirectOnly;
+  ServingUnit fresh;
+  ServingUnit known;
+  site_.write({}, "[units.fresh]\naddress = \"127.0.0.1\"\nport = " + fresh.port() +
+                      "\ntype = 1\non_level = \"40%\"\ncurve = 2\n\n[units.known]\naddress = "
+                      "\"127.0.0.1\"\nport = " + known.port() + "\ntype = 1\non_level = 10\n");
+  ASSERT_EQ(run({"set", "known", "77"}).exitStatus, 0);
+  ASSERT_EQ(run({"set", "known", "off"}).exitStatus, 0);
+  const ChildResult on = run({"set", "all", "on"});
+  fresh.finish();
+  known.finish();
+  EXPECT_EQ(on.exitStatus, 0) << on.err;
+  EXPECT_EQ(fresh.levels(), std::vector<int>{41});  // level 102: 1 + round((101/254)^2 × 254)
+  EXPECT_EQ(known.levels(), (std::vector<int>{77, 0, 77}));
+  EXPECT_EQ(listedLevel("fresh"), "102");
+}
+
+TEST_P(VantrelEndToEnd, EachBadCurveTrimAndOnLevelIsReportedWhereItIs) {
+  ServingUnit unit;
+  site_.write({}, "[units.a]\naddress = \"127.0.0.1\"\nport = " + unit.port() +
+                      "\ntype = 1\ncurve = \"gamma\"\nmin = 300\nmax = 1\non_level = \"0%\"\n");
+  const ChildResult result = run({"set", "all", "10"});
+  unit.finish();
+  const std::string file = site_.config();
+  EXPECT_EQ(result.exitStatus, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            lines(file + ":5:9: unit 'a': curve must be \"linear\", \"dali\" or a number from 1.0 to 4.0\n" +
+                  file + ":6:7: unit 'a': min must be a whole number from 1 to 254\n" + file +
+                  ":7:7: unit 'a': max must be a whole number from 2 to 255, above min\n" + file +
+                  ":8:12: unit 'a': on_level must be 1 to 255 or \"1%\" to \"100%\"\n"));
+  EXPECT_EQ(unit.exchanges().size(), 0u);
+}
+
 TEST_P(VantrelEndToEnd, TheToolsShareTheirConventions) {
   for (const std::vector<std::string>& tool : {GetParam().vantrelCommand, GetParam().fadeCommand}) {
     std::vector<std::string> help = tool;

@@ -45,6 +45,7 @@ struct FadeEngine::Run {
   FadeSchedule schedule{0, 0, 0, 0};
   int from = -1;
   int command = 0;  ///< the schedule's command that is due or in flight
+  int lastByte = -1;  ///< the byte this fade's last confirmed command sent
   int attempt = 1;
   int tries = 1;    ///< of this command
   std::int64_t zeroUs = 0;
@@ -169,6 +170,7 @@ void FadeEngine::begin(int unit, const FadePlan& plan) {
   run.schedule = run.from < 0 ? FadeSchedule(plan.to, plan.to, 0, 0)
                               : FadeSchedule(run.from, plan.to, plan.overUs, plan.steps);
   run.command = 0;
+  run.lastByte = -1;
   run.attempt = 1;
   run.tries = run.triesEach();
   run.zeroUs = plan.zeroUs;
@@ -249,7 +251,8 @@ void FadeEngine::launch(int unit, std::int64_t nowUs) {
   ++inFlight_;
   run.beganUs = nowUs;
   run.pending.connect(run.dotted.c_str(), run.unit.port,
-                      buildCommandFrame(run.unit.type, static_cast<unsigned char>(level)));
+                      buildCommandFrame(run.unit.type,
+                                        static_cast<unsigned char>(run.unit.curve.byte(level))));
   if (run.pending.finished())
     complete(unit, monotonicUs());
   else
@@ -265,7 +268,9 @@ void FadeEngine::complete(int unit, std::int64_t nowUs) {
   const int level = run.schedule.level(run.command);
   if (run.last.confirmed()) {
     run.known = level;
+    run.lastByte = run.unit.curve.byte(level);
     run.confirmed.level = level;
+    run.confirmed.sent = run.lastByte;
     run.confirmed.atMs = wallClockMs();
   }
   if (run.command == 0 && run.last.confirmed() && run.plan.zero == FadePlan::Zero::FirstConfirmed)
@@ -295,6 +300,17 @@ void FadeEngine::complete(int unit, std::int64_t nowUs) {
   // slow units, make it coarser, never longer. A failed command between the
   // first and the last is passed over; the next level supersedes it.
   run.command = run.schedule.next(run.command, nowUs - run.zeroUs, run.exchangeUs);
+  // The levels are strictly monotonic and the curve never falls, so a byte
+  // sent again could only follow the one before.
+  while (run.command < steps && run.unit.curve.byte(run.schedule.level(run.command)) == run.lastByte)
+    ++run.command;
+  if (run.command == steps && run.unit.curve.byte(run.plan.to) == run.lastByte) {
+    run.known = run.plan.to;
+    run.confirmed.level = run.plan.to;
+    run.confirmed.atMs = wallClockMs();
+    end(unit, FadeEnd::How::Confirmed);
+    return;
+  }
   run.attempt = 1;
   run.tries = run.command == steps ? run.triesEach() : 1;
   run.dueUs = run.zeroUs + run.schedule.dueUs(run.command);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_curve.hpp"
 #include "engine/fade_schedule.hpp"
 #include "link/level_command.hpp"
 #include "link/socket_wait.hpp"
@@ -19,6 +20,8 @@ struct EngineUnit {
   std::string address;
   std::uint16_t port = 0;
   int type = 1;
+  /// The byte each level is sent as; the engine's levels are the user's.
+  OutputCurve curve{};
 };
 
 /// What one unit is asked to do: go to `to`, at once or over time.
@@ -59,6 +62,7 @@ struct ConfirmedLevel {
   /// above 0 of a fade it confirmed (the steps of a fade down are none, and
   /// a fade to 0 keeps it), or as setKnownLevel() gave it; -1 when none.
   int lastOn = -1;
+  int sent = -1;  ///< the byte `level` was sent as, through the unit's curve
 };
 
 /// How a unit's fade ended.
@@ -109,6 +113,11 @@ class EngineListener {
 /// `tries` times, the ones between once), with every socket and every due
 /// time waited for together, so that a slow or silent unit delays no other.
 /// A unit's fade can be started while others run, and replaced.
+///
+/// Levels are the user's: each goes through the unit's curve, and a step
+/// whose byte is the one the fade's last confirmed command sent is not sent
+/// again. A last step passed over that way ends the fade Confirmed at its
+/// target, as the unit already holds the target's byte.
 ///
 /// A host name is looked up when a fade of its unit starts, on a thread of
 /// its own, so that a slow name delays no other unit; the unit's commands

@@ -37,11 +37,13 @@ std::vector<std::string> fields(const std::string& line) {
 bool readLine(const std::string& line, UnitKey& key, RememberedLevel& level) {
   const std::vector<std::string> field = fields(line);
   int port = 0;
-  if (field.size() != 6 || !parseWholeNumber(field[1].c_str(), 1, 65535, port) ||
+  if ((field.size() != 6 && field.size() != 7) ||
+      !parseWholeNumber(field[1].c_str(), 1, 65535, port) ||
       !parseWholeNumber(field[2].c_str(), 1, 2, key.type) ||
       !parseWholeNumber(field[3].c_str(), 0, 255, level.level) ||
       !parseUtcTime(field[4], level.confirmedMs) ||
-      (field[5] != "-" && !parseWholeNumber(field[5].c_str(), 1, 255, level.lastOn)))
+      (field[5] != "-" && !parseWholeNumber(field[5].c_str(), 1, 255, level.lastOn)) ||
+      (field.size() == 7 && !parseWholeNumber(field[6].c_str(), 0, 255, level.sent)))
     return false;
   key.address = field[0];
   key.port = static_cast<std::uint16_t>(port);
@@ -56,9 +58,11 @@ std::string fileText(const RememberedLevels& levels) {
         level.level < 0 || level.level > 255)
       continue;
     const bool lastOnKnown = level.lastOn >= 1 && level.lastOn <= 255;
+    const bool sentApart = level.sent >= 0 && level.sent <= 255 && level.sent != level.level;
     text += key.address + " " + std::to_string(key.port) + " " + std::to_string(key.type) + " " +
             std::to_string(level.level) + " " + utcTimeText(level.confirmedMs) + " " +
-            (lastOnKnown ? std::to_string(level.lastOn) : "-") + "\n";
+            (lastOnKnown ? std::to_string(level.lastOn) : "-") +
+            (sentApart ? " " + std::to_string(level.sent) : "") + "\n";
   }
   return text;
 }

@@ -15,7 +15,12 @@
 ///     # ADDRESS PORT TYPE LEVEL CONFIRMED LAST_ON
 ///     192.168.0.20 4001 1 204 2026-12-08T14:48:03.125Z 204
 ///
-/// CONFIRMED is ISO 8601 UTC with milliseconds; LAST_ON is 1..255, or "-" when not known.
+/// CONFIRMED is ISO 8601 UTC with milliseconds; LAST_ON is 1..255, or "-" when not known. LEVEL
+/// and LAST_ON are levels as people give them; a unit whose curve or trims sent LEVEL as another
+/// byte has that byte as a seventh column, SENT, left out when it is LEVEL, so that the lines of
+/// other units stay as they always were:
+///
+///     192.168.0.21 4001 1 128 2026-12-08T14:48:03.125Z 128 56
 
 /// A unit as the levels know it: renaming it in the units file keeps its level.
 struct UnitKey {
@@ -29,6 +34,7 @@ struct RememberedLevel {
   int level = -1;               ///< 0..255; -1: not known
   std::int64_t confirmedMs = 0; ///< when: milliseconds since 1970-01-01 UTC
   int lastOn = -1;              ///< the last non-zero level confirmed, or -1
+  int sent = -1;                ///< the byte `level` was sent as; -1: `level` itself
 };
 
 class RememberedLevels {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 
 // toml++ is used header-only, here alone, so that its compile time and its static initialisers
 // stay in this file. We throw no exceptions: parse() hands back a parse_result instead.
@@ -146,6 +147,15 @@ class Reader {
  private:
   void readUnits(const toml::table& units);
   void readUnit(const Entry& entry, Unit& unit);
+  // A unit's curve and trims as read so far.
+  struct CurveKeys {
+    OutputCurve::Shape shape = OutputCurve::Shape::Linear;
+    double gamma = 1.0;
+    int min = 1;
+    std::int64_t max = 255;
+    const toml::node* maxAt = nullptr;
+  };
+  void readCurve(const toml::node& value, const std::string& what, CurveKeys& curve);
   void readGroups(const toml::table& groups);
   void readScenes(const toml::table& scenes);
   void readScene(const toml::table& settings, Scene& scene);
@@ -236,6 +246,7 @@ void Reader::readUnit(const Entry& entry, Unit& unit) {
     report(entry.node->source(), what + " must be a table");
     return;
   }
+  CurveKeys curve;
   for (const Entry& field : inFileOrder(*fields)) {
     const std::string_view key = field.key->str();
     const toml::node& value = *field.node;
@@ -259,15 +270,55 @@ void Reader::readUnit(const Entry& entry, Unit& unit) {
         unit.type = static_cast<int>(number->get());
       else
         report(value.source(), what + ": type must be 1 or 2");
+    } else if (key == "curve") {
+      readCurve(value, what, curve);
+    } else if (key == "min") {
+      const auto* number = value.as_integer();
+      if (number != nullptr && number->get() >= 1 && number->get() <= 254)
+        curve.min = static_cast<int>(number->get());
+      else
+        report(value.source(), what + ": min must be a whole number from 1 to 254");
+    } else if (key == "max") {
+      const auto* number = value.as_integer();
+      curve.maxAt = &value;
+      curve.max = number != nullptr ? number->get() : -1;
+    } else if (key == "on_level") {
+      std::string written;
+      if (!readLevel(value, unit.onLevel, written) || unit.onLevel == 0)
+        report(value.source(), what + ": on_level must be 1 to 255 or \"1%\" to \"100%\"");
     } else if (isListed(kFrontEndUnitKeys, key)) {
       unit.frontEndKeys.push_back(settingOf(field));
     } else {
       problems_.unknownKey(settingOf(field), what);
     }
   }
+  // max is checked once min is known, wherever the two are written.
+  if (curve.maxAt != nullptr && (curve.max <= curve.min || curve.max > 255))
+    report(curve.maxAt->source(), what + ": max must be a whole number from " +
+                                      std::to_string(curve.min + 1) + " to 255, above min");
+  else
+    unit.curve = OutputCurve(curve.shape, curve.gamma, curve.min,
+                             curve.maxAt != nullptr ? static_cast<int>(curve.max) : 255);
   for (const char* required : {"address", "port", "type"})
     if (!fields->contains(required))
       report(entry.key->source(), what + " has no " + required);
+}
+
+void Reader::readCurve(const toml::node& value, const std::string& what, CurveKeys& curve) {
+  const auto* name = value.as_string();
+  // A gamma may be written as a whole number: curve = 2.
+  const std::optional<double> gamma = value.value_exact<double>();
+  const std::optional<std::int64_t> whole = value.value_exact<std::int64_t>();
+  const double exponent = gamma ? *gamma : whole ? static_cast<double>(*whole) : 0.0;
+  if (name != nullptr && name->get() == "linear")
+    curve.shape = OutputCurve::Shape::Linear;
+  else if (name != nullptr && name->get() == "dali")
+    curve.shape = OutputCurve::Shape::Dali;
+  else if ((gamma || whole) && exponent >= 1.0 && exponent <= 4.0)
+    curve = {OutputCurve::Shape::Gamma, exponent, curve.min, curve.max, curve.maxAt};
+  else
+    report(value.source(),
+           what + ": curve must be \"linear\", \"dali\" or a number from 1.0 to 4.0");
 }
 
 void Reader::readGroups(const toml::table& groups) {

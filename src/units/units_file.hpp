@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/output_curve.hpp"
 #include "units/settings_table.hpp"
 
 /// The units file: the units by name, their groups and the scenes that set them, shared by
@@ -19,6 +20,8 @@ struct Unit {
   std::string address;      ///< IPv4 address or host name, as written
   std::uint16_t port = 0;
   int type = 1;             ///< 1 or 2
+  OutputCurve curve{};      ///< `curve`, `min` and `max`: the byte each level is sent as
+  int onLevel = 255;        ///< `on_level`: what "on" gives when it has no level to go back to
   std::vector<SettingEntry> frontEndKeys{};  ///< its keys that front ends own, in file order
 };
 

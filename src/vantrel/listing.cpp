@@ -31,11 +31,16 @@ std::string listing(const UnitsFile& file, const RememberedLevels& levels) {
     text += "  " + padded(unit.name, unitWidth) + "  " +
             padded(unit.address + ":" + std::to_string(unit.port), placeWidth) + "  type " +
             std::to_string(unit.type) + "  level ";
-    // As people write levels in scenes.
+    // As people write levels in scenes; the byte as it was sent, whatever
+    // the file says now.
     const int percent = (level.level * 100 + 127) / 255;
+    const int sent = level.sent >= 0 ? level.sent : level.level;
+    const bool shaped = !unit.curve.identity() || sent != level.level;
     text += level.level < 0 ? "-"
-                            : std::to_string(level.level) + " (" + std::to_string(percent) +
-                                  "%) at " + localTimeText(level.confirmedMs);
+                            : std::to_string(level.level) +
+                                  (shaped ? " (sent " + std::to_string(sent) + ")" : "") + " (" +
+                                  std::to_string(percent) + "%) at " +
+                                  localTimeText(level.confirmedMs);
     text += "\n";
   }
   if (!file.groups.empty()) {

@@ -65,7 +65,7 @@ bool chooseTargets(const UnitsFile& file, const VantrelOptions& options,
       for (int unit : units) {
         const Unit& named = file.units[static_cast<std::size_t>(unit)];
         const int lastOn = remembered.find({named.address, named.port, named.type}).lastOn;
-        targets.push_back({unit, !options.on ? options.level : lastOn > 0 ? lastOn : 255});
+        targets.push_back({unit, !options.on ? options.level : lastOn > 0 ? lastOn : named.onLevel});
       }
       return true;
     }
@@ -93,7 +93,7 @@ void remember(const UnitsFile& file, const std::vector<Target>& targets, const F
     const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
     const ConfirmedLevel& confirmed = engine.confirmed(static_cast<int>(i));
     levels.push_back({{unit.address, unit.port, unit.type},
-                      {confirmed.level, confirmed.atMs, confirmed.lastOn}});
+                      {confirmed.level, confirmed.atMs, confirmed.lastOn, confirmed.sent}});
   }
   rememberOrWarn("vantrel", path, levels);
 }
@@ -107,7 +107,7 @@ int runDirect(const UnitsFile& file, const VantrelOptions& options,
   FadeEngine engine(options.timeoutUs, options.tries, report);
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
-    engine.addUnit({unit.address, unit.port, unit.type});
+    engine.addUnit({unit.address, unit.port, unit.type, unit.curve});
     engine.setKnownLevel(static_cast<int>(i), remembered.find(keyOf(unit)).level);
   }
 
@@ -243,10 +243,13 @@ int main(int argc, char* argv[]) {
   // reached are remembered all the same.
   const std::atomic<bool>& stop = catchStopRequests();
   std::vector<std::string> names;
-  for (const Target& target : targets)
+  std::vector<OutputCurve> curves;
+  for (const Target& target : targets) {
     names.push_back(file.units[static_cast<std::size_t>(target.unit)].name);
+    curves.push_back(file.units[static_cast<std::size_t>(target.unit)].curve);
+  }
   RunReport report(names, {options.verbose, options.quiet, !options.quiet && isTerminal(stderr),
-                           options.over ? options.overUs : -1});
+                           options.over ? options.overUs : -1}, curves);
   if (through)
     return runThroughService(service, file, options, targets, report, stop);
   return runDirect(file, options, targets, remembered, levelsPath, report, stop);

@@ -7,8 +7,9 @@
 #include "common/platform.hpp"
 #include "engine/verdicts.hpp"
 
-RunReport::RunReport(std::vector<std::string> names, const Style& style)
-    : names_(std::move(names)), style_(style),
+RunReport::RunReport(std::vector<std::string> names, const Style& style,
+                     std::vector<OutputCurve> curves)
+    : names_(std::move(names)), style_(style), curves_(std::move(curves)),
       progress_(style.progress ? stderr : nullptr) {
   for (const std::string& name : names_)
     nameWidth_ = std::max(nameWidth_, static_cast<int>(name.size()));
@@ -44,9 +45,12 @@ void RunReport::commandEnded(int unit, int level, const CommandResult& result,
     ++failed_;
   if (style_.verbose) {
     progress_.clear();
-    std::printf("%10.3f ms  %-*s  level %3d  %s\n", (beganUs - zeroUs_) / 1000.0, nameWidth_,
-                names_[static_cast<std::size_t>(unit)].c_str(), level,
-                describeResult(result).c_str());
+    const auto index = static_cast<std::size_t>(unit);
+    char sent[16] = "";
+    if (index < curves_.size() && !curves_[index].identity())
+      std::snprintf(sent, sizeof sent, " (sent %3d)", curves_[index].byte(level));
+    std::printf("%10.3f ms  %-*s  level %3d%s  %s\n", (beganUs - zeroUs_) / 1000.0, nameWidth_,
+                names_[index].c_str(), level, sent, describeResult(result).c_str());
     std::fflush(stdout);
   }
   showProgress();

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_curve.hpp"
 #include "common/progress_line.hpp"
 #include "engine/fade_engine.hpp"
 
@@ -20,7 +21,10 @@ class RunReport : public EngineListener {
     std::int64_t overUs = -1;  ///< the fade's length, for the progress line; -1: no fade
   };
 
-  RunReport(std::vector<std::string> names, const Style& style);
+  /// `curves`, one per unit when given: --verbose names the byte of each
+  /// command to a unit whose curve is not the identity.
+  RunReport(std::vector<std::string> names, const Style& style,
+            std::vector<OutputCurve> curves = {});
 
   /// Time 0 of the run on monotonicUs(): the moment its first commands go.
   void start(std::int64_t zeroUs) { zeroUs_ = zeroUs; }
@@ -44,6 +48,7 @@ class RunReport : public EngineListener {
 
   std::vector<std::string> names_;
   Style style_;
+  std::vector<OutputCurve> curves_;
   std::int64_t zeroUs_ = 0;
   int nameWidth_ = 0;
   ProgressLine progress_;
