@@ -5,6 +5,18 @@
 
 #include "common/one_line.hpp"
 
+namespace {
+
+// Of two levels for one unit the newer wins, but for a LAST_ON it does not
+// know (a fade's step), which the older one gives.
+RememberedLevel newerOf(RememberedLevel newer, const RememberedLevel& older) {
+  if (newer.lastOn < 0)
+    newer.lastOn = older.lastOn;
+  return newer;
+}
+
+}  // namespace
+
 LevelsWriter::LevelsWriter(std::string path, StateChanged changed, LevelsWritePace pace)
     : path_(std::move(path)), changed_(std::move(changed)), pace_(pace) {
   thread_ = std::thread([this] { run(); });
@@ -21,10 +33,7 @@ void LevelsWriter::remember(const UnitKey& key, const RememberedLevel& level, bo
     if (found == pending_.end()) {
       pending_.emplace_back(key, level);
     } else {
-      const int lastOn = found->second.lastOn;
-      found->second = level;
-      if (level.lastOn < 0)
-        found->second.lastOn = lastOn;
+      found->second = newerOf(level, found->second);
     }
   }
   wake_.notify_one();
@@ -92,8 +101,8 @@ void LevelsWriter::run() {
                                         [&](const auto& due) { return due.first == entry.first; });
         if (newer == pending_.end())
           pending_.push_back(std::move(entry));
-        else if (newer->second.lastOn < 0)
-          newer->second.lastOn = entry.second.lastOn;
+        else
+          newer->second = newerOf(newer->second, entry.second);
       }
       retry_ = retry_.count() == 0 ? pace_.firstRetry : std::min(retry_ * 2, pace_.lastRetry);
       retryAt_ = Clock::now() + retry_;
