@@ -99,6 +99,7 @@ TEST(LocalProtocol, MalformedRequestsAreRefusedWithAReason) {
       R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": 0, "zero": "now"}})",
       R"({"levels": {"address": "a"}})",
       R"({"levels": [{"address": "a", "port": 70000, "type": 1}]})",
+      R"({"stop": "yes"})", R"({"stop": false})",
   };
   for (const char* line : lines) {
     LocalRequest request;

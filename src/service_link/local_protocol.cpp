@@ -263,6 +263,10 @@ bool readLocalRequest(std::string_view text, LocalRequest& request, std::string&
     }
   } else if (object.contains("stop")) {
     read.kind = LocalRequest::Kind::Stop;
+    if (object["stop"] != true) {
+      problem = "stop must be true";
+      return false;
+    }
   } else {
     problem = "not a request: expected protocol, fade, levels or stop";
     return false;
