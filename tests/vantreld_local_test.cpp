@@ -359,6 +359,42 @@ TEST_F(LocalSocket, AtMost64ClientsAreServedAndOneThatDoesNotReadDelaysNobody) {
   EXPECT_EQ(a.levels(), std::vector<int>{60});
 }
 
+// A service that stops during a tool's fade leaves it no end to report: the
+// tool must not take that for success.
+TEST(LocalServiceGone, EachUnitNotConfirmedIsNamedWithItsLastLevelAndNoSuccess) {
+  for (const bool fadeTool : {false, true}) {
+    TempDir dir;
+    ServingUnit unit;
+    ToolsService service(dir.path(), dir.path("levels"));
+    writeText(dir.path("mine.toml"), unitTable("a", unit.port()));
+    const std::vector<std::string> argv =
+        fadeTool ? std::vector<std::string>{VANTREL_FADE_PATH, "--over", "20s", "127.0.0.1",
+                                            unit.port(), "1", "0", "200"}
+                 : std::vector<std::string>{VANTREL_PATH, "--config", dir.path("mine.toml"),
+                                            "--over", "20s", "--from", "0", "set", "a", "200"};
+    ToolRun run(argv, {"VANTREL_SOCKET=" + service.socket(), "VANTREL_STATE=" + dir.path("mine")});
+    ASSERT_TRUE(receives(unit, 5));
+    EXPECT_EQ(service.stop(SIGTERM), 0);
+    const ChildResult& result = run.result();
+    unit.finish();
+    EXPECT_EQ(result.exitStatus, 1);
+    const std::string name = fadeTool ? "vantrel-fade: 127.0.0.1:" + unit.port() : "vantrel: a";
+    const std::string said = name + ": the service went away; the last level confirmed was ";
+    const std::size_t at = result.err.find(said);
+    ASSERT_NE(at, std::string::npos) << result.err;
+    // The unit echoed the last level sent; the service may have stopped
+    // before the tool heard of it.
+    const int last = std::stoi(result.err.substr(at + said.size()));
+    const std::vector<int>& sent = unit.levels();
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_TRUE(last == sent.back() || last == sent[sent.size() - 2]) << result.err;
+    if (fadeTool)
+      EXPECT_EQ(result.out, "");
+    else
+      EXPECT_EQ(result.out.rfind("0 of 1 unit confirmed in ", 0), 0u) << result.out;
+  }
+}
+
 // The socket's file: a stale one is replaced, a live one never.
 TEST(LocalSocketFile, AStaleSocketIsReplacedAndALiveOneNever) {
   TempDir dir;

@@ -37,6 +37,12 @@ std::string interrupted(int confirmed) {
                        : "interrupted; the last level confirmed was " + std::to_string(confirmed);
 }
 
+std::string serviceWentAway(int confirmed) {
+  return confirmed < 0 ? "the service went away before any level was confirmed"
+                       : "the service went away; the last level confirmed was " +
+                             std::to_string(confirmed);
+}
+
 std::string replacedBy(const char* who) {
   return std::string("replaced by a newer command from ") + who;
 }

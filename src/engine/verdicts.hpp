@@ -37,4 +37,8 @@ std::string failureVerdict(const FadeEnd& end);
 /// Stopped by the user, with where it left the unit (`confirmed` -1: nowhere known).
 std::string interrupted(int confirmed);
 
+/// The service that ran the fade went away before the unit's end came, with
+/// the last level the unit confirmed in it (`confirmed` -1: none).
+std::string serviceWentAway(int confirmed);
+
 #endif

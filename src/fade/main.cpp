@@ -139,9 +139,14 @@ int main(int argc, char* argv[]) {
     const bool taken = service.submit(requestFor(options, planFor(options)), known, problem);
     if (taken && options.noWait)
       return 0;
-    if (!taken || !service.follow(1, fade, stop, problem)) {
+    if (!taken) {
+      std::fprintf(stderr, "vantrel-fade: %s: %s\n", service.path().c_str(), problem.c_str());
+      return 1;
+    }
+    if (!service.follow(1, fade, stop, problem)) {
       progress.clear();
       std::fprintf(stderr, "vantrel-fade: %s: %s\n", service.path().c_str(), problem.c_str());
+      report(serviceWentAway(fade.confirmedLevel()));
       return 1;
     }
   } else {

@@ -170,6 +170,7 @@ int runThroughService(ServiceClient& service, const UnitsFile& file,
   }
   if (!service.follow(static_cast<int>(targets.size()), report, stop, problem)) {
     std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
+    report.serviceWentAway();
     report.finish(stop.load());
     return 1;
   }

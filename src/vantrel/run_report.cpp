@@ -10,7 +10,8 @@
 RunReport::RunReport(std::vector<std::string> names, const Style& style,
                      std::vector<OutputCurve> curves)
     : names_(std::move(names)), style_(style), curves_(std::move(curves)),
-      progress_(style.progress ? stderr : nullptr) {
+      progress_(style.progress ? stderr : nullptr), confirmed_(names_.size(), -1),
+      ended_(names_.size(), false) {
   for (const std::string& name : names_)
     nameWidth_ = std::max(nameWidth_, static_cast<int>(name.size()));
 }
@@ -22,9 +23,21 @@ void RunReport::report(int unit, const std::string& text) {
 }
 
 void RunReport::failedToBegin(int unit, const std::string& why) {
+  ended_[static_cast<std::size_t>(unit)] = true;
   ++done_;
   ++failedUnits_;
   report(unit, why);
+}
+
+void RunReport::serviceWentAway() {
+  for (std::size_t unit = 0; unit < names_.size(); ++unit) {
+    if (ended_[unit])
+      continue;
+    ended_[unit] = true;
+    ++done_;
+    ++failedUnits_;
+    report(static_cast<int>(unit), ::serviceWentAway(confirmed_[unit]));
+  }
 }
 
 void RunReport::showProgress() {
@@ -41,7 +54,9 @@ void RunReport::showProgress() {
 void RunReport::commandEnded(int unit, int level, const CommandResult& result,
                              std::int64_t beganUs) {
   ++sent_;
-  if (!result.confirmed())
+  if (result.confirmed())
+    confirmed_[static_cast<std::size_t>(unit)] = level;
+  else
     ++failed_;
   if (style_.verbose) {
     progress_.clear();
@@ -57,6 +72,7 @@ void RunReport::commandEnded(int unit, int level, const CommandResult& result,
 }
 
 void RunReport::fadeEnded(int unit, const FadeEnd& end) {
+  ended_[static_cast<std::size_t>(unit)] = true;
   ++done_;
   switch (end.how) {
     case FadeEnd::How::Confirmed:

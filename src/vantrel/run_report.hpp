@@ -33,6 +33,9 @@ class RunReport : public EngineListener {
   void warn(int unit, const std::string& text) { report(unit, text); }
   /// A unit that could not even begin, and why.
   void failedToBegin(int unit, const std::string& why);
+  /// The service that ran the units went away: each unit whose end has not
+  /// come is named, with the last level it confirmed in this run.
+  void serviceWentAway();
 
   void commandEnded(int unit, int level, const CommandResult& result,
                     std::int64_t beganUs) override;
@@ -52,6 +55,8 @@ class RunReport : public EngineListener {
   std::int64_t zeroUs_ = 0;
   int nameWidth_ = 0;
   ProgressLine progress_;
+  std::vector<int> confirmed_;  ///< per unit, in this run; -1: none
+  std::vector<bool> ended_;
   int done_ = 0;
   int failedUnits_ = 0;
   int sent_ = 0;

@@ -39,12 +39,19 @@ class ToolsService {
   ~ToolsService() {
     // Every fade the tests left ends here, and a memory error at exit
     // (sanitizer builds) fails the test.
-    EXPECT_EQ(child_.stop(SIGTERM, 10000), 0);
+    if (!stopped_) {
+      EXPECT_EQ(child_.stop(SIGTERM, 10000), 0);
+    }
   }
   ToolsService(const ToolsService&) = delete;
   ToolsService& operator=(const ToolsService&) = delete;
 
   const std::string& socket() const { return socket_; }
+  /// Stops it now with `signal`: its exit status, -1 for a death by signal.
+  int stop(int signal) {
+    stopped_ = true;
+    return child_.stop(signal, 10000);
+  }
   bool started() const { return started_; }
   /// The next line it printed (stderr too), or "" within `timeoutMs`.
   std::string readLine(int timeoutMs) { return child_.readLine(timeoutMs); }
@@ -59,6 +66,7 @@ class ToolsService {
   std::string config_;
   BackgroundChild child_;
   bool started_ = false;
+  bool stopped_ = false;
 };
 
 #endif
