@@ -13,6 +13,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <algorithm>
 #include <memory>
 #include <cstring>
 #include <string>
@@ -53,9 +55,21 @@ class SocketClient {
     connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     timeval limit{5, 0};
     setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   }
   ~SocketClient() { close(socket_); }
   bool connected() const { return connected_; }
+  /// False once the service has closed the connection, or took nothing
+  /// for 5 s.
+  bool sendAll(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+      const ssize_t sent = ::send(socket_, text.data() + at, text.size() - at, MSG_NOSIGNAL);
+      if (sent <= 0)
+        return false;
+      at += static_cast<std::size_t>(sent);
+    }
+    return true;
+  }
   void send(const std::string& text) {
     EXPECT_EQ(::send(socket_, text.data(), text.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(text.size()));
@@ -290,6 +304,12 @@ TEST_F(LocalSocket, UnitsOutsideTheFileAreDrivenButNotPublished) {
   const ChildResult result = runChild(set, environment(), 30000);
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(result.err, "vantrel: through vantreld at " + service_->socket() + "\n");
+  // The user's own levels file is not the service's: damaged, it is not
+  // worth a warning through the service, only when run direct.
+  writeText(dir_.path("tool-levels"), "damaged\n");
+  EXPECT_EQ(run({"set", "a", "2"}).err, "");
+  const ChildResult direct = run({"--direct", "set", "a", "3"});
+  EXPECT_NE(direct.err.find("tool-levels:1: damaged"), std::string::npos) << direct.err;
   std::vector<std::string> list = mine;
   list.push_back("list");
   EXPECT_NE(runChild(list, environment(), 30000).out.find("level 40 "), std::string::npos);
@@ -393,6 +413,78 @@ TEST(LocalServiceGone, EachUnitNotConfirmedIsNamedWithItsLastLevelAndNoSuccess) 
     else
       EXPECT_EQ(result.out.rfind("0 of 1 unit confirmed in ", 0), 0u) << result.out;
   }
+}
+
+TEST_F(LocalSocket, SilentClientsAreLetGoAfter5sAndAFullServiceSaysSoToTheTool) {
+  ServingUnit a;
+  serve(unitTable("a", a.port()));
+  std::vector<std::unique_ptr<SocketClient>> silent;
+  for (int i = 0; i < 64; ++i)
+    silent.push_back(std::make_unique<SocketClient>(service_->socket()));
+  const ChildResult full = run({"set", "a", "1"});
+  EXPECT_EQ(full.exitStatus, 1);
+  EXPECT_EQ(full.err, "vantrel: cannot use vantreld at " + service_->socket() +
+                          ": the service refused: too many clients: at most 64 at once\n");
+  EXPECT_EQ(silent.front()->line(),
+            R"({"error":"no greeting within 5 s: say {\"protocol\": 1} first","protocol":1})");
+  EXPECT_EQ(silent.front()->line(), "(closed)");
+  EXPECT_EQ(silent.back()->line().rfind(R"({"error":"no greeting within 5 s)", 0), 0u);
+  const ChildResult set = run({"set", "a", "2"});
+  EXPECT_EQ(set.exitStatus, 0) << set.err;
+  a.finish();
+  EXPECT_EQ(a.levels(), std::vector<int>{2});
+}
+
+long residentKiB(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0)
+      return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+TEST_F(LocalSocket, AClientThatNeverReadsIsLetGoAt1MiBAndTheMemoryComesBack) {
+  ServingUnit a;
+  serve(unitTable("a", a.port()));
+  SocketClient greedy(service_->socket());
+  greedy.send("{\"protocol\": 1}\n");
+  ASSERT_EQ(greedy.line(), R"({"protocol":1})");
+  const long before = residentKiB(service_->pid());
+  // Up to 30 MB of requests whose answers it never reads, sent from a
+  // thread while this one watches the service's memory.
+  std::atomic<bool> dropped{false};
+  std::atomic<bool> done{false};
+  std::thread flood([&] {
+    std::string requests;
+    for (int i = 0; i < 1000; ++i)
+      requests += "{\"levels\": [{\"address\": \"127.0.0.1\", \"port\": 1, \"type\": 1}]}\n";
+    for (int i = 0; i < 450 && !dropped.load(); ++i)
+      dropped = !greedy.sendAll(requests);
+    done = true;
+  });
+  long most = before;
+  for (int i = 0; i < 6000 && !done.load(); ++i) {
+    most = std::max(most, residentKiB(service_->pid()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  flood.join();
+  // Let go: what it was sent before is there to read, then the end.
+  std::string last;
+  for (int i = 0; i < 100000 && last != "(closed)" && last != "(none)"; ++i)
+    last = greedy.line();
+  EXPECT_EQ(last, "(closed)");
+  const long after = residentKiB(service_->pid());
+  // Tools are served as before.
+  const ChildResult set = run({"set", "a", "7"});
+  EXPECT_EQ(set.exitStatus, 0) << set.err;
+#if !defined(__SANITIZE_ADDRESS__)
+  // What it held: the 1 MiB, the string that grew to it, and the answers
+  // to one read's requests; the sanitizers' own keep it from coming back.
+  EXPECT_LT(most - before, 6 * 1024) << before << " KiB before";
+  EXPECT_LT(after - before, 2 * 1024) << before << " KiB before";
+#endif
 }
 
 // The socket's file: a stale one is replaced, a live one never.

@@ -13,7 +13,10 @@ namespace {
 
 // A client this far behind in reading has stopped: it is let go, rather
 // than held in memory without end.
-constexpr std::size_t kMostUnread = 16 * 1024 * 1024;
+constexpr std::size_t kMostUnread = 1024 * 1024;
+// A tool greets as soon as it connects; one that has not by then holds a
+// place that a tool may need.
+constexpr std::int64_t kGreetingUs = 5000000;
 // With nothing to do the thread waits until it is woken.
 constexpr std::int64_t kForeverUs = std::int64_t{365} * 24 * 3600 * 1000000;
 
@@ -97,6 +100,7 @@ struct LocalFrontEnd::Client {
   std::string in;
   bool skipping = false;  ///< the rest of a line too long to take
   bool greeted = false;
+  std::int64_t greetByUs = 0;
   bool closing = false;   ///< send what is left, then close
   std::string out;        ///< the thread's own, taken from the mailbox
   std::shared_ptr<Mailbox> mailbox;
@@ -154,6 +158,19 @@ void LocalFrontEnd::stop() {
 void LocalFrontEnd::serve() {
   std::vector<SocketWait> waits;
   while (!stopping_.load()) {
+    const std::int64_t nowUs = monotonicUs();
+    std::int64_t waitUs = kForeverUs;
+    for (const auto& client : clients_) {
+      if (client->greeted || client->closing)
+        continue;
+      if (client->greetByUs <= nowUs) {
+        client->mailbox->post(errorLine("no greeting within 5 s: say {\"protocol\": " +
+                                        std::to_string(kLocalProtocol) + "} first"));
+        client->closing = true;
+        continue;
+      }
+      waitUs = std::min(waitUs, client->greetByUs - nowUs);
+    }
     waits.clear();
     waits.push_back({wake_->handle(), true, false, false});
     waits.push_back({static_cast<SocketHandle>(listener_), true, false, false});
@@ -164,7 +181,7 @@ void LocalFrontEnd::serve() {
       wait.write = !client->out.empty();
       waits.push_back(wait);
     }
-    waitForSockets(waits, kForeverUs);
+    waitForSockets(waits, waitUs);
     if (waits[0].ready)
       wake_->drain();
     if (waits[1].ready)
@@ -199,6 +216,7 @@ void LocalFrontEnd::accept() {
     }
     auto client = std::make_unique<Client>();
     client->socket = socket;
+    client->greetByUs = monotonicUs() + kGreetingUs;
     client->mailbox = std::make_shared<Mailbox>();
     client->mailbox->wake = wake_;
     clients_.push_back(std::move(client));
@@ -206,31 +224,31 @@ void LocalFrontEnd::accept() {
 }
 
 bool LocalFrontEnd::readFrom(Client& client) {
+  // One chunk at a time: the answers to it are sent, and weighed against
+  // kMostUnread, before any more is read, so that a client that writes
+  // without reading cannot grow them without end.
   char chunk[16384];
-  for (;;) {
-    const long got = readClient(client.socket, chunk, sizeof chunk);
-    if (got == -1)
-      return true;
-    if (got <= 0)
-      return false;
-    client.in.append(chunk, static_cast<std::size_t>(got));
-    std::size_t start = 0;
-    for (std::size_t end; (end = client.in.find('\n', start)) != std::string::npos; start = end + 1) {
-      if (client.skipping)
-        client.skipping = false;
-      else
-        take(client, client.in.substr(start, end - start));
-    }
-    client.in.erase(0, start);
-    if (client.in.size() >= kLocalLineBytes) {
-      if (!client.skipping)
-        client.mailbox->post(errorLine("line longer than 64 KiB"));
-      client.skipping = true;
-      client.in.clear();
-    }
-    if (client.closing)
-      return true;
+  const long got = readClient(client.socket, chunk, sizeof chunk);
+  if (got == -1)
+    return true;
+  if (got <= 0)
+    return false;
+  client.in.append(chunk, static_cast<std::size_t>(got));
+  std::size_t start = 0;
+  for (std::size_t end; (end = client.in.find('\n', start)) != std::string::npos; start = end + 1) {
+    if (client.skipping)
+      client.skipping = false;
+    else
+      take(client, client.in.substr(start, end - start));
   }
+  client.in.erase(0, start);
+  if (client.in.size() >= kLocalLineBytes) {
+    if (!client.skipping)
+      client.mailbox->post(errorLine("line longer than 64 KiB"));
+    client.skipping = true;
+    client.in.clear();
+  }
+  return true;
 }
 
 void LocalFrontEnd::take(Client& client, const std::string& line) {

@@ -74,9 +74,15 @@ ServiceClient::Reach ServiceClient::reach(std::string& problem) {
     path_ = place.path;
     LocalReply reply;
     LocalLink::Got got;
-    if (!link->link.send(protocolLine(), why) ||
-        !link->next(reply, monotonicUs() + kAnswerUs, nullptr, got, why)) {
-      problem = "cannot use vantreld at " + path_ + ": " + why;
+    // A full service answers and closes at once, maybe before the
+    // greeting goes: what it said is still there to read, and says more
+    // than the failed send.
+    std::string unsent;
+    const bool sent = link->link.send(protocolLine(), unsent);
+    const bool answered = link->next(reply, monotonicUs() + kAnswerUs, nullptr, got, why);
+    if (!answered || !sent) {
+      problem = "cannot use vantreld at " + path_ + ": " +
+                (!answered && (sent || got == LocalLink::Got::Line) ? why : unsent);
       return Reach::Refused;
     }
     if (reply.kind != LocalReply::Kind::Protocol || reply.protocol != kLocalProtocol) {

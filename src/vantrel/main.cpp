@@ -216,7 +216,10 @@ int main(int argc, char* argv[]) {
   const bool through = reach == ServiceClient::Reach::Service;
   if (options.noWait && !through)
     return usageError(kNoWaitWithoutService);
-  warn(warning);
+  // Through the service the levels are the service's: the user's file and
+  // what is wrong with it do not count.
+  if (!through)
+    warn(warning);
   if (through && options.verbose)
     std::fprintf(stderr, "vantrel: through vantreld at %s\n", service.path().c_str());
 

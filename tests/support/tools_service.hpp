@@ -47,6 +47,7 @@ class ToolsService {
   ToolsService& operator=(const ToolsService&) = delete;
 
   const std::string& socket() const { return socket_; }
+  int pid() const { return child_.pid(); }
   /// Stops it now with `signal`: its exit status, -1 for a death by signal.
   int stop(int signal) {
     stopped_ = true;
