@@ -415,6 +415,22 @@ TEST(LocalServiceGone, EachUnitNotConfirmedIsNamedWithItsLastLevelAndNoSuccess) 
   }
 }
 
+TEST_F(LocalSocket, TheServiceSendsEachLevelThroughItsUnitsCurveAndOnGivesItsOnLevel) {
+  ServingUnit a;
+  ServingUnit b;
+  const std::string trims = "min = 100\nmax = 200\non_level = 60\n\n";
+  serve(unitTable("a", a.port()) + trims + unitTable("b", b.port()) + trims);
+  EXPECT_EQ(run({"set", "a", "128"}).exitStatus, 0);
+  probe_.await("vantrel/unit/a/state", state(128));
+  EXPECT_EQ(run({"set", "b", "on"}).exitStatus, 0);
+  probe_.await("vantrel/unit/b/state", state(60));
+  a.finish();
+  b.finish();
+  // 100 + round((L - 1) / 254 × 100).
+  EXPECT_EQ(a.levels(), std::vector<int>{150});
+  EXPECT_EQ(b.levels(), std::vector<int>{123});
+}
+
 TEST_F(LocalSocket, SilentClientsAreLetGoAfter5sAndAFullServiceSaysSoToTheTool) {
   ServingUnit a;
   serve(unitTable("a", a.port()));
@@ -475,7 +491,7 @@ TEST_F(LocalSocket, AClientThatNeverReadsIsLetGoAt1MiBAndTheMemoryComesBack) {
   for (int i = 0; i < 100000 && last != "(closed)" && last != "(none)"; ++i)
     last = greedy.line();
   EXPECT_EQ(last, "(closed)");
-  const long after = residentKiB(service_->pid());
+  [[maybe_unused]] const long after = residentKiB(service_->pid());
   // Tools are served as before.
   const ChildResult set = run({"set", "a", "7"});
   EXPECT_EQ(set.exitStatus, 0) << set.err;
