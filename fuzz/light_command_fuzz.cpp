@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(light.brightness >= -1 && light.brightness <= 255);
     require(light.transitionUs >= -1 && light.transitionUs <= kDayUs);
     for (const int lastOn : {-1, 1, 255}) {
-      const int level = light.level(lastOn);
+      const int level = light.level(lastOn, 255);
       require(level >= 0 && level <= 255);
       require(light.state != LightCommand::Switch::Off || level == 0);
     }

@@ -33,11 +33,12 @@ TEST(ReadLightCommand, TakesWhatTheFrontEndsSend) {
     EXPECT_EQ(command.state, c.state) << c.payload;
     EXPECT_EQ(command.brightness, c.brightness) << c.payload;
     EXPECT_EQ(command.transitionUs, c.transitionUs) << c.payload;
-    EXPECT_EQ(command.level(200), c.levelAfter200) << c.payload;
+    EXPECT_EQ(command.level(200, 255), c.levelAfter200) << c.payload;
   }
   LightCommand on;
   on.state = S::On;
-  EXPECT_EQ(on.level(-1), 255);  // never on before
+  EXPECT_EQ(on.level(-1, 255), 255);  // never on before
+  EXPECT_EQ(on.level(-1, 90), 90);  // its on_level
 }
 
 TEST(ReadLightCommand, RefusesWithOneShortReason) {

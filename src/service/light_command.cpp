@@ -1,5 +1,7 @@
 #include "service/light_command.hpp"
 
+#include "units/level.hpp"
+
 #include <cmath>
 
 #include <nlohmann/json.hpp>
@@ -37,12 +39,12 @@ bool readTransition(const Json& object, std::int64_t& transitionUs, std::string&
 
 }  // namespace
 
-int LightCommand::level(int lastOn) const {
+int LightCommand::level(int lastOn, int unitOnLevel) const {
   if (state == Switch::Off)
     return 0;
   if (brightness >= 0)
     return brightness;
-  return lastOn > 0 ? lastOn : 255;
+  return onLevel(lastOn, unitOnLevel);
 }
 
 bool readLightCommand(std::string_view payload, LightCommand& command, std::string& problem) {

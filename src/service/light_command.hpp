@@ -14,8 +14,8 @@ struct LightCommand {
   std::int64_t transitionUs = -1; ///< 0..24 h, or -1 when not given
 
   /// The level a unit goes to: 0 for OFF, else the brightness when given,
-  /// else the unit's `lastOn` (its last level above 0, -1 when none), else 255.
-  int level(int lastOn) const;
+  /// else onLevel() of the unit's `lastOn` and `on_level`.
+  int level(int lastOn, int unitOnLevel) const;
 };
 
 /// A scene's command: "ON", an empty payload, or {"transition": seconds}.

@@ -9,6 +9,7 @@
 #include "engine/fade_timing.hpp"
 #include "engine/verdicts.hpp"
 #include "link/socket_wait.hpp"
+#include "units/level.hpp"
 #include "units/remembered_levels.hpp"
 
 const char kProblemRefused[] = "refused";
@@ -85,7 +86,7 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
   // Host names are looked up by the engine at each command until one
   // resolves, so that a name that fails at start costs that unit alone.
   for (const Unit& unit : file_.units) {
-    const int index = engine_->addUnit({unit.address, unit.port, unit.type});
+    const int index = engine_->addUnit({unit.address, unit.port, unit.type, unit.curve});
     const RememberedLevel level = remembered.find(keyOf(unit));
     engine_->setKnownLevel(index, level.level, level.lastOn);
     states_.push_back({level.level, level.lastOn, ""});
@@ -314,8 +315,9 @@ void UnitsService::startFades(const Order& order) {
     int level;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      level = order.levels.empty() ? order.command.level(states_[static_cast<std::size_t>(unit)].lastOn)
-                                   : order.levels[i];
+      level = order.levels.empty()
+                  ? order.command.level(states_[static_cast<std::size_t>(unit)].lastOn, onLevelOf(unit))
+                  : order.levels[i];
     }
     FadePlan plan;
     plan.to = level;
@@ -342,11 +344,16 @@ void UnitsService::startKeyed(const Order& order) {
     plan.to = command.units[i].to;
     if (plan.to < 0) {
       std::lock_guard<std::mutex> lock(mutex_);
-      const int lastOn = states_[static_cast<std::size_t>(units[i])].lastOn;
-      plan.to = lastOn > 0 ? lastOn : 255;
+      plan.to = onLevel(states_[static_cast<std::size_t>(units[i])].lastOn, onLevelOf(units[i]));
     }
     drive(units[i], plan, {order.follower, static_cast<int>(i), CommandSource::Local});
   }
+}
+
+int UnitsService::onLevelOf(int unit) const {
+  // The file's units come first, in its order.
+  const auto index = static_cast<std::size_t>(unit);
+  return index < file_.units.size() ? file_.units[index].onLevel : 255;
 }
 
 int UnitsService::unitFor(const KeyedCommand::Target& target,
@@ -450,7 +457,8 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     levelTimesMs_[static_cast<std::size_t>(unit)] = nowMs;
     // A fade's progress is remembered as it goes, so that a kill loses
     // about a second of it; its end is remembered at fadeEnded().
-    writer_.remember(keys_[static_cast<std::size_t>(unit)], {level, nowMs, state.lastOn}, true);
+    writer_.remember(keys_[static_cast<std::size_t>(unit)],
+                     {level, nowMs, state.lastOn, engine_->confirmed(unit).sent}, true);
   }
   if (changed)
     notify(unit, false);
@@ -490,7 +498,8 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
   if (end.how == FadeEnd::How::NotStarted || end.how == FadeEnd::How::NotConfirmed)
     report(unit, failureVerdict(end));
   if (end.confirmed.atMs > 0)
-    writer_.remember(keys_[at], {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn});
+    writer_.remember(keys_[at], {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn,
+                                 end.confirmed.sent});
   // A stopped service tells its listeners nothing more; a stopped client's
   // fade ends as any other. A console's level is a step of the console's
   // own fade: its end is told once the stream settles (a failure at once).

@@ -218,6 +218,8 @@ class UnitsService : private EngineListener {
   /// `remembered`, read at the first unit it needs, serves the rest of the
   /// command.
   int unitFor(const KeyedCommand::Target& target, std::unique_ptr<RememberedLevels>& remembered);
+  /// The unit's on_level: the units file's, 255 for a unit outside it.
+  int onLevelOf(int unit) const;
   void commandEnded(int unit, int level, const CommandResult& result,
                     std::int64_t beganUs) override;
   void fadeEnded(int unit, const FadeEnd& end) override;

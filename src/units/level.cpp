@@ -16,6 +16,8 @@ bool parseLevel(const char* text, int& level) {
   return true;
 }
 
+int onLevel(int lastOn, int unitOnLevel) { return lastOn > 0 ? lastOn : unitOnLevel; }
+
 int percentLevel(int percent) {
   return (percent * 255 + 50) / 100;
 }

@@ -10,4 +10,8 @@ bool parseLevel(const char* text, int& level);
 /// N% (0..100) as a level.
 int percentLevel(int percent);
 
+/// The level that "on" gives a unit: `lastOn`, its last level above 0,
+/// when it has one (-1: none), else its `on_level`.
+int onLevel(int lastOn, int unitOnLevel);
+
 #endif

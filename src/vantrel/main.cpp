@@ -12,6 +12,7 @@
 #include "engine/fade_engine.hpp"
 #include "engine/verdicts.hpp"
 #include "service_link/service_client.hpp"
+#include "units/level.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
 #include "units/units_file_reading.hpp"
@@ -65,7 +66,7 @@ bool chooseTargets(const UnitsFile& file, const VantrelOptions& options,
       for (int unit : units) {
         const Unit& named = file.units[static_cast<std::size_t>(unit)];
         const int lastOn = remembered.find({named.address, named.port, named.type}).lastOn;
-        targets.push_back({unit, !options.on ? options.level : lastOn > 0 ? lastOn : named.onLevel});
+        targets.push_back({unit, options.on ? onLevel(lastOn, named.onLevel) : options.level});
       }
       return true;
     }
