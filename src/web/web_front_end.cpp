@@ -22,6 +22,8 @@ constexpr unsigned kMaxPerAddress = 16;
 constexpr unsigned kTimeoutSeconds = 30;
 constexpr std::size_t kMaxBody = 4096;
 constexpr std::size_t kMaxUrl = 2048;
+// The title in index.html, until a [web] title replaces it.
+const char kDefaultTitle[] = "Vantrel lights";
 
 // This origin alone, no inline script or style, in no frame.
 const char kSecurityPolicy[] =
@@ -52,6 +54,39 @@ void secure(MHD_Response* response, bool api) {
   MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
   MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
   MHD_add_response_header(response, "Cache-Control", api ? "no-store" : "no-cache");
+}
+
+std::string htmlEscaped(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      case '\'': escaped += "&#39;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// The page with the configured title in its <title> and heading, so that a
+// browser's tab and history say it before the script has run.
+std::string titledPage(const PageFile& page, const std::string& title) {
+  std::string text(reinterpret_cast<const char*>(page.data), page.size);
+  if (title.empty())
+    return text;
+  const std::string escaped = htmlEscaped(title);
+  for (const char* around : {"<title>%</title>", "<h1 id=\"title\">%</h1>"}) {
+    const std::string pattern(around);
+    const std::size_t hole = pattern.find('%');
+    const std::string old = pattern.substr(0, hole) + kDefaultTitle + pattern.substr(hole + 1);
+    const std::size_t at = text.find(old);
+    if (at != std::string::npos)
+      text.replace(at + hole, old.size() - pattern.size() + 1, escaped);
+  }
+  return text;
 }
 
 }  // namespace
@@ -133,7 +168,7 @@ struct WebFrontEnd::Callbacks {
 };
 
 WebFrontEnd::WebFrontEnd(UnitsService& service, const WebSettings& settings)
-    : service_(service), settings_(settings) {}
+    : service_(service), settings_(settings), index_(titledPage(*findPageFile("/"), settings.title)) {}
 
 WebFrontEnd::~WebFrontEnd() {
   stop();
@@ -329,9 +364,12 @@ bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
   MHD_Response* response = nullptr;
   if (status == 0 && request.target == Target::Page) {
     status = MHD_HTTP_OK;
-    response = MHD_create_response_from_buffer(request.page->size,
-                                               const_cast<unsigned char*>(request.page->data),
-                                               MHD_RESPMEM_PERSISTENT);
+    const bool index = std::strcmp(request.page->path, "/") == 0;
+    response = index ? MHD_create_response_from_buffer(index_.size(), index_.data(),
+                                                       MHD_RESPMEM_PERSISTENT)
+                     : MHD_create_response_from_buffer(request.page->size,
+                                                       const_cast<unsigned char*>(request.page->data),
+                                                       MHD_RESPMEM_PERSISTENT);
     if (response == nullptr)
       return false;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, request.page->type);

@@ -57,6 +57,7 @@ class WebFrontEnd final : public FrontEnd {
   EventStreams streams_;
   RequestDeadlines deadlines_;
   PasswordGuard guard_;  ///< the server thread's own
+  std::string index_;    ///< the page, with the configured title, made once
 };
 
 /// The control page's front end, on when the units file has a [web] table.

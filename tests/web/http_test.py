@@ -172,6 +172,17 @@ class Api(Fixture):
         self.assertEqual(self.sent(), before)
 
 
+class Title(Fixture):
+    web = 'title = "Tom\'s <b>&amp; \\"lights\\""\n'
+
+    def test_the_page_comes_with_the_title_as_text(self):
+        _, _, body = self.service.request("GET", "/")
+        escaped = "Tom&#39;s &lt;b&gt;&amp;amp; &quot;lights&quot;"
+        self.assertIn("<title>%s</title>" % escaped, body)
+        self.assertIn('<h1 id="title">%s</h1>' % escaped, body)
+        self.assertNotIn("Vantrel lights", body)
+
+
 class Limits(Fixture):
     # A service for each case: the places a case leaves are freed only in time.
     def setUp(self):
