@@ -251,21 +251,35 @@ class ControlPage(unittest.TestCase):
             shop.stop()
 
     @unittest.skipUnless(SCREENSHOT, "VANTREL_SCREENSHOT names no file")
-    def test_screenshot_of_the_three_units_and_the_scenes(self):
+    def test_screenshots_of_a_unit_in_each_state(self):
+        # SCREENSHOT at 1280x800, and beside it the page on a phone, 390x844.
         directory = os.path.join(self.directory, "screenshot")
         os.mkdir(directory)
         names = ["counter", "shelf-left", "shelf-right"]
-        shop = Service(directory, units_table(list(zip(names, self.units.ports))) + GROUPS_AND_SCENES,
-                       'title = "Shop lights"\n')
+        text = units_table(list(zip(names, self.units.ports)) + [
+            ("window", self.mute.ports[0]), ("porch", free_port()), ("cellar", self.dark.ports[0])])
+        shop = Service(directory, text + GROUPS_AND_SCENES, 'title = "Shop lights"\n')
         try:
             self.assertEqual(shop.command("scenes", "open", {}), 202)
+            self.assertEqual(shop.command("units", "porch", {"brightness": 100}), 202)
             self.open_page(shop)
             self.wait_shown("shelf-left", "204")
-            self.driver.set_window_size(480, 800)
-            self.assertTrue(self.driver.save_screenshot(SCREENSHOT))
+            self.assertTrue(wait_for(lambda: self.card("porch")["problem"]))
+            self.driver.find_element(By.CSS_SELECTOR, '#transition option[value="30"]').click()
+            self.slider("shelf-right").send_keys(Keys.HOME)
+            self.assertTrue(wait_for(lambda: self.card("shelf-right")["state"] == "fading"))
+            self.driver.find_element(By.CSS_SELECTOR, '#transition option[value=""]').click()
+            phone = os.path.join(os.path.dirname(SCREENSHOT), "control-page-phone.png")
+            for (width, height), path in (((390, 844), phone), ((1280, 800), SCREENSHOT)):
+                self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                    "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 600})
+                self.slider("window").send_keys(Keys.PAGE_UP)  # a command in flight, again
+                self.assertTrue(wait_for(lambda: self.card("window")["state"] == "sending"))
+                self.driver.execute_script("document.activeElement.blur(); window.scrollTo(0, 0);")
+                self.assertTrue(self.driver.save_screenshot(path))
         finally:
+            self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
             shop.stop()
-
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

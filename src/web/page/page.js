@@ -110,6 +110,8 @@
     const known = row.level !== null;
     row.li.setAttribute("data-state", now);
     row.li.setAttribute("data-level", known ? String(row.level) : "");
+    // Unknown, and no command in flight: also when its only command failed.
+    row.li.classList.toggle("unknown", !known && row.pending === null);
     row.switch.setAttribute("aria-checked", known && row.level > 0 ? "true" : "false");
     row.switch.classList.toggle("unknown", !known);
     row.status.textContent = statusText(row, now);
