@@ -15,9 +15,15 @@
 namespace {
 
 constexpr unsigned kMaxConnections = 64;
+// One address holds a quarter of the places at most, event streams
+// included, so that a client that keeps its places, or an address that
+// opens many streams, leaves room for everyone else.
+constexpr unsigned kMaxPerAddress = 16;
 constexpr unsigned kTimeoutSeconds = 30;
 constexpr std::size_t kMaxBody = 4096;
 constexpr std::size_t kMaxUrl = 2048;
+// The title in index.html, until a [web] title replaces it.
+const char kDefaultTitle[] = "Vantrel lights";
 
 // This origin alone, no inline script or style, in no frame.
 const char kSecurityPolicy[] =
@@ -50,6 +56,39 @@ void secure(MHD_Response* response, bool api) {
   MHD_add_response_header(response, "Cache-Control", api ? "no-store" : "no-cache");
 }
 
+std::string htmlEscaped(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      case '\'': escaped += "&#39;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// The page with the configured title in its <title> and heading, so that a
+// browser's tab and history say it before the script has run.
+std::string titledPage(const PageFile& page, const std::string& title) {
+  std::string text(reinterpret_cast<const char*>(page.data), page.size);
+  if (title.empty())
+    return text;
+  const std::string escaped = htmlEscaped(title);
+  for (const char* around : {"<title>%</title>", "<h1 id=\"title\">%</h1>"}) {
+    const std::string pattern(around);
+    const std::size_t hole = pattern.find('%');
+    const std::string old = pattern.substr(0, hole) + kDefaultTitle + pattern.substr(hole + 1);
+    const std::size_t at = text.find(old);
+    if (at != std::string::npos)
+      text.replace(at + hole, old.size() - pattern.size() + 1, escaped);
+  }
+  return text;
+}
+
 }  // namespace
 
 struct WebFrontEnd::Request {
@@ -77,9 +116,24 @@ struct WebFrontEnd::Callbacks {
     return request;
   }
 
-  static void end(void*, MHD_Connection*, void** request, MHD_RequestTerminationCode) {
+  static void end(void* cls, MHD_Connection* connection, void** request,
+                  MHD_RequestTerminationCode) {
     delete static_cast<Request*>(*request);
     *request = nullptr;
+    static_cast<WebFrontEnd*>(cls)->deadlines_.answered(connection);
+  }
+
+  static void connection(void* cls, MHD_Connection* connection, void**,
+                         MHD_ConnectionNotificationCode code) {
+    RequestDeadlines& deadlines = static_cast<WebFrontEnd*>(cls)->deadlines_;
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      const MHD_ConnectionInfo* info =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+      if (info != nullptr)
+        deadlines.opened(connection, info->connect_fd);
+    } else {
+      deadlines.closed(connection);
+    }
   }
 
   // Called once the headers are in, once per piece of the body, and once at
@@ -114,7 +168,7 @@ struct WebFrontEnd::Callbacks {
 };
 
 WebFrontEnd::WebFrontEnd(UnitsService& service, const WebSettings& settings)
-    : service_(service), settings_(settings) {}
+    : service_(service), settings_(settings), index_(titledPage(*findPageFile("/"), settings.title)) {}
 
 WebFrontEnd::~WebFrontEnd() {
   stop();
@@ -158,9 +212,11 @@ bool WebFrontEnd::start(std::string& problem) {
       flags, 0, nullptr, nullptr, &Callbacks::handle, this,
       MHD_OPTION_LISTEN_SOCKET, listener_,
       MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxPerAddress,
       MHD_OPTION_CONNECTION_TIMEOUT, kTimeoutSeconds,
       MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::begin, this,
       MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::end, this,
+      MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connection, this,
       tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, certificate_.c_str(),
       MHD_OPTION_HTTPS_MEM_KEY, key_.c_str(),
       MHD_OPTION_END);
@@ -173,11 +229,13 @@ bool WebFrontEnd::start(std::string& problem) {
   }
   listener_ = -1;  // the server's now, closed when it stops
   streams_.start();
+  deadlines_.start();
   return true;
 }
 
 void WebFrontEnd::stop() {
   streams_.close();
+  deadlines_.stop();
   if (daemon_ != nullptr)
     MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
@@ -306,9 +364,12 @@ bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
   MHD_Response* response = nullptr;
   if (status == 0 && request.target == Target::Page) {
     status = MHD_HTTP_OK;
-    response = MHD_create_response_from_buffer(request.page->size,
-                                               const_cast<unsigned char*>(request.page->data),
-                                               MHD_RESPMEM_PERSISTENT);
+    const bool index = std::strcmp(request.page->path, "/") == 0;
+    response = index ? MHD_create_response_from_buffer(index_.size(), index_.data(),
+                                                       MHD_RESPMEM_PERSISTENT)
+                     : MHD_create_response_from_buffer(request.page->size,
+                                                       const_cast<unsigned char*>(request.page->data),
+                                                       MHD_RESPMEM_PERSISTENT);
     if (response == nullptr)
       return false;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, request.page->type);
@@ -326,6 +387,7 @@ bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
       secure(response, true);
       // A stream waits for events as long as there are none.
       MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
+      deadlines_.streaming(connection);
     }
   }
   if (response == nullptr) {
@@ -338,6 +400,10 @@ bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
     if (response == nullptr)
       return false;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json");
+    // A client told that the page is full gives its place back at once,
+    // rather than keeping the connection alive for another try.
+    if (status == MHD_HTTP_SERVICE_UNAVAILABLE)
+      MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     if (request.allow != nullptr)
       MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, request.allow);
     secure(response, true);

@@ -6,6 +6,7 @@
 
 #include "service/front_end.hpp"
 #include "web/event_streams.hpp"
+#include "web/request_deadlines.hpp"
 #include "web/request_rules.hpp"
 #include "web/web_settings.hpp"
 
@@ -54,7 +55,9 @@ class WebFrontEnd final : public FrontEnd {
   int listener_ = -1;
   MHD_Daemon* daemon_ = nullptr;
   EventStreams streams_;
+  RequestDeadlines deadlines_;
   PasswordGuard guard_;  ///< the server thread's own
+  std::string index_;    ///< the page, with the configured title, made once
 };
 
 /// The control page's front end, on when the units file has a [web] table.

@@ -11,6 +11,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -23,11 +24,29 @@ def basic(user, password):
     return {"Authorization": "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode()).decode()}
 
 
-def raw(port, text, timeout=5.0):
-    """A connection that has sent `text`."""
-    client = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+def raw(port, text, timeout=5.0, source="127.0.0.1"):
+    """A connection from the loopback address `source` that has sent `text`."""
+    client = socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
     client.sendall(text.encode())
     return client
+
+
+def source(index):
+    """The address of the index-th of many connections: one address holds 16 places at most."""
+    return "127.0.0.%d" % (10 + index // 16)
+
+
+def ends(client, seconds):
+    """Whether the server ends the connection within `seconds`, whatever it sent before."""
+    client.settimeout(seconds)
+    try:
+        while client.recv(4096):
+            pass
+    except socket.timeout:
+        return False
+    except ConnectionResetError:
+        pass
+    return True
 
 
 def status_line(client):
@@ -153,6 +172,17 @@ class Api(Fixture):
         self.assertEqual(self.sent(), before)
 
 
+class Title(Fixture):
+    web = 'title = "Tom\'s <b>&amp; \\"lights\\""\n'
+
+    def test_the_page_comes_with_the_title_as_text(self):
+        _, _, body = self.service.request("GET", "/")
+        escaped = "Tom&#39;s &lt;b&gt;&amp;amp; &quot;lights&quot;"
+        self.assertIn("<title>%s</title>" % escaped, body)
+        self.assertIn('<h1 id="title">%s</h1>' % escaped, body)
+        self.assertNotIn("Vantrel lights", body)
+
+
 class Limits(Fixture):
     # A service for each case: the places a case leaves are freed only in time.
     def setUp(self):
@@ -168,7 +198,7 @@ class Limits(Fixture):
         return "GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % (path, self.service.port)
 
     def test_half_sent_requests_delay_no_other_client(self):
-        half = [raw(self.service.port, self.request_line()) for _ in range(63)]
+        half = [raw(self.service.port, self.request_line(), source=source(i)) for i in range(63)]
         began = time.monotonic()
         self.assertEqual(self.service.request("GET", "/api/state")[0], 200)
         self.assertLess(time.monotonic() - began, 2.0)
@@ -176,12 +206,15 @@ class Limits(Fixture):
             client.close()
 
     def test_64_connections_and_32_streams(self):
-        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n") for _ in range(32)]
+        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n", source=source(i))
+                   for i in range(32)]
         self.assertEqual({status_line(stream) for stream in streams}, {"HTTP/1.1 200 OK"})
-        extra = raw(self.service.port, self.request_line("/api/events") + "\r\n")
+        extra = raw(self.service.port, self.request_line("/api/events") + "\r\n", source=source(32))
         self.assertEqual(status_line(extra), "HTTP/1.1 503 Service Unavailable")
+        # Full, it gives the place back rather than keep the connection alive.
+        self.assertTrue(ends(extra, 2.0))
         extra.close()
-        idle = [raw(self.service.port, "") for _ in range(32)]
+        idle = [raw(self.service.port, "", source=source(32 + i)) for i in range(32)]
         time.sleep(0.2)
         over = raw(self.service.port, self.request_line() + "\r\n", timeout=1.0)
         self.assertEqual(status_line(over), "")
@@ -190,21 +223,61 @@ class Limits(Fixture):
             client.close()
         self.assertTrue(wait_for(lambda: self.service.request("GET", "/api/state")[0] == 200, 5))
 
-    def test_a_half_sent_request_is_dropped_and_a_lost_stream_frees_its_place(self):
+    def test_half_sent_and_trickling_requests_are_dropped_and_a_lost_stream_frees_its_place(self):
         half = raw(self.service.port, self.request_line(), timeout=40)
-        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n") for _ in range(32)]
+        # A header line every 2 s: never silent for the server's time-out.
+        trickler = raw(self.service.port, self.request_line(), timeout=40, source="127.0.0.2")
+        began = time.monotonic()
+        dropped = []
+
+        def trickle():
+            try:
+                for line in range(25):
+                    trickler.sendall(b"X-Line: %d\r\n" % line)
+                    time.sleep(2)
+            except OSError:
+                pass
+
+        def wait_end():
+            if ends(trickler, 45):
+                dropped.append(time.monotonic() - began)
+        threads = [threading.Thread(target=trickle, daemon=True), threading.Thread(target=wait_end, daemon=True)]
+        for thread in threads:
+            thread.start()
+        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n", source=source(i))
+                   for i in range(32)]
         self.assertEqual({status_line(stream) for stream in streams}, {"HTTP/1.1 200 OK"})
         streams.pop().close()
-        began = time.monotonic()
         self.assertEqual(half.recv(100), b"")
         self.assertLess(time.monotonic() - began, 35)
+        threads[1].join(15)
+        trickler.close()
+        self.assertEqual(len(dropped), 1, "the trickling request was never dropped")
+        self.assertGreater(dropped[0], 28)
+        self.assertLess(dropped[0], 33)
 
         def place_free():
-            client = raw(self.service.port, self.request_line("/api/events") + "\r\n")
+            client = raw(self.service.port, self.request_line("/api/events") + "\r\n", source=source(31))
             streams.append(client)
             return status_line(client) == "HTTP/1.1 200 OK"
         self.assertTrue(wait_for(place_free, 35, 1.0))
         for client in streams:
+            client.close()
+
+    def test_one_address_holds_16_places_and_another_gets_in_at_once(self):
+        before = self.sockets()
+        port = self.service.port
+        streams = [raw(port, self.request_line("/api/events") + "\r\n", source="127.0.0.2") for _ in range(32)]
+        half = [raw(port, self.request_line(), source="127.0.0.2") for _ in range(48)]
+        answered = [status_line(stream) for stream in streams]
+        self.assertEqual(answered.count("HTTP/1.1 200 OK"), 16)
+        self.assertTrue(wait_for(lambda: self.sockets() == before + 16, 5), self.sockets() - before)
+        began = time.monotonic()
+        self.assertEqual(self.service.request("GET", "/api/state")[0], 200)
+        self.assertLess(time.monotonic() - began, 2.0)
+        own = raw(port, self.request_line("/api/events") + "\r\n")
+        self.assertEqual(status_line(own), "HTTP/1.1 200 OK")
+        for client in streams + half + [own]:
             client.close()
 
 
@@ -225,8 +298,9 @@ class Limits(Fixture):
         # before the service accepts it.
         before = self.sockets()
         flood = []
-        for _ in range(123):
+        for index in range(123):
             client = socket.socket()
+            client.bind((source(index), 0))
             client.setblocking(False)
             client.connect_ex(("127.0.0.1", self.service.port))
             flood.append(client)
@@ -238,7 +312,8 @@ class Limits(Fixture):
                 pass  # not yet through the queue
             client.close()
         self.assertTrue(wait_for(lambda: self.sockets() == before, 1.0), self.sockets() - before)
-        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n") for _ in range(32)]
+        streams = [raw(self.service.port, self.request_line("/api/events") + "\r\n", source=source(i))
+                   for i in range(32)]
         self.assertEqual([status_line(stream) for stream in streams], ["HTTP/1.1 200 OK"] * 32)
         for client in streams:
             client.close()

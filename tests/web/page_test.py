@@ -3,9 +3,11 @@ simulated units on 127.0.0.1."""
 
 import json
 import os
+import re
 import shutil
 import sys
 import tempfile
+import time
 import unittest
 
 from selenium import webdriver
@@ -13,7 +15,7 @@ from selenium.webdriver.chrome.service import Service as DriverService
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-from served import Broker, Service, Units, units_table, wait_for
+from served import Broker, Service, Units, free_port, units_table, wait_for
 
 SCREENSHOT = os.environ.get("VANTREL_SCREENSHOT")
 
@@ -50,8 +52,11 @@ class ControlPage(unittest.TestCase):
         cls.directory = tempfile.mkdtemp(prefix="vantrel-page-")
         cls.units = Units(3)
         cls.spare = Units(1)  # stopped by the test of a refused unit
+        cls.mute = Units(1, reply="silent")
+        cls.dark = Units(1)  # never sent a command
         names = ["counter", "shelf-left", "shelf-right"]
-        cls.text = units_table(list(zip(names, cls.units.ports)) + [("spare", cls.spare.ports[0])])
+        cls.text = units_table(list(zip(names, cls.units.ports)) + [("spare", cls.spare.ports[0])]
+                               + [("mute", cls.mute.ports[0]), ("dark", cls.dark.ports[0])])
         cls.broker = Broker(cls.directory)
         cls.service = Service(cls.directory, cls.text + GROUPS_AND_SCENES + cls.broker.table(),
                               'title = "Shop <b>lights</b>"\n')
@@ -63,6 +68,8 @@ class ControlPage(unittest.TestCase):
         status, error = cls.service.stop()
         cls.units.stop()
         cls.spare.stop()
+        cls.mute.stop()
+        cls.dark.stop()
         cls.broker.stop()
         shutil.rmtree(cls.directory, ignore_errors=True)
         assert status == 0, error
@@ -80,12 +87,26 @@ class ControlPage(unittest.TestCase):
     def row(self, name):
         return self.driver.find_element(By.CSS_SELECTOR, '[data-unit="%s"]' % name)
 
-    def shown(self, name, part="[data-confirmed]"):
+    def shown(self, name, part=None):
+        """The confirmed level, or the text of `part`."""
+        if part is None:
+            return self.row(name).get_attribute("data-level")
         return self.row(name).find_element(By.CSS_SELECTOR, part).get_attribute("textContent")
 
-    def wait_shown(self, name, text, part="[data-confirmed]"):
+    def wait_shown(self, name, text, part=None):
         self.assertTrue(wait_for(lambda: self.shown(name, part) == text),
                         "%s shows %r, not %r" % (name, self.shown(name, part), text))
+
+    def card(self, name):
+        """What the card of unit `name` shows: its state, status, problem, value and slider."""
+        row = self.row(name)
+        text = lambda css: row.find_element(By.CSS_SELECTOR, css).get_attribute("textContent")
+        return {"state": row.get_attribute("data-state"), "status": text("[data-status]"),
+                "problem": text("[data-problem]"), "percent": text(".percent"), "level": text(".level"),
+                "slider": row.find_element(By.CSS_SELECTOR, "input[type=range]").get_attribute("value")}
+
+    def slider(self, name):
+        return self.row(name).find_element(By.CSS_SELECTOR, "input[type=range]")
 
     def test_loads_without_console_errors_or_requests_leaving_the_box(self):
         self.driver.get_log("browser")
@@ -105,7 +126,10 @@ class ControlPage(unittest.TestCase):
         self.assertEqual(self.driver.title, "Shop <b>lights</b>")
         self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#title b"), [])
         self.assertEqual([row.get_attribute("data-unit") for row in self.rows()],
-                         ["counter", "shelf-left", "shelf-right", "spare"])
+                         ["counter", "shelf-left", "shelf-right", "spare", "mute", "dark"])
+        # The groups come first: on a phone the units would push them off the first screen.
+        sections = [section.get_attribute("id") for section in self.driver.find_elements(By.CSS_SELECTOR, "main section")]
+        self.assertLess(sections.index("groups-section"), sections.index("units-section"))
 
     def test_the_keyboard_moves_a_slider_and_the_unit_gets_the_level(self):
         self.open_page()
@@ -137,8 +161,7 @@ class ControlPage(unittest.TestCase):
         self.assertEqual(self.service.command("groups", "shelves", {"state": "OFF"}), 202)
         self.wait_shown("shelf-right", "0")
         self.assertTrue(wait_for(
-            lambda: self.driver.find_element(By.CSS_SELECTOR, '[data-group="shelves"] [data-confirmed]')
-            .get_attribute("textContent") == "0"))
+            lambda: self.driver.find_element(By.CSS_SELECTOR, '[data-group="shelves"]').get_attribute("data-level") == "0"))
         # The same engine serves MQTT: a command published there shows here.
         self.assertEqual(self.broker.retained("vantrel/status"), "online")
         self.broker.publish("vantrel/unit/shelf-left/set", '{"brightness": 77}')
@@ -151,8 +174,52 @@ class ControlPage(unittest.TestCase):
         self.assertEqual(self.shown("spare", "[data-problem]"), "")
         self.spare.stop()
         self.assertEqual(self.service.command("units", "spare", {"brightness": 200}), 202)
-        self.wait_shown("spare", "refused", "[data-problem]")
+        self.assertTrue(wait_for(lambda: re.fullmatch(r"No connection at \d\d:\d\d:\d\d", self.card("spare")["problem"])),
+                        self.card("spare"))
         self.assertEqual(self.shown("spare"), "50")
+        self.assertEqual(self.card("spare")["percent"], "20 %")
+
+    def test_a_command_in_flight_shows_sending_with_its_target_instead_of_the_old_problem(self):
+        self.open_page()
+        self.assertEqual(self.service.command("units", "mute", {"brightness": 10}), 202)
+        no_reply = lambda: re.fullmatch(r"No reply at \d\d:\d\d:\d\d", self.card("mute")["problem"])
+        self.assertTrue(wait_for(no_reply, 20), self.card("mute"))
+        self.slider("mute").send_keys(Keys.END)
+        sending = {"state": "sending", "status": "Sending 100 %…", "problem": "", "percent": "100 %", "level": "255",
+                   "slider": "255"}
+        self.assertTrue(wait_for(lambda: self.card("mute") == sending, 2), self.card("mute"))
+        # Past the moment the slider used to snap back: it keeps the target while the command is tried.
+        time.sleep(1.8)
+        card = self.card("mute")
+        if card["state"] == "sending":
+            self.assertEqual(card, sending)
+        self.assertTrue(wait_for(no_reply, 20), self.card("mute"))
+        self.assertEqual(self.card("mute")["slider"], "0")
+
+    def test_a_unit_never_confirmed_looks_unknown_not_off(self):
+        self.open_page()
+        self.assertEqual(self.card("dark"), {"state": "unknown", "status": "Level unknown: never confirmed",
+                                             "problem": "", "percent": "–", "level": "", "slider": "0"})
+        switch = self.row("dark").find_element(By.CSS_SELECTOR, ".switch")
+        self.assertIn("unknown", switch.get_attribute("class"))
+        self.assertEqual(self.service.command("units", "counter", {"brightness": 0}), 202)
+        self.wait_shown("counter", "0")
+        self.assertEqual(self.card("counter")["state"], "confirmed")
+        self.assertEqual(self.card("counter")["percent"], "0 %")
+
+    def test_a_fade_shows_its_target_as_it_runs(self):
+        self.open_page()
+        self.assertEqual(self.service.command("units", "shelf-right", {"brightness": 0}), 202)
+        self.wait_shown("shelf-right", "0")
+        self.driver.find_element(By.CSS_SELECTOR, '#transition option[value="5"]').click()
+        self.slider("shelf-right").send_keys(Keys.END)
+        fading = lambda: (self.card("shelf-right")["state"] == "fading" and
+                          self.card("shelf-right")["status"].startswith("Fading to 100 % · now ") and
+                          0 < int(self.shown("shelf-right")) < 255)
+        self.assertTrue(wait_for(fading, 4), self.card("shelf-right"))
+        self.assertEqual(self.card("shelf-right")["percent"], "100 %")
+        self.assertTrue(wait_for(lambda: self.card("shelf-right")["state"] == "confirmed", 10), self.card("shelf-right"))
+        self.assertEqual(self.shown("shelf-right"), "255")
 
     def test_shows_lost_while_the_service_is_stopped_and_live_when_it_is_back(self):
         self.open_page()
@@ -184,21 +251,35 @@ class ControlPage(unittest.TestCase):
             shop.stop()
 
     @unittest.skipUnless(SCREENSHOT, "VANTREL_SCREENSHOT names no file")
-    def test_screenshot_of_the_three_units_and_the_scenes(self):
+    def test_screenshots_of_a_unit_in_each_state(self):
+        # SCREENSHOT at 1280x800, and beside it the page on a phone, 390x844.
         directory = os.path.join(self.directory, "screenshot")
         os.mkdir(directory)
         names = ["counter", "shelf-left", "shelf-right"]
-        shop = Service(directory, units_table(list(zip(names, self.units.ports))) + GROUPS_AND_SCENES,
-                       'title = "Shop lights"\n')
+        text = units_table(list(zip(names, self.units.ports)) + [
+            ("window", self.mute.ports[0]), ("porch", free_port()), ("cellar", self.dark.ports[0])])
+        shop = Service(directory, text + GROUPS_AND_SCENES, 'title = "Shop lights"\n')
         try:
             self.assertEqual(shop.command("scenes", "open", {}), 202)
+            self.assertEqual(shop.command("units", "porch", {"brightness": 100}), 202)
             self.open_page(shop)
             self.wait_shown("shelf-left", "204")
-            self.driver.set_window_size(480, 800)
-            self.assertTrue(self.driver.save_screenshot(SCREENSHOT))
+            self.assertTrue(wait_for(lambda: self.card("porch")["problem"]))
+            self.driver.find_element(By.CSS_SELECTOR, '#transition option[value="30"]').click()
+            self.slider("shelf-right").send_keys(Keys.HOME)
+            self.assertTrue(wait_for(lambda: self.card("shelf-right")["state"] == "fading"))
+            self.driver.find_element(By.CSS_SELECTOR, '#transition option[value=""]').click()
+            phone = os.path.join(os.path.dirname(SCREENSHOT), "control-page-phone.png")
+            for (width, height), path in (((390, 844), phone), ((1280, 800), SCREENSHOT)):
+                self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                    "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 600})
+                self.slider("window").send_keys(Keys.PAGE_UP)  # a command in flight, again
+                self.assertTrue(wait_for(lambda: self.card("window")["state"] == "sending"))
+                self.driver.execute_script("document.activeElement.blur(); window.scrollTo(0, 0);")
+                self.assertTrue(self.driver.save_screenshot(path))
         finally:
+            self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
             shop.stop()
-
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -7,7 +7,7 @@
 (function () {
   const DEFAULT_TITLE = "Vantrel lights";
   const SEND_INTERVAL_MS = 100;  // at most 10 commands a second from one slider
-  const SETTLE_MS = 1500;        // a released slider shows the confirmed level at the latest after this
+  const PENDING_MS = 30000;      // a command neither confirmed nor failed by then, after its fade, was replaced
   const RETRY_MS = 3000;         // a stream the browser gave up on is opened again after this
   const ANSWER_MS = 10000;       // a command with no answer by then has failed
 
@@ -58,44 +58,144 @@
     return (answer.status + " " + answer.statusText).trim();
   }
 
+  // The service's words for a failed command, as the page says them: "refused" is the unit refusing the
+  // connection, not the page refusing anything.
+  const PROBLEM_WORDS = {
+    "refused": "No connection",
+    "no reply": "No reply",
+    "wrong reply": "Wrong reply",
+    "lookup failed": "Address not found",
+  };
+
+  function clock(date) {
+    return date.toLocaleTimeString([], { hour: "2-digit", minute: "2-digit", second: "2-digit", hour12: false });
+  }
+
+  function problemText(problem) {
+    if (!problem.text) return "";
+    const words = PROBLEM_WORDS[problem.text] || problem.text.charAt(0).toUpperCase() + problem.text.slice(1);
+    // A problem already there when the page opened happened at a time the page never learnt.
+    return words + (problem.before ? ", before " : " at ") + clock(problem.at);
+  }
+
+  function noProblem() {
+    return { text: "", at: null, before: false };
+  }
+
+  // What the row's value shows: the user's position while the slider is held, a command's target while it is
+  // in flight, else the confirmed level; null when none is known.
+  function shownLevel(row) {
+    if (row.active) return Number(row.slider.value);
+    if (row.pending) return row.pending.target;
+    return row.level;
+  }
+
+  function state(row) {
+    if (row.pending) return row.pending.fade && row.pending.accepted ? "fading" : "sending";
+    if (row.localProblem.text || row.serverProblem.text) return "problem";
+    return row.level === null ? "unknown" : "confirmed";
+  }
+
+  function statusText(row, now) {
+    const current = row.level === null ? "" : " · now " + percent(row.level);
+    if (now === "sending" && row.pending.target !== null) return "Sending " + percent(row.pending.target) + "…" + current;
+    if (now === "sending") return "Sending…" + current;
+    if (now === "fading") return "Fading to " + percent(row.pending.target) + current;
+    if (row.level === null) return "Level unknown: never confirmed";
+    return "";
+  }
+
   function render(row) {
+    const now = state(row);
     const known = row.level !== null;
-    row.li.classList.toggle("unknown", !known);
-    row.confirmed.textContent = known ? String(row.level) : "";
+    row.li.setAttribute("data-state", now);
+    row.li.setAttribute("data-level", known ? String(row.level) : "");
+    // Unknown, and no command in flight: also when its only command failed.
+    row.li.classList.toggle("unknown", !known && row.pending === null);
     row.switch.setAttribute("aria-checked", known && row.level > 0 ? "true" : "false");
-    row.problem.textContent = row.localProblem || row.serverProblem;
+    row.switch.classList.toggle("unknown", !known);
+    row.status.textContent = statusText(row, now);
+    // A command in flight hides the last one's failure: it is being tried again.
+    row.problem.textContent = row.pending ? "" : problemText(row.localProblem.text ? row.localProblem : row.serverProblem);
+    const level = shownLevel(row);
+    row.percent.textContent = level === null ? "–" : percent(level);
+    row.levelText.textContent = level === null ? "" : String(level);
+    row.value.classList.toggle("pending", row.active || row.pending !== null);
     if (row.active) return;
-    row.slider.value = known ? String(row.level) : "0";
-    row.percent.textContent = known ? percent(row.level) : "–";
-    row.slider.setAttribute("aria-valuetext", known ? percent(row.level) : "level not known");
+    row.slider.value = level === null ? "0" : String(level);
+    row.slider.setAttribute("aria-valuetext", level === null ? "level not known" : percent(level));
   }
 
   function showSliderPosition(row) {
     const text = percent(Number(row.slider.value));
-    row.percent.textContent = text;
     row.slider.setAttribute("aria-valuetext", text);
+    render(row);
   }
 
-  function settle(row) {
-    clearTimeout(row.settleTimer);
-    row.settleTimer = null;
-    row.active = false;
-    row.released = false;
-    row.lastSent = null;
-    render(row);
+  function endPending(row) {
+    clearTimeout(row.pendingTimer);
+    row.pendingTimer = null;
+    row.pending = null;
+  }
+
+  // A command now in flight for `row`, towards `target` (null when the page cannot know it): it ends when
+  // the unit confirms the target or fails, or, should another command have replaced it unseen, after a while.
+  function startPending(row, target) {
+    endPending(row);
+    const seconds = Number(byId("transition").value || "0");
+    row.pending = { target: target, fade: seconds > 0 && row.level !== null, accepted: false };
+    row.localProblem = noProblem();
+    row.pendingTimer = setTimeout(() => {
+      row.pendingTimer = null;
+      row.pending = null;
+      render(row);
+    }, seconds * 1000 + PENDING_MS);
   }
 
   function released(row) {
     return row.active && row.released && row.inFlight === 0 && row.sendTimer === null;
   }
 
-  async function send(row, fields) {
+  async function send(row, fields, target) {
+    const pending = [row, ...membersOf(row)];
+    for (const each of pending) startPending(each, each === row ? target : memberTarget(each, fields));
+    render(row);
+    pending.forEach(render);
     row.inFlight += 1;
     const problem = await post(row.path, commandBody(fields));
     row.inFlight -= 1;
-    row.localProblem = problem;
-    render(row);
+    for (const each of pending) {
+      if (!each.pending) continue;
+      if (problem) {
+        endPending(each);
+      } else {
+        each.pending.accepted = true;
+      }
+    }
+    if (problem) row.localProblem = { text: problem, at: new Date(), before: false };
+    pending.forEach(render);
     return problem;
+  }
+
+  function membersOf(row) {
+    if (row.kind !== "group") return [];
+    return row.memberNames.map((name) => rows.get("unit " + name)).filter((member) => member);
+  }
+
+  // The level a member of a group is sent to: ON goes back to its last level above 0, as the service does it.
+  function memberTarget(member, fields) {
+    if (typeof fields.brightness === "number") return fields.brightness;
+    if (fields.state === "OFF") return 0;
+    return member.lastOn !== null && member.lastOn > 0 ? member.lastOn : 255;
+  }
+
+  function switchTarget(row, on) {
+    if (!on) return 0;
+    if (row.kind === "unit") return memberTarget(row, { state: "ON" });
+    const members = membersOf(row);
+    if (members.length === 0) return null;
+    const levels = members.map((member) => memberTarget(member, { state: "ON" }));
+    return Math.floor(levels.reduce((a, b) => a + b, 0) / levels.length);
   }
 
   async function sendSliderLevel(row) {
@@ -103,12 +203,13 @@
     if (value !== row.lastSent) {
       row.lastSent = value;
       row.lastSentAt = performance.now();
-      const problem = await send(row, { brightness: value });
-      if (problem && released(row)) settle(row);
+      await send(row, { brightness: value }, value);
     }
     if (released(row)) {
-      clearTimeout(row.settleTimer);
-      row.settleTimer = setTimeout(() => settle(row), SETTLE_MS);
+      row.active = false;
+      row.released = false;
+      row.lastSent = null;
+      render(row);
     }
   }
 
@@ -133,15 +234,18 @@
       kind: kind,
       path: "/api/" + kind + "s/" + encodeURIComponent(name),
       level: null,
-      serverProblem: "",
-      localProblem: "",
+      lastOn: null,
+      memberNames: [],
+      serverProblem: noProblem(),
+      localProblem: noProblem(),
+      pending: null,       // {target, fade, accepted}: a command in flight
+      pendingTimer: null,
       active: false,       // the slider shows the user's position, not the confirmed level
       released: false,
       lastSent: null,
       lastSentAt: -Infinity,
       inFlight: 0,
       sendTimer: null,
-      settleTimer: null,
     };
 
     row.li = element("li", "row");
@@ -156,14 +260,11 @@
     row.switch.setAttribute("role", "switch");
     row.switch.setAttribute("aria-checked", "false");
     row.switch.setAttribute("aria-label", name + " on/off");
-    const detail = element("p", "detail");
-    const known = element("span", "known", "Level ");
-    row.confirmed = element("span");
-    row.confirmed.setAttribute("data-confirmed", "");
-    known.append(row.confirmed);
-    row.members = element("span", "members");
-    detail.append(known, element("span", "not-known", "No level confirmed yet"), row.members);
-    heading.append(label, detail);
+    row.members = element("p", "members");
+    row.status = element("p", "status");
+    row.status.setAttribute("data-status", "");
+    row.status.setAttribute("aria-live", "polite");
+    heading.append(label, row.members, row.status);
     head.append(heading, row.switch);
 
     const body = element("div", "row-body");
@@ -173,9 +274,13 @@
     row.slider.min = "0";
     row.slider.max = "255";
     row.slider.step = "1";
+    row.value = element("div", "value");
     row.percent = element("output", "percent");
     row.percent.setAttribute("for", id);
-    body.append(row.slider, row.percent);
+    row.levelText = element("span", "level");
+    row.levelText.setAttribute("aria-hidden", "true");
+    row.value.append(row.percent, row.levelText);
+    body.append(row.slider, row.value);
 
     row.problem = element("p", "problem");
     row.problem.setAttribute("data-problem", "");
@@ -184,7 +289,6 @@
     row.slider.addEventListener("input", () => {
       row.active = true;
       row.released = false;
-      clearTimeout(row.settleTimer);
       showSliderPosition(row);
       queueSliderLevel(row);
     });
@@ -196,7 +300,8 @@
       queueSliderLevel(row);
     });
     row.switch.addEventListener("click", () => {
-      send(row, { state: row.switch.getAttribute("aria-checked") === "true" ? "OFF" : "ON" });
+      const on = row.switch.getAttribute("aria-checked") !== "true";
+      send(row, { state: on ? "ON" : "OFF" }, switchTarget(row, on));
     });
     return row;
   }
@@ -212,30 +317,48 @@
     return button;
   }
 
-  function update(kind, item) {
+  // `live`: from an event, which comes as it happens; a whole state may tell of what happened before.
+  function update(kind, item, live) {
     if (!item || typeof item.name !== "string") return;
     const row = rows.get(kind + " " + item.name);
     if (!row) return;
     row.level = typeof item.level === "number" ? item.level : null;
-    if ("problem" in item) row.serverProblem = item.problem ? String(item.problem) : "";
-    if (Array.isArray(item.members)) row.members.textContent = item.members.length ? " · " + item.members.join(", ") : "";
-    // Another level came between: the slider's value must go out again even if it was sent already.
-    if (row.active && row.level !== row.lastSent) row.lastSent = null;
-    if (row.active && row.sendTimer === null && row.released && (row.inFlight === 0 || row.level === row.lastSent)) {
-      settle(row);
-    } else {
-      render(row);
+    if ("last_on" in item) row.lastOn = typeof item.last_on === "number" ? item.last_on : null;
+    if ("problem" in item) {
+      const text = item.problem ? String(item.problem) : "";
+      if (text !== row.serverProblem.text || (text && live)) {
+        row.serverProblem = text ? { text: text, at: new Date(), before: !live } : noProblem();
+      }
     }
+    if (Array.isArray(item.members)) {
+      row.memberNames = item.members.filter((name) => typeof name === "string");
+      row.members.textContent = row.memberNames.join(", ");
+    }
+    if (row.pending && live) {
+      const failed = row.serverProblem.text !== "";
+      if (failed || (row.pending.target !== null && row.level === row.pending.target)) endPending(row);
+    }
+    if (kind === "unit") {
+      // A group's command is over once none of its members' is in flight.
+      for (const group of rows.values()) {
+        if (group.kind === "group" && group.pending && group.memberNames.includes(item.name) &&
+            membersOf(group).every((member) => !member.pending)) {
+          endPending(group);
+          render(group);
+        }
+      }
+    }
+    render(row);
   }
 
   function build(units, groups, scenes) {
     for (const row of rows.values()) {
       clearTimeout(row.sendTimer);
-      clearTimeout(row.settleTimer);
+      clearTimeout(row.pendingTimer);
     }
     rows.clear();
     const lists = { unit: byId("units"), group: byId("groups") };
-    for (const [kind, items] of [["unit", units], ["group", groups]]) {
+    for (const [kind, items] of [["group", groups], ["unit", units]]) {
       lists[kind].replaceChildren(...items.map((item, index) => {
         const row = makeRow(kind, item.name, index);
         rows.set(kind + " " + item.name, row);
@@ -264,8 +387,8 @@
       build(units, groups, scenes);
       layout = shape;
     }
-    units.forEach((unit) => update("unit", unit));
-    groups.forEach((group) => update("group", group));
+    groups.forEach((group) => update("group", group, false));
+    units.forEach((unit) => update("unit", unit, false));
   }
 
   function parse(text) {
@@ -305,8 +428,8 @@
       applyState(state);
       showConnection(true);
     });
-    stream.addEventListener("unit", (event) => update("unit", parse(event.data)));
-    stream.addEventListener("group", (event) => update("group", parse(event.data)));
+    stream.addEventListener("unit", (event) => update("unit", parse(event.data), true));
+    stream.addEventListener("group", (event) => update("group", parse(event.data), true));
     stream.addEventListener("levels_file", (event) => showLevelsFile(parse(event.data)));
   }
 
