@@ -21,8 +21,9 @@ class FrontEnd : public ServiceListener {
   virtual bool open(std::string& problem) = 0;
   /// Once the service takes commands. False with `problem`, one line.
   virtual bool start(std::string& problem) = 0;
-  /// Before the service stops, so that no command comes after; within a
-  /// second.
+  /// After the service halts (UnitsService::halt()), so that what it says
+  /// last holds the last confirmed levels, and before the service stops;
+  /// within a second.
   virtual void stop() = 0;
 };
 

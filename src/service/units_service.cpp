@@ -119,7 +119,7 @@ bool UnitsService::start(std::string& problem) {
   return true;
 }
 
-void UnitsService::stop() {
+void UnitsService::halt() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -127,6 +127,10 @@ void UnitsService::stop() {
   wake_.signal();
   if (thread_.joinable())
     thread_.join();
+}
+
+void UnitsService::stop() {
+  halt();
   writer_.stop();
 }
 

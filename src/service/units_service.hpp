@@ -131,9 +131,13 @@ class UnitsService : private EngineListener {
   /// Starts the service's thread. False, with `problem`, when it cannot.
   bool start(std::string& problem);
   /// Ends running fades (each unit keeps the level it confirmed; listeners
-  /// hear nothing more), writes the levels and joins its threads, well
-  /// within a second. Stop the front ends first, so that no command comes
-  /// after. Called again, or by the destructor, it does nothing more.
+  /// hear nothing more) and joins the service's thread, well within a
+  /// second: from then on snapshot() holds the last confirmed levels, and
+  /// commands submitted are never carried out. Called again, it does
+  /// nothing more.
+  void halt();
+  /// As halt(), then writes the levels and joins the writer's thread.
+  /// Called again, or by the destructor, it does nothing more.
   void stop();
 
   /// Queue a command; the service's thread carries it out soon after, in

@@ -170,7 +170,10 @@ int main(int argc, char* argv[]) {
 
   waitForStopSignal();
 
-  // Front ends stop here, before the service, so that no command comes after.
+  // The fades end first, so that what the front ends say last (MQTT's
+  // retained states) is where the units stay; a command that comes after
+  // is not carried out.
+  service.halt();
   if (local)
     local->stop();
   for (const std::unique_ptr<FrontEnd>& frontEnd : running)
