@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/light_command.hpp"
+#include "light_json/command_readers.hpp"
 
 namespace {
 

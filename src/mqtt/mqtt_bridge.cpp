@@ -10,6 +10,7 @@
 
 #include "common/one_line.hpp"
 #include "common/platform.hpp"
+#include "light_json/submit_command.hpp"
 #include "service/secret_file.hpp"
 
 namespace {
@@ -377,7 +378,7 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
                                      : kind == "group" ? UnitsService::Target::Group
                                                        : UnitsService::Target::Scene;
   std::string problem;
-  if (!service_.submitCommand(CommandSource::Mqtt, target, index, payload, settings_.transitionUs, problem))
+  if (!submitJsonCommand(service_, CommandSource::Mqtt, target, index, payload, settings_.transitionUs, problem))
     log(oneLine(topic) + ": " + problem);
 }
 

@@ -2,106 +2,10 @@
 
 #include "units/level.hpp"
 
-#include <cmath>
-
-#include <nlohmann/json.hpp>
-
-#include "common/json_object.hpp"
-
-namespace {
-
-using Json = nlohmann::json;
-
-// Accepts a number of seconds 0..86400, whole or not.
-bool readTransition(const Json& object, std::int64_t& transitionUs, std::string& problem) {
-  const auto found = object.find("transition");
-  if (found == object.end())
-    return true;
-  const Json& value = *found;
-  double seconds = -1;
-  if (value.is_number_unsigned())
-    seconds = static_cast<double>(value.get<std::uint64_t>());
-  else if (value.is_number_integer())
-    seconds = static_cast<double>(value.get<std::int64_t>());
-  else if (value.is_number_float())
-    seconds = value.get<double>();
-  else {
-    problem = "transition must be a number of seconds";
-    return false;
-  }
-  if (!(seconds >= 0 && seconds <= 86400)) {  // also refuses NaN
-    problem = "transition must be 0 to 86400 seconds";
-    return false;
-  }
-  transitionUs = static_cast<std::int64_t>(std::llround(seconds * 1e6));
-  return true;
-}
-
-}  // namespace
-
 int LightCommand::level(int lastOn, int unitOnLevel) const {
   if (state == Switch::Off)
     return 0;
   if (brightness >= 0)
     return brightness;
   return onLevel(lastOn, unitOnLevel);
-}
-
-bool readLightCommand(std::string_view payload, LightCommand& command, std::string& problem) {
-  Json object;
-  if (!parseJsonObject(payload, object, problem))
-    return false;
-  LightCommand read;
-  const auto state = object.find("state");
-  if (state != object.end()) {
-    const std::string* text = state->get_ptr<const std::string*>();
-    if (text != nullptr && *text == "ON") {
-      read.state = LightCommand::Switch::On;
-    } else if (text != nullptr && *text == "OFF") {
-      read.state = LightCommand::Switch::Off;
-    } else {
-      problem = "state must be \"ON\" or \"OFF\"";
-      return false;
-    }
-  }
-  const auto brightness = object.find("brightness");
-  if (brightness != object.end()) {
-    const bool whole = brightness->is_number_integer();
-    const bool inRange = whole && (brightness->is_number_unsigned()
-                                       ? brightness->get<std::uint64_t>() <= 255
-                                       : brightness->get<std::int64_t>() >= 0 &&
-                                             brightness->get<std::int64_t>() <= 255);
-    if (!inRange) {
-      problem = "brightness must be a whole number from 0 to 255";
-      return false;
-    }
-    read.brightness = static_cast<int>(brightness->get<std::int64_t>());
-  }
-  if (read.state == LightCommand::Switch::None && read.brightness < 0) {
-    problem = "neither state nor brightness given";
-    return false;
-  }
-  if (!readTransition(object, read.transitionUs, problem))
-    return false;
-  command = read;
-  return true;
-}
-
-bool readSceneCommand(std::string_view payload, SceneCommand& command, std::string& problem) {
-  if (payload.empty() || payload == "ON") {
-    command = SceneCommand{};
-    return true;
-  }
-  // OFF and other words are the likely mistakes: "not valid JSON" would
-  // not say what a scene takes.
-  Json object;
-  if (!parseJsonObject(payload, object, problem)) {
-    problem = "a scene takes ON, nothing, or a JSON object with an optional transition";
-    return false;
-  }
-  SceneCommand read;
-  if (!readTransition(object, read.transitionUs, problem))
-    return false;
-  command = read;
-  return true;
 }

@@ -2,11 +2,9 @@
 #define VANTREL_SERVICE_LIGHT_COMMAND_HPP
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
-/// What a front end asks of a unit or a group, as a JSON light command says
-/// it: {"state": "ON"|"OFF", "brightness": 0..255, "transition": seconds}.
+/// What a front end asks of a unit or a group: ON or OFF, a brightness, a
+/// transition, as the JSON light command of MQTT and the page says them.
 struct LightCommand {
   enum class Switch { None, On, Off };
   Switch state = Switch::None;
@@ -17,18 +15,5 @@ struct LightCommand {
   /// else onLevel() of the unit's `lastOn` and `on_level`.
   int level(int lastOn, int unitOnLevel) const;
 };
-
-/// A scene's command: "ON", an empty payload, or {"transition": seconds}.
-struct SceneCommand {
-  std::int64_t transitionUs = -1; ///< 0..24 h, or -1 when not given
-};
-
-/// Reads `payload` as a light command. Keys other than state, brightness and
-/// transition are ignored. On failure returns false with `problem`, a few
-/// words for the front end to put after the topic or in {"error": ...}.
-bool readLightCommand(std::string_view payload, LightCommand& command, std::string& problem);
-
-/// Reads `payload` as a scene command, as readLightCommand does.
-bool readSceneCommand(std::string_view payload, SceneCommand& command, std::string& problem);
 
 #endif

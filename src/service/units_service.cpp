@@ -214,26 +214,6 @@ void UnitsService::submit(Order order) {
   wake_.signal();
 }
 
-bool UnitsService::submitCommand(CommandSource source, Target target, int index, std::string_view payload,
-                                 std::int64_t defaultTransitionUs, std::string& problem) {
-  if (target == Target::Scene) {
-    SceneCommand scene;
-    if (!readSceneCommand(payload, scene, problem))
-      return false;
-    submitScene(index, scene.transitionUs >= 0 ? scene.transitionUs : defaultTransitionUs, source);
-    return true;
-  }
-  LightCommand light;
-  if (!readLightCommand(payload, light, problem))
-    return false;
-  const std::int64_t transitionUs = light.transitionUs >= 0 ? light.transitionUs : defaultTransitionUs;
-  if (target == Target::Unit)
-    submitUnit(index, light, transitionUs, source);
-  else
-    submitGroup(index, light, transitionUs, source);
-  return true;
-}
-
 ServiceSnapshot UnitsService::snapshot() const {
   ServiceSnapshot snapshot;
   for (const InputView* input : inputs_)

@@ -8,7 +8,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -161,13 +160,8 @@ class UnitsService : private EngineListener {
   void submitLevels(const std::vector<std::pair<int, int>>& levels);
   static constexpr std::int64_t kStreamSettleUs = 1000000;
 
+  /// What a front end's command names, by index into file().
   enum class Target { Unit, Group, Scene };
-  /// A front end's command as it came: `payload` read by readLightCommand()
-  /// (readSceneCommand() for a scene) and submitted to `index`, with
-  /// `defaultTransitionUs` when it gives none. False, with the reader's
-  /// `problem`, when the payload is wrong: nothing is submitted.
-  bool submitCommand(CommandSource source, Target target, int index, std::string_view payload,
-                     std::int64_t defaultTransitionUs, std::string& problem);
 
   /// A local client's command, which `follower` follows to each unit's end.
   /// Units outside the file are driven all the same, for as long as their

@@ -7,6 +7,7 @@
 #include <microhttpd.h>
 
 #include "common/files.hpp"
+#include "light_json/submit_command.hpp"
 #include "service/secret_file.hpp"
 #include "web/api_json.hpp"
 #include "web/page_files.hpp"
@@ -428,7 +429,7 @@ int WebFrontEnd::answerApi(Request& request, std::string& body) {
                                      : request.target == Target::Group ? UnitsService::Target::Group
                                                                        : UnitsService::Target::Scene;
   // Without a transition the page's commands are carried out at once.
-  if (!service_.submitCommand(CommandSource::Page, target, request.index, request.body, 0, problem)) {
+  if (!submitJsonCommand(service_, CommandSource::Page, target, request.index, request.body, 0, problem)) {
     body = errorJson(problem);
     return MHD_HTTP_BAD_REQUEST;
   }

@@ -1,6 +1,6 @@
 // The one reader of the JSON light commands that every front end takes.
 
-#include "service/light_command.hpp"
+#include "light_json/command_readers.hpp"
 
 #include <string>
 
