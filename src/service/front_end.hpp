@@ -19,12 +19,19 @@ class FrontEnd : public ServiceListener {
   /// that a problem ends vantreld before any unit hears from it. False
   /// with `problem`, one line.
   virtual bool open(std::string& problem) = 0;
+  /// After a false open(): true when this front end cannot be had here and
+  /// the others serve without it (`problem` is then a warning), false when
+  /// vantreld must not serve.
+  virtual bool absent() const { return false; }
   /// Once the service takes commands. False with `problem`, one line.
   virtual bool start(std::string& problem) = 0;
   /// After the service halts (UnitsService::halt()), so that what it says
   /// last holds the last confirmed levels, and before the service stops;
   /// within a second.
   virtual void stop() = 0;
+  /// With --verbose, once every front end serves: where this one is
+  /// reached, one line, or empty.
+  virtual std::string servingNote() const { return {}; }
 };
 
 /// Makes a front end on the service.
