@@ -4,7 +4,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "service/input_view.hpp"
 #include "service/units_service.hpp"
 #include "units/units_file.hpp"
 
@@ -32,6 +34,13 @@ class FrontEnd : public ServiceListener {
   /// With --verbose, once every front end serves: where this one is
   /// reached, one line, or empty.
   virtual std::string servingNote() const { return {}; }
+
+  /// Once open: the inputs it offers the other front ends to show an
+  /// operator (the consoles'), each as long-lived as it is; none by default.
+  virtual std::vector<const InputView*> inputViews() const { return {}; }
+  /// Before start(): every front end's inputViews(), in their order, for
+  /// one that shows them; by default it does not.
+  virtual void showInputs(const std::vector<const InputView*>&) {}
 };
 
 /// Makes a front end on the service.

@@ -137,6 +137,14 @@ int main(int argc, char* argv[]) {
     }
     std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
   }
+  // What front ends offer one another to show: the consoles' inputs, on
+  // the control page.
+  std::vector<const InputView*> inputs;
+  for (const std::unique_ptr<FrontEnd>& frontEnd : running)
+    for (const InputView* input : frontEnd->inputViews())
+      inputs.push_back(input);
+  for (const std::unique_ptr<FrontEnd>& frontEnd : running)
+    frontEnd->showInputs(inputs);
   if (!service.start(problem)) {
     std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
     return 1;
