@@ -183,7 +183,12 @@ TEST(LocalProtocol, EveryValueHasItsOwnWordOnTheSocket) {
   for (const auto& [how, word] : hows) {
     FadeEnd end;
     end.how = how;
-    EXPECT_NE(endLine(0, end).find(word), std::string::npos) << word;
+    const std::string line = endLine(0, end);
+    EXPECT_NE(line.find(word), std::string::npos) << word;
+    LocalReply reply;
+    std::string problem;
+    ASSERT_TRUE(readLocalReply(withoutNewline(line), reply, problem)) << problem;
+    EXPECT_EQ(reply.end.how, how) << word;
   }
   const std::pair<CommandResult::Stage, const char*> stages[] = {
       {CommandResult::Stage::Connect, "\"stage\":\"connect\""},
@@ -192,7 +197,12 @@ TEST(LocalProtocol, EveryValueHasItsOwnWordOnTheSocket) {
   for (const auto& [stage, word] : stages) {
     CommandResult result;
     result.stage = stage;
-    EXPECT_NE(commandLine(0, 1, result, 0).find(word), std::string::npos) << word;
+    const std::string line = commandLine(0, 1, result, 0);
+    EXPECT_NE(line.find(word), std::string::npos) << word;
+    LocalReply reply;
+    std::string problem;
+    ASSERT_TRUE(readLocalReply(withoutNewline(line), reply, problem)) << problem;
+    EXPECT_EQ(reply.result.stage, stage) << word;
   }
   const std::pair<LinkFailure, const char*> failures[] = {
       {LinkFailure::None, "\"failure\":\"none\""},

@@ -1,8 +1,12 @@
 // Runs the built vantreld as a child process: its usage errors, a file with
-// nothing for it to serve, a clean stop on SIGTERM or SIGHUP, and a kill
-// during a fade. (--help and --version are among the release checks.)
+// nothing for it to serve, the other front ends without the tools' socket,
+// a clean stop on SIGTERM or SIGHUP, and a kill during a fade. (--help and
+// --version are among the release checks.)
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -67,6 +71,32 @@ TEST(VantreldEndToEnd, AFileWithNeitherTableAndNoSocketLeavesNothingToServe) {
   const ChildResult bad = vantreld({"--config", config}, dir);
   EXPECT_EQ(bad.exitStatus, 2);
   EXPECT_EQ(bad.err, config + ":6:8: [mqtt] port must be a whole number from 1 to 65535\n");
+}
+
+// Without a place for the tools' socket, a file with another front end is
+// served all the same, once vantreld has said why the tools cannot reach it.
+TEST(VantreldEndToEnd, WithoutAPlaceForTheSocketTheOtherFrontEndsServe) {
+  TempDir dir;
+  // A port that was free a moment ago, for the page.
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  close(probe);
+  const std::string config = dir.path("vantrel.toml");
+  writeText(config, std::string(kUnit) + "[web]\nlisten = \"127.0.0.1:" +
+                        std::to_string(ntohs(address.sin_port)) + "\"\n");
+  const std::string socket = dir.path("missing/vantreld.sock");
+  BackgroundChild child({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", VANTRELD_PATH, "--config", config,
+                         "--verbose"},
+                        {"VANTREL_STATE=" + dir.path("levels"), "VANTREL_SOCKET=" + socket});
+  EXPECT_EQ(child.readLine(10000),
+            "vantreld: no local socket for the tools: " + socket + ": No such file or directory");
+  EXPECT_EQ(child.readLine(10000), "vantreld: serving 1 units from " + config);
+  EXPECT_EQ(child.stop(SIGTERM, 5000), 0);
 }
 
 TEST(VantreldEndToEnd, StopsCleanlyOnSigterm) {

@@ -98,14 +98,21 @@ bool ConsoleFrontEnd::open(std::string& problem) {
                                    "; set [sacn] listen to the lighting network's address");
       return false;
     }
-    service_.addInput(*sacn_);
   }
   if (artnet_) {
     if (!artnet_->socket.open(kArtnetPort, artnet_->settings.listen, problem))
       return false;
-    service_.addInput(*artnet_);
   }
   return true;
+}
+
+std::vector<const InputView*> ConsoleFrontEnd::inputViews() const {
+  std::vector<const InputView*> views;
+  if (sacn_)
+    views.push_back(sacn_.get());
+  if (artnet_)
+    views.push_back(artnet_.get());
+  return views;
 }
 
 bool ConsoleFrontEnd::start(std::string&) {

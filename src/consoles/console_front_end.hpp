@@ -31,9 +31,11 @@ class ConsoleFrontEnd final : public FrontEnd {
   ConsoleFrontEnd(const ConsoleFrontEnd&) = delete;
   ConsoleFrontEnd& operator=(const ConsoleFrontEnd&) = delete;
 
-  /// Opens the sockets and joins the universes' groups, and registers each
-  /// input with the service (before it starts). False with `problem`.
+  /// Opens the sockets and joins the universes' groups. False with
+  /// `problem`.
   bool open(std::string& problem) override;
+  /// The sACN input's and the Art-Net input's, as the file has them.
+  std::vector<const InputView*> inputViews() const override;
   /// Starts receiving, once the service takes commands.
   bool start(std::string& problem) override;
   /// Stops receiving and joins the thread; nothing is submitted after.

@@ -112,26 +112,29 @@ LocalFrontEnd::LocalFrontEnd(UnitsService& service)
 
 LocalFrontEnd::~LocalFrontEnd() { stop(); }
 
-LocalFrontEnd::Opened LocalFrontEnd::open(std::string& problem) {
+bool LocalFrontEnd::open(std::string& problem) {
   std::string why;
   for (const SocketPlace& place : socketPlaces()) {
     std::string reason;
     switch (listenAt(place, listener_, reason)) {
       case Listening::Yes:
         path_ = place.path;
-        return Opened::Yes;
+        return true;
       case Listening::NoPlace:
         why += (why.empty() ? "" : "; ") + reason;
         continue;
       case Listening::Taken:
       case Listening::Failed:
         problem = reason;
-        return Opened::Failed;
+        return false;
     }
   }
   problem = "no local socket for the tools: " + why;
-  return Opened::NoPlace;
+  absent_ = true;
+  return false;
 }
+
+std::string LocalFrontEnd::servingNote() const { return "the tools reach it at " + path_; }
 
 bool LocalFrontEnd::start(std::string& problem) {
   if (!wake_->ok()) {
@@ -328,4 +331,10 @@ void LocalFrontEnd::drop(Client& client) {
     service_.stopFollowing(client.follower);
   closeClient(client.socket);
   client.socket = -1;
+}
+
+FrontEndReader localFrontEnd() {
+  return [](const UnitsFile&, FileProblems&) -> FrontEndMaker {
+    return [](UnitsService& service) { return std::make_unique<LocalFrontEnd>(service); };
+  };
 }

@@ -22,8 +22,9 @@ struct InputState {
   std::uint64_t taken = 0, malformed = 0, ignored = 0, late = 0, refused = 0;
 };
 
-/// An input's face for the service's snapshot. inputState() is called from
-/// any front end's thread.
+/// An input's face for an operator: a front end that owns inputs offers it
+/// (FrontEnd::inputViews()) to those that show them (the control page).
+/// inputState() is called from any front end's thread.
 class InputView {
  public:
   virtual InputState inputState() const = 0;

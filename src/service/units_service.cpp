@@ -105,8 +105,6 @@ UnitsService::~UnitsService() { stop(); }
 
 void UnitsService::addListener(ServiceListener& listener) { listeners_.push_back(&listener); }
 
-void UnitsService::addInput(const InputView& input) { inputs_.push_back(&input); }
-
 bool UnitsService::start(std::string& problem) {
   if (!wake_.ok()) {
     problem = "cannot make a pipe to wake its thread";
@@ -216,8 +214,6 @@ void UnitsService::submit(Order order) {
 
 ServiceSnapshot UnitsService::snapshot() const {
   ServiceSnapshot snapshot;
-  for (const InputView* input : inputs_)
-    snapshot.inputs.push_back(input->inputState());
   std::lock_guard<std::mutex> lock(mutex_);
   for (std::size_t unit = 0; unit < file_.units.size(); ++unit)
     snapshot.units.push_back({file_.units[unit].name, states_[unit]});

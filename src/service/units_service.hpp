@@ -14,7 +14,6 @@
 
 #include "engine/fade_engine.hpp"
 #include "link/socket_wait.hpp"
-#include "service/input_view.hpp"
 #include "service/levels_writer.hpp"
 #include "service/light_command.hpp"
 #include "units/remembered_levels.hpp"
@@ -53,7 +52,6 @@ struct ServiceSnapshot {
   std::vector<Unit> units;          ///< in file order
   std::vector<Group> groups;        ///< in file order
   std::vector<std::string> scenes;  ///< in file order
-  std::vector<InputState> inputs;   ///< each console input's, in the order added
   LevelsFileState levelsFile;       ///< whether the confirmed levels reach their file
 };
 
@@ -125,8 +123,6 @@ class UnitsService : private EngineListener {
 
   /// Before start() only, from the thread that starts it.
   void addListener(ServiceListener& listener);
-  /// Before start() only: an input whose state snapshot() shows.
-  void addInput(const InputView& input);
   /// Starts the service's thread. False, with `problem`, when it cannot.
   bool start(std::string& problem);
   /// Ends running fades (each unit keeps the level it confirmed; listeners
@@ -228,7 +224,6 @@ class UnitsService : private EngineListener {
   const UnitsFile file_;
   const std::string levelsPath_;
   std::vector<ServiceListener*> listeners_;
-  std::vector<const InputView*> inputs_;
   // The service thread's own. Units are the engine's: those of the file
   // first, then those that local clients named.
   std::vector<Driven> driven_;

@@ -97,8 +97,9 @@ int main(int argc, char* argv[]) {
   }
 
   // The front ends: each reads its own table of the units file, and is on
-  // when the file has it. A new front end is one more reader here.
-  const FrontEndReader frontEnds[] = {mqttFrontEnd(options.verbose), webFrontEnd(),
+  // when the file has it; the tools' socket is always on. A new front end
+  // is one more reader here.
+  const FrontEndReader frontEnds[] = {localFrontEnd(), mqttFrontEnd(options.verbose), webFrontEnd(),
                                       consoleFrontEnd(options.verbose)};
   std::vector<FrontEndMaker> makers;
   const auto readFrontEndTables = [&](const UnitsFile& file, FileProblems& problems) {
@@ -113,35 +114,37 @@ int main(int argc, char* argv[]) {
   // Every thread started from here on leaves the stop signals to main.
   holdStopSignals();
   UnitsService service(file, levelsFilePath());
-  // The tools' socket first: a live service there ends this one before any
-  // unit hears from it. Without a place for it the other front ends serve.
-  auto local = std::make_unique<LocalFrontEnd>(service);
-  switch (local->open(problem)) {
-    case LocalFrontEnd::Opened::Yes:
-      break;
-    case LocalFrontEnd::Opened::NoPlace:
-      if (makers.empty()) {
-        std::fprintf(stderr, "vantreld: %s, and %s has no [mqtt], [web], [sacn] or [artnet] table: nothing to serve\n",
-                     problem.c_str(), file.path.c_str());
-        return 2;
-      }
-      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
-      local.reset();
-      break;
-    case LocalFrontEnd::Opened::Failed:
-      std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
-      return 1;
-  }
-  // Each front end is registered with the service before it starts.
+  // Each front end opens in the list's order, the tools' socket first: a
+  // live service there ends this one before any unit hears from it. One
+  // that is absent here (no place for the socket) leaves the others to
+  // serve. Each is registered with the service before it starts.
   std::vector<std::unique_ptr<FrontEnd>> running;
-  for (const FrontEndMaker& make : makers) {
-    running.push_back(make(service));
-    if (!running.back()->open(problem)) {
+  for (std::size_t i = 0; i < makers.size(); ++i) {
+    std::unique_ptr<FrontEnd> frontEnd = makers[i](service);
+    if (frontEnd->open(problem)) {
+      service.addListener(*frontEnd);
+      running.push_back(std::move(frontEnd));
+      continue;
+    }
+    if (!frontEnd->absent()) {
       std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
       return 1;
     }
-    service.addListener(*running.back());
+    if (running.empty() && i + 1 == makers.size()) {
+      std::fprintf(stderr, "vantreld: %s, and %s has no [mqtt], [web], [sacn] or [artnet] table: nothing to serve\n",
+                   problem.c_str(), file.path.c_str());
+      return 2;
+    }
+    std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
   }
+  // What front ends offer one another to show: the consoles' inputs, on
+  // the control page.
+  std::vector<const InputView*> inputs;
+  for (const std::unique_ptr<FrontEnd>& frontEnd : running)
+    for (const InputView* input : frontEnd->inputViews())
+      inputs.push_back(input);
+  for (const std::unique_ptr<FrontEnd>& frontEnd : running)
+    frontEnd->showInputs(inputs);
   if (!service.start(problem)) {
     std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
     return 1;
@@ -155,16 +158,13 @@ int main(int argc, char* argv[]) {
       return 1;
     }
   }
-  if (local && !local->start(problem)) {
-    std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
-    running.clear();
-    service.stop();
-    return 1;
-  }
   if (options.verbose) {
     std::printf("vantreld: serving %zu units from %s\n", file.units.size(), file.path.c_str());
-    if (local)
-      std::printf("vantreld: the tools reach it at %s\n", local->path().c_str());
+    for (const std::unique_ptr<FrontEnd>& frontEnd : running) {
+      const std::string note = frontEnd->servingNote();
+      if (!note.empty())
+        std::printf("vantreld: %s\n", note.c_str());
+    }
     std::fflush(stdout);
   }
 
@@ -174,8 +174,6 @@ int main(int argc, char* argv[]) {
   // retained states) is where the units stay; a command that comes after
   // is not carried out.
   service.halt();
-  if (local)
-    local->stop();
   for (const std::unique_ptr<FrontEnd>& frontEnd : running)
     frontEnd->stop();
   service.stop();

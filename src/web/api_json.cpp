@@ -57,7 +57,8 @@ std::string text(const json& value) {
 
 }  // namespace
 
-std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title) {
+std::string stateJson(const ServiceSnapshot& snapshot, const std::vector<InputState>& inputs,
+                      const std::string& title) {
   json state = json::object();
   if (!title.empty())
     state["title"] = title;
@@ -69,8 +70,8 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title)
     groups.push_back(groupObject(group.name, group.members, group.level));
   state["scenes"] = snapshot.scenes;
   state["levels_file"] = levelsFileObject(snapshot.levelsFile);
-  if (!snapshot.inputs.empty())
-    state["inputs"] = inputsObject(snapshot.inputs);
+  if (!inputs.empty())
+    state["inputs"] = inputsObject(inputs);
   return text(state);
 }
 

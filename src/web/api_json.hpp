@@ -2,17 +2,20 @@
 #define VANTREL_WEB_API_JSON_HPP
 
 #include <string>
+#include <vector>
 
+#include "service/input_view.hpp"
 #include "service/units_service.hpp"
 
 /// The control page's API as JSON text, one line each (vantreld(8)).
 
 /// {"title"?, "units": [...], "groups": [...], "scenes": [...], "levels_file",
-/// "inputs"?}; no title when `title` is empty, no inputs without a console input:
+/// "inputs"?}; no title when `title` is empty, no inputs when `inputs` is empty:
 /// "inputs": {"sacn": {"sources": [{"universe", "address", "cid", "name",
 /// "priority"}], "packets": {"taken", "malformed", "ignored", "late",
 /// "refused"}}, "artnet": {... sources without cid, name and priority}}.
-std::string stateJson(const ServiceSnapshot& snapshot, const std::string& title);
+std::string stateJson(const ServiceSnapshot& snapshot, const std::vector<InputState>& inputs,
+                      const std::string& title);
 /// {"name", "level", "last_on", "problem"}: null for what is not known.
 std::string unitJson(const std::string& name, const UnitState& state);
 /// {"name", "members", "level"}.

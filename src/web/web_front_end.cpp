@@ -377,7 +377,7 @@ bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
     secure(response, false);
   } else if (status == 0 && request.target == Target::Events) {
     response = streams_.open(connection, [this] {
-      return "event: state\ndata: " + stateJson(service_.snapshot(), settings_.title) + "\n\n";
+      return "event: state\ndata: " + state() + "\n\n";
     });
     if (response == nullptr) {
       status = MHD_HTTP_SERVICE_UNAVAILABLE;
@@ -419,10 +419,17 @@ bool WebFrontEnd::answer(MHD_Connection* connection, Request& request) {
 
 // Answers a state request, or submits a command whose headers passed, with
 // its body: the status, and the JSON to answer.
+std::string WebFrontEnd::state() const {
+  std::vector<InputState> inputs;
+  for (const InputView* input : inputs_)
+    inputs.push_back(input->inputState());
+  return stateJson(service_.snapshot(), inputs, settings_.title);
+}
+
 int WebFrontEnd::answerApi(Request& request, std::string& body) {
   std::string problem;
   if (request.target == Target::State) {
-    body = stateJson(service_.snapshot(), settings_.title);
+    body = state();
     return MHD_HTTP_OK;
   }
   const UnitsService::Target target = request.target == Target::Unit    ? UnitsService::Target::Unit

@@ -36,6 +36,8 @@ class WebFrontEnd final : public FrontEnd {
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
   void levelsFileChanged(const LevelsFileState& state) override;
+  /// The consoles' inputs, which the state shows.
+  void showInputs(const std::vector<const InputView*>& inputs) override { inputs_ = inputs; }
 
  private:
   struct Request;
@@ -46,9 +48,12 @@ class WebFrontEnd final : public FrontEnd {
   void route(const std::string& url, const std::string& method, Request& request);
   bool answer(MHD_Connection* connection, Request& request);
   int answerApi(Request& request, std::string& body);
+  /// stateJson() of the service and the inputs, now.
+  std::string state() const;
 
   UnitsService& service_;
   const WebSettings settings_;
+  std::vector<const InputView*> inputs_;  ///< set before start()
   std::string password_;
   std::string certificate_;
   std::string key_;
