@@ -93,7 +93,8 @@ target_compile_definitions(end_to_end_tests PRIVATE
 set(quiet "</dev/null >/dev/null 2>&1")
 add_test(NAME wine_start COMMAND ${wine_env} sh -c
   "'${VANTREL_WINESERVER}' -w; '${VANTREL_WINESERVER}' -p60 ${quiet} && '${VANTREL_WINE}' wineboot --init ${quiet}")
-add_test(NAME wine_stop COMMAND ${wine_env} ${VANTREL_WINESERVER} -k)
+# A server idle for its minute has already gone, which is no failure.
+add_test(NAME wine_stop COMMAND ${wine_env} sh -c "'${VANTREL_WINESERVER}' -k ${quiet} || true")
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
