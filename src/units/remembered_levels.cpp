@@ -69,10 +69,6 @@ std::string fileText(const RememberedLevels& levels) {
 
 }  // namespace
 
-bool UnitKey::operator==(const UnitKey& other) const {
-  return address == other.address && port == other.port && type == other.type;
-}
-
 RememberedLevels RememberedLevels::read(const std::string& path, std::string& warning) {
   RememberedLevels levels;
   std::string text;
@@ -106,13 +102,12 @@ RememberedLevels RememberedLevels::read(const std::string& path, std::string& wa
 }
 
 RememberedLevel RememberedLevels::find(const UnitKey& key) const {
-  const auto found = index_.find({key.address, key.port, key.type});
+  const auto found = index_.find(key);
   return found == index_.end() ? RememberedLevel() : entries_[found->second].second;
 }
 
 void RememberedLevels::set(const UnitKey& key, const RememberedLevel& level) {
-  const auto [at, added] = index_.emplace(std::make_tuple(key.address, key.port, key.type),
-                                          entries_.size());
+  const auto [at, added] = index_.emplace(key, entries_.size());
   if (added)
     entries_.emplace_back(key, level);
   else

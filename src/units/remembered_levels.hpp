@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
+
+#include "units/unit_key.hpp"
 
 /// The last level each unit confirmed, which the unit itself cannot be asked for. Kept in a text
 /// file shared by every tool that sets levels, one line per unit under a comment that names the
@@ -21,14 +22,6 @@
 /// other units stay as they always were:
 ///
 ///     192.168.0.21 4001 1 128 2026-12-08T14:48:03.125Z 128 56
-
-/// A unit as the levels know it: renaming it in the units file keeps its level.
-struct UnitKey {
-  std::string address;  ///< as written in the units file
-  std::uint16_t port = 0;
-  int type = 1;
-  bool operator==(const UnitKey& other) const;
-};
 
 struct RememberedLevel {
   int level = -1;               ///< 0..255; -1: not known
@@ -51,7 +44,7 @@ class RememberedLevels {
  private:
   std::vector<std::pair<UnitKey, RememberedLevel>> entries_;
   /// Where each unit is in entries_: a large installation looks its units up one by one.
-  std::map<std::tuple<std::string, std::uint16_t, int>, std::size_t> index_;
+  std::map<UnitKey, std::size_t> index_;
 };
 
 /// Merges `confirmed` into the file at `path` under the lock: for each unit the newer confirmation

@@ -10,6 +10,7 @@
 
 #include "common/output_curve.hpp"
 #include "units/settings_table.hpp"
+#include "units/unit_key.hpp"
 
 /// The units file: the units by name, their groups and the scenes that set them, shared by
 /// `vantrel` and `vantreld`. doc/vantrel.toml is an example. The tables and unit keys that
@@ -23,6 +24,8 @@ struct Unit {
   OutputCurve curve{};      ///< `curve`, `min` and `max`: the byte each level is sent as
   int onLevel = 255;        ///< `on_level`: what "on" gives when it has no level to go back to
   std::vector<SettingEntry> frontEndKeys{};  ///< its keys that front ends own, in file order
+
+  UnitKey key() const { return {address, port, type}; }
 };
 
 struct Group {

@@ -27,7 +27,7 @@ std::string listing(const UnitsFile& file, const RememberedLevels& levels) {
     placeWidth = std::max(placeWidth, unit.address.size() + 1 + std::to_string(unit.port).size());
   const std::size_t unitWidth = widest(file.units);
   for (const Unit& unit : file.units) {
-    const RememberedLevel level = levels.find({unit.address, unit.port, unit.type});
+    const RememberedLevel level = levels.find(unit.key());
     text += "  " + padded(unit.name, unitWidth) + "  " +
             padded(unit.address + ":" + std::to_string(unit.port), placeWidth) + "  type " +
             std::to_string(unit.type) + "  level ";

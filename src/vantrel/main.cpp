@@ -65,7 +65,7 @@ bool chooseTargets(const UnitsFile& file, const VantrelOptions& options,
       }
       for (int unit : units) {
         const Unit& named = file.units[static_cast<std::size_t>(unit)];
-        const int lastOn = remembered.find({named.address, named.port, named.type}).lastOn;
+        const int lastOn = remembered.find(named.key()).lastOn;
         targets.push_back({unit, options.on ? onLevel(lastOn, named.onLevel) : options.level});
       }
       return true;
@@ -93,13 +93,11 @@ void remember(const UnitsFile& file, const std::vector<Target>& targets, const F
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
     const ConfirmedLevel& confirmed = engine.confirmed(static_cast<int>(i));
-    levels.push_back({{unit.address, unit.port, unit.type},
+    levels.push_back({unit.key(),
                       {confirmed.level, confirmed.atMs, confirmed.lastOn, confirmed.sent}});
   }
   rememberOrWarn("vantrel", path, levels);
 }
-
-UnitKey keyOf(const Unit& unit) { return {unit.address, unit.port, unit.type}; }
 
 // The units' own engine: the levels they confirm are remembered here.
 int runDirect(const UnitsFile& file, const VantrelOptions& options,
@@ -109,7 +107,7 @@ int runDirect(const UnitsFile& file, const VantrelOptions& options,
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const Unit& unit = file.units[static_cast<std::size_t>(targets[i].unit)];
     engine.addUnit({unit.address, unit.port, unit.type, unit.curve});
-    engine.setKnownLevel(static_cast<int>(i), remembered.find(keyOf(unit)).level);
+    engine.setKnownLevel(static_cast<int>(i), remembered.find(unit.key()).level);
   }
 
   // Host names are looked up by the engine, all at once: a unit whose name
@@ -143,7 +141,7 @@ int runThroughService(ServiceClient& service, const UnitsFile& file,
   LocalFade fade;
   for (const Target& target : targets) {
     const Unit& unit = file.units[static_cast<std::size_t>(target.unit)];
-    fade.units.push_back({keyOf(unit), unit.name, options.on ? LocalUnit::kOn : target.level});
+    fade.units.push_back({unit.key(), unit.name, options.on ? LocalUnit::kOn : target.level});
   }
   const FadePlan plan = planFor(targets.front(), options, monotonicUs());
   fade.fade = plan.fade;
@@ -229,7 +227,7 @@ int main(int argc, char* argv[]) {
       // The service's live levels, over those it does not drive.
       std::vector<UnitKey> keys;
       for (const Unit& unit : file.units)
-        keys.push_back(keyOf(unit));
+        keys.push_back(unit.key());
       std::vector<RememberedLevel> levels;
       if (!service.levels(keys, levels, problem)) {
         std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
