@@ -31,12 +31,6 @@ const char* problemOf(const CommandResult& result) {
   return kProblemNoReply;
 }
 
-UnitKey keyOf(const Unit& unit) { return {unit.address, unit.port, unit.type}; }
-
-std::tuple<std::string, std::uint16_t, int> indexOf(const UnitKey& key) {
-  return {key.address, key.port, key.type};
-}
-
 }  // namespace
 
 const char* sourceWords(CommandSource source) {
@@ -87,15 +81,16 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
   // resolves, so that a name that fails at start costs that unit alone.
   for (const Unit& unit : file_.units) {
     const int index = engine_->addUnit({unit.address, unit.port, unit.type, unit.curve});
-    const RememberedLevel level = remembered.find(keyOf(unit));
+    const RememberedLevel level = remembered.find(unit.key());
     engine_->setKnownLevel(index, level.level, level.lastOn);
-    states_.push_back({level.level, level.lastOn, ""});
-    driven_.emplace_back();
-    names_.push_back(unit.name);
-    keys_.push_back(keyOf(unit));
-    levelTimesMs_.push_back(level.confirmedMs);
-    unitOfKey_[indexOf(keys_.back())] = index;
-    settlesUs_.push_back(0);
+    ServedUnit served;
+    served.key = unit.key();
+    served.name = unit.name;
+    served.file = &unit;
+    served.state = {level.level, level.lastOn, ""};
+    served.confirmedMs = level.confirmedMs;
+    unitOfKey_[served.key] = index;
+    units_.push_back(std::move(served));
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
@@ -182,11 +177,11 @@ std::vector<RememberedLevel> UnitsService::levelsOf(const std::vector<UnitKey>& 
   std::vector<RememberedLevel> levels;
   std::lock_guard<std::mutex> lock(mutex_);
   for (const UnitKey& key : keys) {
-    const auto found = unitOfKey_.find(indexOf(key));
+    const auto found = unitOfKey_.find(key);
     RememberedLevel level;
     if (found != unitOfKey_.end()) {
-      const auto unit = static_cast<std::size_t>(found->second);
-      level = {states_[unit].level, levelTimesMs_[unit], states_[unit].lastOn};
+      const ServedUnit& unit = units_[static_cast<std::size_t>(found->second)];
+      level = {unit.state.level, unit.confirmedMs, unit.state.lastOn};
     }
     levels.push_back(level);
   }
@@ -216,7 +211,7 @@ ServiceSnapshot UnitsService::snapshot() const {
   ServiceSnapshot snapshot;
   std::lock_guard<std::mutex> lock(mutex_);
   for (std::size_t unit = 0; unit < file_.units.size(); ++unit)
-    snapshot.units.push_back({file_.units[unit].name, states_[unit]});
+    snapshot.units.push_back({units_[unit].name, units_[unit].state});
   for (std::size_t group = 0; group < file_.groups.size(); ++group) {
     ServiceSnapshot::Group entry{file_.groups[group].name, {}, levelOfGroup(static_cast<int>(group))};
     for (const int member : file_.groups[group].members)
@@ -232,7 +227,7 @@ ServiceSnapshot UnitsService::snapshot() const {
 int UnitsService::levelOfGroup(int group) const {
   std::vector<int> levels;
   for (const int member : file_.groups[static_cast<std::size_t>(group)].members)
-    levels.push_back(states_[static_cast<std::size_t>(member)].level);
+    levels.push_back(units_[static_cast<std::size_t>(member)].state.level);
   return groupLevel(levels);
 }
 
@@ -244,9 +239,9 @@ void UnitsService::serve() {
     const std::size_t wakeAt = waits.size();
     waits.push_back({wake_.handle(), true, false, false});
     std::int64_t dueUs = engine_->nextDueUs();
-    for (const std::int64_t settleUs : settlesUs_)
-      if (settleUs > 0)
-        dueUs = std::min(dueUs, settleUs);
+    for (const ServedUnit& unit : units_)
+      if (unit.settleUs > 0)
+        dueUs = std::min(dueUs, unit.settleUs);
     if (dueUs == INT64_MAX)
       waitForSockets(waits, kForeverUs);
     else
@@ -296,7 +291,8 @@ void UnitsService::startFades(const Order& order) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       level = order.levels.empty()
-                  ? order.command.level(states_[static_cast<std::size_t>(unit)].lastOn, onLevelOf(unit))
+                  ? order.command.level(units_[static_cast<std::size_t>(unit)].state.lastOn,
+                                        units_[static_cast<std::size_t>(unit)].onLevel())
                   : order.levels[i];
     }
     FadePlan plan;
@@ -304,7 +300,7 @@ void UnitsService::startFades(const Order& order) {
     plan.fade = order.transitionUs > 0;
     plan.overUs = order.transitionUs;
     plan.zeroUs = zeroUs;
-    settlesUs_[static_cast<std::size_t>(unit)] = order.streamed ? INT64_MAX : 0;
+    units_[static_cast<std::size_t>(unit)].settleUs = order.streamed ? INT64_MAX : 0;
     drive(unit, plan, {nullptr, 0, order.source});
   }
 }
@@ -324,23 +320,18 @@ void UnitsService::startKeyed(const Order& order) {
     plan.to = command.units[i].to;
     if (plan.to < 0) {
       std::lock_guard<std::mutex> lock(mutex_);
-      plan.to = onLevel(states_[static_cast<std::size_t>(units[i])].lastOn, onLevelOf(units[i]));
+      const ServedUnit& unit = units_[static_cast<std::size_t>(units[i])];
+      plan.to = onLevel(unit.state.lastOn, unit.onLevel());
     }
     drive(units[i], plan, {order.follower, static_cast<int>(i), CommandSource::Local});
   }
-}
-
-int UnitsService::onLevelOf(int unit) const {
-  // The file's units come first, in its order.
-  const auto index = static_cast<std::size_t>(unit);
-  return index < file_.units.size() ? file_.units[index].onLevel : 255;
 }
 
 int UnitsService::unitFor(const KeyedCommand::Target& target,
                           std::unique_ptr<RememberedLevels>& remembered) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = unitOfKey_.find(indexOf(target.key));
+    const auto found = unitOfKey_.find(target.key);
     if (found != unitOfKey_.end())
       return found->second;
   }
@@ -352,20 +343,20 @@ int UnitsService::unitFor(const KeyedCommand::Target& target,
   const RememberedLevel level = remembered->find(target.key);
   const int unit = engine_->addUnit({target.key.address, target.key.port, target.key.type});
   engine_->setKnownLevel(unit, level.level, level.lastOn);
-  driven_.emplace_back();
-  settlesUs_.push_back(0);
-  names_.push_back(target.name.empty() ? target.key.address + ":" + std::to_string(target.key.port)
-                                       : target.name);
+  ServedUnit served;
+  served.key = target.key;
+  served.name = target.name.empty() ? target.key.address + ":" + std::to_string(target.key.port)
+                                    : target.name;
+  served.state = {level.level, level.lastOn, ""};
+  served.confirmedMs = level.confirmedMs;
   std::lock_guard<std::mutex> lock(mutex_);
-  states_.push_back({level.level, level.lastOn, ""});
-  keys_.push_back(target.key);
-  levelTimesMs_.push_back(level.confirmedMs);
-  unitOfKey_[indexOf(target.key)] = unit;
+  units_.push_back(std::move(served));
+  unitOfKey_[target.key] = unit;
   return unit;
 }
 
 void UnitsService::drive(int unit, const FadePlan& plan, Owner owner) {
-  Driven& driven = driven_[static_cast<std::size_t>(unit)];
+  Driven& driven = units_[static_cast<std::size_t>(unit)].driven;
   if (driven.running) {
     // A command that waited for the one in flight and never began is
     // replaced before it was heard of.
@@ -387,8 +378,8 @@ void UnitsService::drive(int unit, const FadePlan& plan, Owner owner) {
 }
 
 void UnitsService::stopFades(const FadeFollower* follower) {
-  for (std::size_t unit = 0; unit < driven_.size(); ++unit) {
-    Driven& driven = driven_[unit];
+  for (std::size_t unit = 0; unit < units_.size(); ++unit) {
+    Driven& driven = units_[unit].driven;
     FadeEnd stopped;
     stopped.how = FadeEnd::How::Stopped;
     stopped.confirmed = engine_->confirmed(static_cast<int>(unit));
@@ -411,17 +402,18 @@ void UnitsService::stopFades(const FadeFollower* follower) {
 
 void UnitsService::settleStreams() {
   const std::int64_t nowUs = monotonicUs();
-  for (std::size_t unit = 0; unit < settlesUs_.size(); ++unit) {
-    if (settlesUs_[unit] == 0 || settlesUs_[unit] > nowUs)
+  for (std::size_t unit = 0; unit < units_.size(); ++unit) {
+    if (units_[unit].settleUs == 0 || units_[unit].settleUs > nowUs)
       continue;
-    settlesUs_[unit] = 0;
+    units_[unit].settleUs = 0;
     notify(static_cast<int>(unit), true);
   }
 }
 
 void UnitsService::commandEnded(int unit, int level, const CommandResult& result,
                                 std::int64_t beganUs) {
-  const Owner& owner = driven_[static_cast<std::size_t>(unit)].owner;
+  ServedUnit& served = units_[static_cast<std::size_t>(unit)];
+  const Owner& owner = served.driven.owner;
   if (owner.follower)
     owner.follower->commandEnded(owner.position, level, result, beganUs);
   if (!result.confirmed())
@@ -429,15 +421,15 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
   bool changed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    UnitState& state = states_[static_cast<std::size_t>(unit)];
+    UnitState& state = served.state;
     changed = state.level != level || !state.problem.empty();
     state.level = level;
     state.problem.clear();
     const std::int64_t nowMs = wallClockMs();
-    levelTimesMs_[static_cast<std::size_t>(unit)] = nowMs;
+    served.confirmedMs = nowMs;
     // A fade's progress is remembered as it goes, so that a kill loses
     // about a second of it; its end is remembered at fadeEnded().
-    writer_.remember(keys_[static_cast<std::size_t>(unit)],
+    writer_.remember(served.key,
                      {level, nowMs, state.lastOn, engine_->confirmed(unit).sent}, true);
   }
   if (changed)
@@ -445,55 +437,62 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
 }
 
 void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
-  const auto at = static_cast<std::size_t>(unit);
-  Driven& driven = driven_[at];
   if (end.how == FadeEnd::How::Replaced) {
-    // The new command goes on from here, and answers to its own owner.
-    if (driven.owner.follower) {
-      FadeEnd told = end;
-      told.replacedBy = sourceWords(driven.next.source);
-      driven.owner.follower->fadeEnded(driven.owner.position, told);
-    }
-    driven.owner = std::move(driven.next);
-    driven.next = Owner();
-    driven.hasNext = false;
+    handOver(unit, end);
     return;
   }
-  switch (end.how) {
-    case FadeEnd::How::Replaced:
-    case FadeEnd::How::Stopped:
-      break;
-    case FadeEnd::How::Confirmed: {
-      std::lock_guard<std::mutex> lock(mutex_);
-      states_[at].lastOn = end.confirmed.lastOn;
-      break;
-    }
-    case FadeEnd::How::NotStarted:
-    case FadeEnd::How::NotConfirmed: {
-      std::lock_guard<std::mutex> lock(mutex_);
-      states_[at].problem = end.lookUpFailure.empty() ? problemOf(end.last) : kProblemNoAddress;
-      break;
-    }
-  }
-  if (end.how == FadeEnd::How::NotStarted || end.how == FadeEnd::How::NotConfirmed)
-    report(unit, failureVerdict(end));
-  if (end.confirmed.atMs > 0)
-    writer_.remember(keys_[at], {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn,
-                                 end.confirmed.sent});
-  // A stopped service tells its listeners nothing more; a stopped client's
-  // fade ends as any other. A console's level is a step of the console's
-  // own fade: its end is told once the stream settles (a failure at once).
-  if (settlesUs_[at] != 0 && end.how == FadeEnd::How::Confirmed)
-    settlesUs_[at] = monotonicUs() + kStreamSettleUs;
-  else if (end.how != FadeEnd::How::Stopped || !shuttingDown_) {
-    settlesUs_[at] = 0;
-    notify(unit, true);
-  }
+  keepEnd(unit, end);
+  tellEnd(unit, end);
+  Driven& driven = units_[static_cast<std::size_t>(unit)].driven;
   const Owner owner = std::move(driven.owner);
   driven.owner = Owner();
   driven.running = false;
-  if (owner.follower)
+  // A halted service's clients hear nothing more: to them it went away.
+  if (owner.follower && !shuttingDown_)
     owner.follower->fadeEnded(owner.position, end);
+}
+
+void UnitsService::handOver(int unit, const FadeEnd& end) {
+  // The new command goes on from here, and answers to its own owner.
+  Driven& driven = units_[static_cast<std::size_t>(unit)].driven;
+  if (driven.owner.follower) {
+    FadeEnd told = end;
+    told.replacedBy = sourceWords(driven.next.source);
+    driven.owner.follower->fadeEnded(driven.owner.position, told);
+  }
+  driven.owner = std::move(driven.next);
+  driven.next = Owner();
+  driven.hasNext = false;
+}
+
+void UnitsService::keepEnd(int unit, const FadeEnd& end) {
+  ServedUnit& served = units_[static_cast<std::size_t>(unit)];
+  const bool failed = end.how == FadeEnd::How::NotStarted || end.how == FadeEnd::How::NotConfirmed;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (end.how == FadeEnd::How::Confirmed)
+      served.state.lastOn = end.confirmed.lastOn;
+    else if (failed)
+      served.state.problem = end.lookUpFailure.empty() ? problemOf(end.last) : kProblemNoAddress;
+  }
+  if (failed)
+    report(unit, failureVerdict(end));
+  if (end.confirmed.atMs > 0)
+    writer_.remember(served.key, {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn,
+                                  end.confirmed.sent});
+}
+
+void UnitsService::tellEnd(int unit, const FadeEnd& end) {
+  // A stopped service tells its listeners nothing more; a stopped client's
+  // fade ends as any other. A console's level is a step of the console's
+  // own fade: its end is told once the stream settles (a failure at once).
+  std::int64_t& settleUs = units_[static_cast<std::size_t>(unit)].settleUs;
+  if (settleUs != 0 && end.how == FadeEnd::How::Confirmed) {
+    settleUs = monotonicUs() + kStreamSettleUs;
+  } else if (end.how != FadeEnd::How::Stopped || !shuttingDown_) {
+    settleUs = 0;
+    notify(unit, true);
+  }
 }
 
 void UnitsService::notify(int unit, bool commandEnded) {
@@ -503,7 +502,7 @@ void UnitsService::notify(int unit, bool commandEnded) {
   std::vector<std::pair<int, int>> groups;  // (group, level) to tell of
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    state = states_[static_cast<std::size_t>(unit)];
+    state = units_[static_cast<std::size_t>(unit)].state;
     for (std::size_t group = 0; group < file_.groups.size(); ++group) {
       const std::vector<int>& members = file_.groups[group].members;
       if (std::find(members.begin(), members.end(), unit) == members.end())
@@ -522,6 +521,6 @@ void UnitsService::notify(int unit, bool commandEnded) {
 }
 
 void UnitsService::report(int unit, const std::string& text) {
-  std::fprintf(stderr, "vantreld: %s: %s\n", names_[static_cast<std::size_t>(unit)].c_str(),
+  std::fprintf(stderr, "vantreld: %s: %s\n", units_[static_cast<std::size_t>(unit)].name.c_str(),
                text.c_str());
 }

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <tuple>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -126,7 +125,7 @@ class UnitsService : private EngineListener {
   /// Starts the service's thread. False, with `problem`, when it cannot.
   bool start(std::string& problem);
   /// Ends running fades (each unit keeps the level it confirmed; listeners
-  /// hear nothing more) and joins the service's thread, well within a
+  /// and followers hear nothing more) and joins the service's thread, well within a
   /// second: from then on snapshot() holds the last confirmed levels, and
   /// commands submitted are never carried out. Called again, it does
   /// nothing more.
@@ -199,6 +198,25 @@ class UnitsService : private EngineListener {
     bool running = false;
     bool hasNext = false;  ///< a newer command waits for the command in flight
   };
+  /// One unit the service drives, of the file or named by a tool: the
+  /// engine's unit of the same index. A unit property is a field of the
+  /// file's `Unit`, reached through `file`.
+  struct ServedUnit {
+    UnitKey key;
+    std::string name;          ///< for the service's own messages
+    const Unit* file = nullptr;  ///< what the units file says of it; null outside the file
+    // The service thread's own:
+    Driven driven;
+    /// Driven by submitLevels(): when its stream counts as settled
+    /// (INT64_MAX while a command is in flight), or 0 when not streamed.
+    std::int64_t settleUs = 0;
+    // Under mutex_:
+    UnitState state;
+    std::int64_t confirmedMs = 0;  ///< when its level was confirmed, or 0
+
+    /// The level ON gives it: the file's on_level, 255 outside the file.
+    int onLevel() const { return file != nullptr ? file->onLevel : 255; }
+  };
   void submit(Order order);
   void serve();
   /// Starts the fades of an order, on the service's thread.
@@ -212,11 +230,16 @@ class UnitsService : private EngineListener {
   /// `remembered`, read at the first unit it needs, serves the rest of the
   /// command.
   int unitFor(const KeyedCommand::Target& target, std::unique_ptr<RememberedLevels>& remembered);
-  /// The unit's on_level: the units file's, 255 for a unit outside it.
-  int onLevelOf(int unit) const;
   void commandEnded(int unit, int level, const CommandResult& result,
                     std::int64_t beganUs) override;
   void fadeEnded(int unit, const FadeEnd& end) override;
+  /// A replaced fade: its owner hears who replaced it, the next owner takes over.
+  void handOver(int unit, const FadeEnd& end);
+  /// What an end leaves: LAST_ON or the problem, the failure's line, the
+  /// level remembered.
+  void keepEnd(int unit, const FadeEnd& end);
+  /// The front ends hear of the end, or a console's stream settles later.
+  void tellEnd(int unit, const FadeEnd& end);
   void notify(int unit, bool commandEnded);
   int levelOfGroup(int group) const;  ///< under mutex_
   void report(int unit, const std::string& text);
@@ -224,25 +247,20 @@ class UnitsService : private EngineListener {
   const UnitsFile file_;
   const std::string levelsPath_;
   std::vector<ServiceListener*> listeners_;
-  // The service thread's own. Units are the engine's: those of the file
-  // first, then those that local clients named.
-  std::vector<Driven> driven_;
-  std::vector<std::string> names_;
+  // The service thread's own.
   bool shuttingDown_ = false;
   std::vector<int> groupLevels_;           ///< as last told
-  /// Units driven by submitLevels(): when their stream counts as settled
-  /// (INT64_MAX while a command is in flight), or 0 when not streamed.
-  std::vector<std::int64_t> settlesUs_;
   void settleStreams();
   std::unique_ptr<FadeEngine> engine_;
   LevelsWriter writer_;
   WakeUp wake_;
 
   mutable std::mutex mutex_;  ///< guards what follows
-  std::vector<UnitState> states_;
-  std::vector<UnitKey> keys_;
-  std::vector<std::int64_t> levelTimesMs_;  ///< when each level was confirmed, or 0
-  std::map<std::tuple<std::string, std::uint16_t, int>, int> unitOfKey_;
+  /// The engine's units: those of the file first, in its order, then
+  /// those that local clients named. Added to on the service's thread
+  /// alone, under mutex_, so that thread reads its own fields without it.
+  std::vector<ServedUnit> units_;
+  std::map<UnitKey, int> unitOfKey_;
   std::deque<Order> orders_;
   bool stopping_ = false;
   bool levelsFileChanged_ = false;  ///< the writer's state is to be told
