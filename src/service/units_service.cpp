@@ -31,6 +31,16 @@ const char* problemOf(const CommandResult& result) {
   return kProblemNoReply;
 }
 
+// What the service knows at start of a unit it has not driven yet.
+UnitState stateOf(const RememberedLevel& level) {
+  UnitState state;
+  state.level = level.level;
+  state.lastOn = level.lastOn;
+  if (level.level >= 0)
+    state.sent = level.sent >= 0 ? level.sent : level.level;
+  return state;
+}
+
 }  // namespace
 
 const char* sourceWords(CommandSource source) {
@@ -87,7 +97,7 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
     served.key = unit.key();
     served.name = unit.name;
     served.file = &unit;
-    served.state = {level.level, level.lastOn, ""};
+    served.state = stateOf(level);
     served.confirmedMs = level.confirmedMs;
     unitOfKey_[served.key] = index;
     units_.push_back(std::move(served));
@@ -211,7 +221,7 @@ ServiceSnapshot UnitsService::snapshot() const {
   ServiceSnapshot snapshot;
   std::lock_guard<std::mutex> lock(mutex_);
   for (std::size_t unit = 0; unit < file_.units.size(); ++unit)
-    snapshot.units.push_back({units_[unit].name, units_[unit].state});
+    snapshot.units.push_back({&file_.units[unit], units_[unit].state});
   for (std::size_t group = 0; group < file_.groups.size(); ++group) {
     ServiceSnapshot::Group entry{file_.groups[group].name, {}, levelOfGroup(static_cast<int>(group))};
     for (const int member : file_.groups[group].members)
@@ -347,7 +357,7 @@ int UnitsService::unitFor(const KeyedCommand::Target& target,
   served.key = target.key;
   served.name = target.name.empty() ? target.key.address + ":" + std::to_string(target.key.port)
                                     : target.name;
-  served.state = {level.level, level.lastOn, ""};
+  served.state = stateOf(level);
   served.confirmedMs = level.confirmedMs;
   std::lock_guard<std::mutex> lock(mutex_);
   units_.push_back(std::move(served));
@@ -424,13 +434,13 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     UnitState& state = served.state;
     changed = state.level != level || !state.problem.empty();
     state.level = level;
+    state.sent = engine_->confirmed(unit).sent;
     state.problem.clear();
     const std::int64_t nowMs = wallClockMs();
     served.confirmedMs = nowMs;
     // A fade's progress is remembered as it goes, so that a kill loses
     // about a second of it; its end is remembered at fadeEnded().
-    writer_.remember(served.key,
-                     {level, nowMs, state.lastOn, engine_->confirmed(unit).sent}, true);
+    writer_.remember(served.key, {level, nowMs, state.lastOn, state.sent}, true);
   }
   if (changed)
     notify(unit, false);

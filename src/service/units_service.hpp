@@ -22,6 +22,7 @@
 struct UnitState {
   int level = -1;       ///< the level last confirmed, -1 when not known
   int lastOn = -1;      ///< the last level above 0 it confirmed as a command's target, or -1
+  int sent = -1;        ///< the byte `level` was sent as, through the unit's curve; -1 when not known
   std::string problem;  ///< "" or why its last command failed: see kProblem*
 };
 
@@ -40,7 +41,7 @@ int groupLevel(const std::vector<int>& memberLevels);
 /// look (an API's state, a stream's first event, publishing on connect).
 struct ServiceSnapshot {
   struct Unit {
-    std::string name;
+    const ::Unit* file = nullptr;  ///< what the units file says of it
     UnitState state;
   };
   struct Group {

@@ -10,9 +10,13 @@ json levelOrNull(int level) {
   return level < 0 ? json(nullptr) : json(level);
 }
 
-json unitObject(const std::string& name, const UnitState& state) {
-  return {{"name", name},
+// A unit's byte is never hidden behind its level: with a curve or trims
+// the two differ.
+json unitObject(const Unit& unit, const UnitState& state) {
+  return {{"name", unit.name},
+          {"type", unit.type},
           {"level", levelOrNull(state.level)},
+          {"sent", levelOrNull(state.level < 0 ? -1 : state.sent)},
           {"last_on", levelOrNull(state.lastOn)},
           {"problem", state.problem.empty() ? json(nullptr) : json(state.problem)}};
 }
@@ -64,7 +68,7 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::vector<InputSt
     state["title"] = title;
   json& units = state["units"] = json::array();
   for (const ServiceSnapshot::Unit& unit : snapshot.units)
-    units.push_back(unitObject(unit.name, unit.state));
+    units.push_back(unitObject(*unit.file, unit.state));
   json& groups = state["groups"] = json::array();
   for (const ServiceSnapshot::Group& group : snapshot.groups)
     groups.push_back(groupObject(group.name, group.members, group.level));
@@ -75,8 +79,8 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::vector<InputSt
   return text(state);
 }
 
-std::string unitJson(const std::string& name, const UnitState& state) {
-  return text(unitObject(name, state));
+std::string unitJson(const Unit& unit, const UnitState& state) {
+  return text(unitObject(unit, state));
 }
 
 std::string groupJson(const UnitsFile& file, int group, int level) {

@@ -16,8 +16,9 @@
 /// "refused"}}, "artnet": {... sources without cid, name and priority}}.
 std::string stateJson(const ServiceSnapshot& snapshot, const std::vector<InputState>& inputs,
                       const std::string& title);
-/// {"name", "level", "last_on", "problem"}: null for what is not known.
-std::string unitJson(const std::string& name, const UnitState& state);
+/// {"name", "type", "level", "sent", "last_on", "problem"}: null for what
+/// is not known; "sent" is the byte the level was sent as.
+std::string unitJson(const Unit& unit, const UnitState& state);
 /// {"name", "members", "level"}.
 std::string groupJson(const UnitsFile& file, int group, int level);
 /// {"remembered": true}, or {"remembered": false, "problem": REASON}.

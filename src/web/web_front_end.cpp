@@ -246,8 +246,8 @@ void WebFrontEnd::stop() {
 
 void WebFrontEnd::unitChanged(int unit, const UnitState& state, bool) {
   streams_.post([this, unit, state] {
-    const std::string& name = service_.file().units[static_cast<std::size_t>(unit)].name;
-    return "event: unit\ndata: " + unitJson(name, state) + "\n\n";
+    const Unit& named = service_.file().units[static_cast<std::size_t>(unit)];
+    return "event: unit\ndata: " + unitJson(named, state) + "\n\n";
   });
 }
 

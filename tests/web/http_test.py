@@ -65,12 +65,13 @@ def status_line(client):
 
 class Fixture(unittest.TestCase):
     web = ""
+    trims = ""  # unit a's curve and trims
 
     @classmethod
     def setUpClass(cls):
         cls.directory = tempfile.mkdtemp(prefix="vantrel-http-")
         cls.units = Units(2)
-        cls.text = units_table(zip(["a", "b"], cls.units.ports)) + SCENE
+        cls.text = units_table(zip(["a", "b"], cls.units.ports)).replace("type = 1\n", "type = 1\n" + cls.trims, 1) + SCENE
         cls.service = Service(cls.directory, cls.text, cls.prepare())
 
     @classmethod
@@ -97,8 +98,8 @@ class Api(Fixture):
         self.assertEqual(status, 200)
         self.assertEqual(headers["Cache-Control"], "no-store")
         self.assertEqual(json.loads(body), {
-            "units": [{"name": "a", "level": None, "last_on": None, "problem": None},
-                      {"name": "b", "level": None, "last_on": None, "problem": None}],
+            "units": [{"name": "a", "type": 1, "level": None, "sent": None, "last_on": None, "problem": None},
+                      {"name": "b", "type": 1, "level": None, "sent": None, "last_on": None, "problem": None}],
             "groups": [{"name": "shelves", "members": ["a", "b"], "level": None}],
             "scenes": ["open"],
             "levels_file": {"remembered": True}})
@@ -112,9 +113,9 @@ class Api(Fixture):
         stream.close()
         self.assertIn(b"HTTP/1.1 200 OK\r\n", got)
         self.assertIn(b"Content-Type: text/event-stream\r\n", got)
-        self.assertIn(b'event: state\ndata: {"units":[{"name":"a","level":null,', got.replace(b"\r\n", b"\n"))
+        self.assertIn(b'event: state\ndata: {"units":[{"name":"a","type":1,"level":null,', got.replace(b"\r\n", b"\n"))
         # The scene may replace a's command before it ends: its level, not its end, is sure to come.
-        self.assertIn(b'event: unit\ndata: {"name":"a","level":7,', got.replace(b"\r\n", b"\n"))
+        self.assertIn(b'event: unit\ndata: {"name":"a","type":1,"level":7,"sent":7,', got.replace(b"\r\n", b"\n"))
 
     def test_refusals_send_nothing(self):
         before = self.sent()
@@ -171,6 +172,25 @@ class Api(Fixture):
                                               {"Host": "evil.example:%d" % port})[0], 421)
         self.assertEqual(self.sent(), before)
 
+
+
+class Curve(Fixture):
+    """A unit's level and the byte it was sent as, side by side."""
+    trims = "curve = 2.2\n"
+
+    def test_the_state_and_events_give_the_level_and_its_byte(self):
+        get = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % self.service.port
+        stream = raw(self.service.port, get)
+        self.assertEqual(self.service.command("units", "a", {"brightness": 128}), 202)
+        self.assertTrue(wait_for(lambda: self.sent()[0] == [56]), self.sent())
+        got = b""
+        while b'"sent":56' not in got:
+            got += stream.recv(65536)
+        stream.close()
+        self.assertIn(b'event: unit\ndata: {"name":"a","type":1,"level":128,"sent":56,', got.replace(b"\r\n", b"\n"))
+        _, _, body = self.service.request("GET", "/api/state")
+        unit = json.loads(body)["units"][0]
+        self.assertEqual((unit["level"], unit["sent"], unit["last_on"]), (128, 56, 128))
 
 class Title(Fixture):
     web = 'title = "Tom\'s <b>&amp; \\"lights\\""\n'

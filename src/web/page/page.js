@@ -1,5 +1,5 @@
 // Expects, on the origin that served it: GET /api/state and the stream GET /api/events (events state, unit, group,
-// levels_file), the state being {"title"?, "units": [{name, level, last_on, problem}], "groups": [{name, members,
+// levels_file), the state being {"title"?, "units": [{name, type, level, sent, last_on, problem}], "groups": [{name, members,
 // level}], "scenes": [name], "levels_file": {remembered, problem?}};
 // POST /api/units|groups|scenes/NAME with a JSON body, answering 2xx, or an error status with {"error": "..."}.
 "use strict";
