@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <utility>
 
 #include "common/ipv4_address.hpp"
 #include "common/one_line.hpp"
@@ -12,6 +13,24 @@
 #include "consoles/sacn_packet.hpp"
 
 namespace {
+
+// As a fade it replaces says who took over.
+const char kFrom[] = "a lighting console";
+// A console fades by sending level after level: a unit's command is over
+// once no new level has come for a second.
+constexpr std::int64_t kSettleUs = 1000000;
+
+// Each (unit, level) at once, as one command of the console's stream.
+UnitCommand channelLevels(const std::vector<std::pair<int, int>>& levels) {
+  UnitCommand command;
+  for (const auto& [unit, level] : levels) {
+    command.units.push_back(unit);
+    command.levels.push_back(level);
+  }
+  command.from = kFrom;
+  command.settleUs = kSettleUs;
+  return command;
+}
 
 // With no source to lose the thread sleeps until a datagram or stop():
 // a year is as good as forever.
@@ -226,7 +245,7 @@ void ConsoleFrontEnd::expire(Side<Input>& side, std::int64_t nowUs) {
 template <typename Input>
 void ConsoleFrontEnd::settle(Side<Input>& side) {
   if (!commands_.empty()) {
-    service_.submitLevels(commands_);
+    service_.submit(channelLevels(commands_));
     commands_.clear();
   }
   for (const SourceChange& change : changes_) {
@@ -244,12 +263,15 @@ void ConsoleFrontEnd::settle(Side<Input>& side) {
         std::vector<std::pair<int, int>> off;
         for (const int unit : units)
           off.emplace_back(unit, 0);
-        service_.submitLevels(off);
+        service_.submit(channelLevels(off));
         done = "off: its units set to 0";
         break;
       }
       case ConsoleInputSettings::OnLoss::Scene:
-        service_.submitScene(side.settings.scene, 0, CommandSource::Console);
+        UnitCommand scene;
+        scene.scene = side.settings.scene;
+        scene.from = kFrom;
+        service_.submit(std::move(scene));
         done = "scene \"" + service_.file().scenes[static_cast<std::size_t>(side.settings.scene)].name +
                "\" recalled";
         break;

@@ -10,8 +10,9 @@
 /// Reads `payload` as the command `target` takes (readLightCommand(), or
 /// readSceneCommand() for a scene) and submits it to `index`, with
 /// `defaultTransitionUs` when it gives none. False, with the reader's
-/// `problem`, when the payload is wrong: nothing is submitted.
-bool submitJsonCommand(UnitsService& service, CommandSource source, UnitsService::Target target, int index,
+/// `problem`, when the payload is wrong: nothing is submitted. `from` is
+/// the front end's words for who gave it (UnitCommand::from).
+bool submitJsonCommand(UnitsService& service, std::string from, UnitsService::Target target, int index,
                        std::string_view payload, std::int64_t defaultTransitionUs, std::string& problem);
 
 #endif

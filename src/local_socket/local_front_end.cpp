@@ -76,10 +76,14 @@ class Follower final : public FadeFollower {
   std::vector<int> confirmed_;  ///< the service's thread's own
 };
 
-KeyedCommand keyedCommand(const LocalFade& fade) {
-  KeyedCommand command;
-  for (const LocalUnit& unit : fade.units)
-    command.units.push_back({unit.key, unit.name, unit.to == LocalUnit::kOn ? -1 : unit.to});
+UnitCommand keyedCommand(const LocalFade& fade, std::shared_ptr<FadeFollower> follower) {
+  UnitCommand command;
+  for (const LocalUnit& unit : fade.units) {
+    command.keyed.push_back({unit.key, unit.name});
+    command.levels.push_back(unit.to == LocalUnit::kOn ? UnitCommand::kOn : unit.to);
+  }
+  command.from = "another vantrel";
+  command.follower = std::move(follower);
   FadePlan& plan = command.plan;
   plan.fade = fade.fade;
   plan.from = fade.from;
@@ -286,7 +290,7 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
       }
       const int units = static_cast<int>(request.fade.units.size());
       client.follower = std::make_shared<Follower>(client.mailbox, units, request.fade.wait);
-      service_.submitKeyed(keyedCommand(request.fade), client.follower);
+      service_.submit(keyedCommand(request.fade, client.follower));
       return;
     }
     case LocalRequest::Kind::Levels:

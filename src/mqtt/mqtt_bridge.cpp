@@ -378,7 +378,7 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
                                      : kind == "group" ? UnitsService::Target::Group
                                                        : UnitsService::Target::Scene;
   std::string problem;
-  if (!submitJsonCommand(service_, CommandSource::Mqtt, target, index, payload, settings_.transitionUs, problem))
+  if (!submitJsonCommand(service_, "MQTT", target, index, payload, settings_.transitionUs, problem))
     log(oneLine(topic) + ": " + problem);
 }
 

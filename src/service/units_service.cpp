@@ -43,16 +43,6 @@ UnitState stateOf(const RememberedLevel& level) {
 
 }  // namespace
 
-const char* sourceWords(CommandSource source) {
-  switch (source) {
-    case CommandSource::Mqtt: return "MQTT";
-    case CommandSource::Page: return "the control page";
-    case CommandSource::Console: return "a lighting console";
-    case CommandSource::Local: break;
-  }
-  return "another vantrel";
-}
-
 int groupLevel(const std::vector<int>& memberLevels) {
   bool known = false;
   int on = 0;
@@ -137,50 +127,10 @@ void UnitsService::stop() {
   writer_.stop();
 }
 
-void UnitsService::submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs,
-                              CommandSource source) {
-  Order order;
-  order.units = {unit};
-  order.command = command;
-  order.transitionUs = transitionUs;
-  order.source = source;
-  submit(std::move(order));
-}
-
-void UnitsService::submitGroup(int group, const LightCommand& command,
-                               std::int64_t transitionUs, CommandSource source) {
-  Order order;
-  order.units = file_.groups[static_cast<std::size_t>(group)].members;
-  order.command = command;
-  order.transitionUs = transitionUs;
-  order.source = source;
-  submit(std::move(order));
-}
-
-void UnitsService::submitScene(int scene, std::int64_t transitionUs, CommandSource source) {
-  Order order;
-  for (const auto& [unit, level] : file_.scenes[static_cast<std::size_t>(scene)].levels) {
-    order.units.push_back(unit);
-    order.levels.push_back(level);
-  }
-  order.transitionUs = transitionUs;
-  order.source = source;
-  submit(std::move(order));
-}
-
-void UnitsService::submitKeyed(KeyedCommand command, std::shared_ptr<FadeFollower> follower) {
-  Order order;
-  order.keyed = std::move(command);
-  order.follower = std::move(follower);
-  order.source = CommandSource::Local;
-  submit(std::move(order));
-}
+void UnitsService::submit(UnitCommand command) { queue(std::move(command)); }
 
 void UnitsService::stopFollowing(std::shared_ptr<FadeFollower> follower) {
-  Order order;
-  order.follower = std::move(follower);
-  order.stop = true;
-  submit(std::move(order));
+  queue(std::move(follower));
 }
 
 std::vector<RememberedLevel> UnitsService::levelsOf(const std::vector<UnitKey>& keys) const {
@@ -198,21 +148,10 @@ std::vector<RememberedLevel> UnitsService::levelsOf(const std::vector<UnitKey>& 
   return levels;
 }
 
-void UnitsService::submitLevels(const std::vector<std::pair<int, int>>& levels) {
-  Order order;
-  for (const auto& [unit, level] : levels) {
-    order.units.push_back(unit);
-    order.levels.push_back(level);
-  }
-  order.streamed = true;
-  order.source = CommandSource::Console;
-  submit(std::move(order));
-}
-
-void UnitsService::submit(Order order) {
+void UnitsService::queue(Queued queued) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    orders_.push_back(std::move(order));
+    queued_.push_back(std::move(queued));
   }
   wake_.signal();
 }
@@ -262,12 +201,12 @@ void UnitsService::serve() {
     if (!woken)
       continue;
     wake_.drain();
-    std::deque<Order> orders;
+    std::deque<Queued> queued;
     bool stopping;
     bool levelsFileChanged;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      orders.swap(orders_);
+      queued.swap(queued_);
       stopping = stopping_;
       levelsFileChanged = levelsFileChanged_;
       levelsFileChanged_ = false;
@@ -282,63 +221,55 @@ void UnitsService::serve() {
       for (ServiceListener* listener : listeners_)
         listener->levelsFileChanged(levelsFile);
     }
-    for (const Order& order : orders) {
-      if (order.stop)
-        stopFades(order.follower.get());
-      else if (order.follower)
-        startKeyed(order);
+    for (const Queued& next : queued) {
+      if (const auto* command = std::get_if<UnitCommand>(&next))
+        carryOut(*command);
       else
-        startFades(order);
+        stopFades(std::get<std::shared_ptr<FadeFollower>>(next).get());
     }
   }
 }
 
-void UnitsService::startFades(const Order& order) {
-  const std::int64_t zeroUs = monotonicUs();
-  for (std::size_t i = 0; i < order.units.size(); ++i) {
-    const int unit = order.units[i];
-    int level;
+void UnitsService::carryOut(const UnitCommand& command) {
+  std::vector<int> units = command.units;
+  std::vector<int> levels = command.levels;
+  if (command.group >= 0) {
+    units = file_.groups[static_cast<std::size_t>(command.group)].members;
+  } else if (command.scene >= 0) {
+    for (const auto& [unit, level] : file_.scenes[static_cast<std::size_t>(command.scene)].levels) {
+      units.push_back(unit);
+      levels.push_back(level);
+    }
+  } else if (!command.keyed.empty()) {
+    std::unique_ptr<RememberedLevels> remembered;
+    for (const KeyedUnit& named : command.keyed)
+      units.push_back(unitFor(named, remembered));
+  }
+  if (command.follower) {
+    std::vector<int> known;
+    for (const int unit : units)
+      known.push_back(engine_->knownLevel(unit));
+    command.follower->accepted(known);
+  }
+  const std::int64_t zeroUs = command.plan.zeroUs > 0 ? command.plan.zeroUs : monotonicUs();
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    ServedUnit& served = units_[static_cast<std::size_t>(units[i])];
+    FadePlan plan = command.plan;
+    plan.zeroUs = zeroUs;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      level = order.levels.empty()
-                  ? order.command.level(units_[static_cast<std::size_t>(unit)].state.lastOn,
-                                        units_[static_cast<std::size_t>(unit)].onLevel())
-                  : order.levels[i];
+      const int lastOn = served.state.lastOn;
+      plan.to = levels.empty() ? command.light.level(lastOn, served.onLevel())
+                : levels[i] == UnitCommand::kOn ? onLevel(lastOn, served.onLevel())
+                                                : levels[i];
     }
-    FadePlan plan;
-    plan.to = level;
-    plan.fade = order.transitionUs > 0;
-    plan.overUs = order.transitionUs;
-    plan.zeroUs = zeroUs;
-    units_[static_cast<std::size_t>(unit)].settleUs = order.streamed ? INT64_MAX : 0;
-    drive(unit, plan, {nullptr, 0, order.source});
+    served.settleForUs = command.settleUs;
+    served.settleUs = command.settleUs > 0 ? INT64_MAX : 0;
+    drive(units[i], plan, {command.follower, static_cast<int>(i), command.from});
   }
 }
 
-void UnitsService::startKeyed(const Order& order) {
-  const KeyedCommand& command = order.keyed;
-  std::vector<int> units;
-  std::vector<int> known;
-  std::unique_ptr<RememberedLevels> remembered;
-  for (const KeyedCommand::Target& target : command.units) {
-    units.push_back(unitFor(target, remembered));
-    known.push_back(engine_->knownLevel(units.back()));
-  }
-  order.follower->accepted(known);
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    FadePlan plan = command.plan;
-    plan.to = command.units[i].to;
-    if (plan.to < 0) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      const ServedUnit& unit = units_[static_cast<std::size_t>(units[i])];
-      plan.to = onLevel(unit.state.lastOn, unit.onLevel());
-    }
-    drive(units[i], plan, {order.follower, static_cast<int>(i), CommandSource::Local});
-  }
-}
-
-int UnitsService::unitFor(const KeyedCommand::Target& target,
-                          std::unique_ptr<RememberedLevels>& remembered) {
+int UnitsService::unitFor(const KeyedUnit& target, std::unique_ptr<RememberedLevels>& remembered) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = unitOfKey_.find(target.key);
@@ -375,7 +306,7 @@ void UnitsService::drive(int unit, const FadePlan& plan, Owner owner) {
       end.how = FadeEnd::How::Replaced;
       end.to = plan.to;
       end.confirmed = engine_->confirmed(unit);
-      end.replacedBy = sourceWords(owner.source);
+      end.replacedBy = owner.from;
       driven.next.follower->fadeEnded(driven.next.position, end);
     }
     driven.next = std::move(owner);
@@ -467,7 +398,7 @@ void UnitsService::handOver(int unit, const FadeEnd& end) {
   Driven& driven = units_[static_cast<std::size_t>(unit)].driven;
   if (driven.owner.follower) {
     FadeEnd told = end;
-    told.replacedBy = sourceWords(driven.next.source);
+    told.replacedBy = driven.next.from;
     driven.owner.follower->fadeEnded(driven.owner.position, told);
   }
   driven.owner = std::move(driven.next);
@@ -498,7 +429,7 @@ void UnitsService::tellEnd(int unit, const FadeEnd& end) {
   // own fade: its end is told once the stream settles (a failure at once).
   std::int64_t& settleUs = units_[static_cast<std::size_t>(unit)].settleUs;
   if (settleUs != 0 && end.how == FadeEnd::How::Confirmed) {
-    settleUs = monotonicUs() + kStreamSettleUs;
+    settleUs = monotonicUs() + units_[static_cast<std::size_t>(unit)].settleForUs;
   } else if (end.how != FadeEnd::How::Stopped || !shuttingDown_) {
     settleUs = 0;
     notify(unit, true);

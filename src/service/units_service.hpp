@@ -9,12 +9,14 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "engine/fade_engine.hpp"
 #include "link/socket_wait.hpp"
 #include "service/levels_writer.hpp"
 #include "service/light_command.hpp"
+#include "service/unit_command.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
 
@@ -74,14 +76,8 @@ class ServiceListener {
   ~ServiceListener() = default;
 };
 
-/// Who gave a command: the fade it replaces says so.
-enum class CommandSource { Mqtt, Page, Console, Local };
-/// As "replaced by a newer command from ..." ends: "MQTT", "the control
-/// page", "a lighting console", "another vantrel".
-const char* sourceWords(CommandSource source);
-
-/// Follows one local client's command to each unit's end. Called on the
-/// service's thread, as ServiceListener is: return at once.
+/// Follows one command to each unit's end (a local client's). Called on
+/// the service's thread, as ServiceListener is: return at once.
 class FadeFollower {
  public:
   virtual ~FadeFollower() = default;
@@ -92,18 +88,6 @@ class FadeFollower {
   virtual void commandEnded(int position, int level, const CommandResult& result,
                             std::int64_t beganUs) = 0;
   virtual void fadeEnded(int position, const FadeEnd& end) = 0;
-};
-
-/// A command for units named by their key, as the tools give it: units
-/// outside the file too.
-struct KeyedCommand {
-  struct Target {
-    UnitKey key;
-    std::string name;  ///< for the service's own messages
-    int to = 0;        ///< 0..255, or -1: its last level above 0 (255 when none)
-  };
-  std::vector<Target> units;
-  FadePlan plan;  ///< every unit's, but for `to`
 };
 
 /// The units of one units file, their fades on one engine, their confirmed
@@ -136,34 +120,19 @@ class UnitsService : private EngineListener {
   void stop();
 
   /// Queue a command; the service's thread carries it out soon after, in
-  /// the order submitted, and never waits for it here. `unit`, `group` and
-  /// `scene` are valid indices (file().findUnit() and the like). A new
-  /// command for a unit replaces its running fade. `transitionUs` (0..24 h,
-  /// the front end's default already applied) 0: one command to the level;
-  /// more: a fade from the confirmed level (straight to the level when it is
-  /// not known). A group's or a scene's units fade in step. ON is resolved
-  /// per unit, on the service's thread, from its last level above 0.
-  /// `source` is who gave it, for the words of a fade it replaces.
-  void submitUnit(int unit, const LightCommand& command, std::int64_t transitionUs,
-                  CommandSource source);
-  void submitGroup(int group, const LightCommand& command, std::int64_t transitionUs,
-                   CommandSource source);
-  void submitScene(int scene, std::int64_t transitionUs, CommandSource source);
-  /// Each (unit, level) at once, as one command: a console's channels. A
-  /// console fades by sending level after level, so each confirmed level
-  /// is told as a change (commandEnded false), and the end only once no
-  /// new level has come for kStreamSettleUs.
-  void submitLevels(const std::vector<std::pair<int, int>>& levels);
-  static constexpr std::int64_t kStreamSettleUs = 1000000;
-
+  /// the order submitted, and never waits for it here. Its indices are
+  /// valid (file().findUnit() and the like). A new command for a unit
+  /// replaces its running fade, whose owner hears `from`. The units of one
+  /// command fade in step. ON is resolved per unit, on the service's
+  /// thread, from its last level above 0 and its on_level. Units named by
+  /// key outside the file are driven all the same, for as long as their
+  /// fades run (their levels remembered, not published); a unit of the
+  /// file is published as for any command. A follower first hears
+  /// accepted(), with each unit's level as the service knew it.
+  void submit(UnitCommand command);
   /// What a front end's command names, by index into file().
   enum class Target { Unit, Group, Scene };
 
-  /// A local client's command, which `follower` follows to each unit's end.
-  /// Units outside the file are driven all the same, for as long as their
-  /// fades run (their levels remembered, not published); a unit of the file
-  /// is published as for any command.
-  void submitKeyed(KeyedCommand command, std::shared_ptr<FadeFollower> follower);
   /// Stops the fades that `follower` follows and no newer command took over,
   /// as Stopped; their units keep the level they last confirmed.
   void stopFollowing(std::shared_ptr<FadeFollower> follower);
@@ -174,24 +143,13 @@ class UnitsService : private EngineListener {
   ServiceSnapshot snapshot() const;
 
  private:
-  struct Order {
-    std::vector<int> units;
-    LightCommand command;  ///< state None with scene levels in `levels`
-    std::vector<int> levels;
-    std::int64_t transitionUs = 0;
-    CommandSource source = CommandSource::Mqtt;
-    bool streamed = false;  ///< submitLevels()'s
-    /// A keyed command, when `follower` is set.
-    KeyedCommand keyed;
-    std::shared_ptr<FadeFollower> follower;
-    /// Stop what `follower` follows; nothing else.
-    bool stop = false;
-  };
+  /// A command, or a stop of what a follower follows.
+  using Queued = std::variant<UnitCommand, std::shared_ptr<FadeFollower>>;
   /// Who a unit's running fade answers to, and who takes it over next.
   struct Owner {
     std::shared_ptr<FadeFollower> follower;
     int position = 0;
-    CommandSource source = CommandSource::Mqtt;
+    std::string from;
   };
   struct Driven {
     Owner owner;
@@ -208,9 +166,11 @@ class UnitsService : private EngineListener {
     const Unit* file = nullptr;  ///< what the units file says of it; null outside the file
     // The service thread's own:
     Driven driven;
-    /// Driven by submitLevels(): when its stream counts as settled
-    /// (INT64_MAX while a command is in flight), or 0 when not streamed.
+    /// Driven by a stream (UnitCommand::settleUs): when it counts as
+    /// settled (INT64_MAX while a command is in flight), or 0 when not
+    /// streamed; and the stream's settle time.
     std::int64_t settleUs = 0;
+    std::int64_t settleForUs = 0;
     // Under mutex_:
     UnitState state;
     std::int64_t confirmedMs = 0;  ///< when its level was confirmed, or 0
@@ -218,11 +178,10 @@ class UnitsService : private EngineListener {
     /// The level ON gives it: the file's on_level, 255 outside the file.
     int onLevel() const { return file != nullptr ? file->onLevel : 255; }
   };
-  void submit(Order order);
+  void queue(Queued queued);
   void serve();
-  /// Starts the fades of an order, on the service's thread.
-  void startFades(const Order& order);
-  void startKeyed(const Order& order);
+  /// Starts a command's fades, on the service's thread.
+  void carryOut(const UnitCommand& command);
   void stopFades(const FadeFollower* follower);
   /// Starts `plan` on `unit` for `owner`, which it now answers to.
   void drive(int unit, const FadePlan& plan, Owner owner);
@@ -230,7 +189,7 @@ class UnitsService : private EngineListener {
   /// its remembered level.
   /// `remembered`, read at the first unit it needs, serves the rest of the
   /// command.
-  int unitFor(const KeyedCommand::Target& target, std::unique_ptr<RememberedLevels>& remembered);
+  int unitFor(const KeyedUnit& named, std::unique_ptr<RememberedLevels>& remembered);
   void commandEnded(int unit, int level, const CommandResult& result,
                     std::int64_t beganUs) override;
   void fadeEnded(int unit, const FadeEnd& end) override;
@@ -262,7 +221,7 @@ class UnitsService : private EngineListener {
   /// alone, under mutex_, so that thread reads its own fields without it.
   std::vector<ServedUnit> units_;
   std::map<UnitKey, int> unitOfKey_;
-  std::deque<Order> orders_;
+  std::deque<Queued> queued_;
   bool stopping_ = false;
   bool levelsFileChanged_ = false;  ///< the writer's state is to be told
 

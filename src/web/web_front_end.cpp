@@ -436,7 +436,7 @@ int WebFrontEnd::answerApi(Request& request, std::string& body) {
                                      : request.target == Target::Group ? UnitsService::Target::Group
                                                                        : UnitsService::Target::Scene;
   // Without a transition the page's commands are carried out at once.
-  if (!submitJsonCommand(service_, CommandSource::Page, target, request.index, request.body, 0, problem)) {
+  if (!submitJsonCommand(service_, "the control page", target, request.index, request.body, 0, problem)) {
     body = errorJson(problem);
     return MHD_HTTP_BAD_REQUEST;
   }

@@ -4,10 +4,14 @@
 
 #include "service/units_service.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -85,6 +89,24 @@ LightCommand brightness(int level) {
   return command;
 }
 
+UnitCommand toUnit(int unit, const LightCommand& light, std::int64_t transitionUs = 0) {
+  UnitCommand command;
+  command.units = {unit};
+  command.light = light;
+  command.over(transitionUs);
+  command.from = "MQTT";
+  return command;
+}
+
+// A console's channel: one of a stream, settled after a second.
+UnitCommand streamed(int unit, int level) {
+  UnitCommand command;
+  command.units = {unit};
+  command.levels = {level};
+  command.settleUs = 1000000;
+  return command;
+}
+
 TEST(UnitsService, ConfirmsTellsAndRemembersAUnitsLevel) {
   TempDir dir;
   const std::string levels = dir.path("levels");
@@ -96,11 +118,11 @@ TEST(UnitsService, ConfirmsTellsAndRemembersAUnitsLevel) {
   ASSERT_TRUE(service.start(problem)) << problem;
   LightCommand on;
   on.state = LightCommand::Switch::On;
-  service.submitUnit(0, on, 0, CommandSource::Mqtt);  // never on before: 255
+  service.submit(toUnit(0, on));  // never on before: 255
   recorder.awaitEnds(1);
-  service.submitUnit(0, brightness(0), 0, CommandSource::Mqtt);
+  service.submit(toUnit(0, brightness(0)));
   recorder.awaitEnds(2);
-  service.submitUnit(0, on, 0, CommandSource::Mqtt);  // back to the last level above 0
+  service.submit(toUnit(0, on));  // back to the last level above 0
   const std::vector<Told> told = recorder.awaitEnds(3);
   service.stop();
   unit.finish();
@@ -141,12 +163,12 @@ TEST(UnitsService, ANewCommandReplacesARunningFadeAndARefusedUnitKeepsItsLevel) 
   ASSERT_TRUE(service.start(problem));
   EXPECT_EQ(service.snapshot().groups.at(0).level, 70);  // (100 + 40) / 2, the 0 left out
 
-  service.submitUnit(0, brightness(255), 20000000, CommandSource::Mqtt);  // 20 s, far from done
-  service.submitUnit(1, brightness(0), 20000000, CommandSource::Mqtt);
+  service.submit(toUnit(0, brightness(255), 20000000));  // 20 s, far from done
+  service.submit(toUnit(1, brightness(0), 20000000));
   for (int i = 0; i < 500 && fading.levels().size() < 2; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  service.submitUnit(0, brightness(3), 0, CommandSource::Mqtt);
-  service.submitUnit(2, brightness(9), 0, CommandSource::Mqtt);
+  service.submit(toUnit(0, brightness(3)));
+  service.submit(toUnit(2, brightness(9)));
   recorder.awaitEnds(2);
   const ServiceSnapshot snapshot = service.snapshot();
   const Clock::time_point stopping = Clock::now();
@@ -192,10 +214,10 @@ TEST(UnitsService, AConsolesLevelsAreChangesUntilTheStreamSettles) {
   std::string problem;
   ASSERT_TRUE(service.start(problem)) << problem;
   for (const int level : {10, 20}) {
-    service.submitLevels({{0, level}});
+    service.submit(streamed(0, level));
     recorder.awaitLevel(level);
   }
-  service.submitLevels({{0, 30}});
+  service.submit(streamed(0, 30));
   const std::vector<Told> told = recorder.awaitEnds(1);
   service.stop();
   unit.finish();
@@ -213,6 +235,139 @@ TEST(UnitsService, AConsolesLevelsAreChangesUntilTheStreamSettles) {
       EXPECT_FALSE(entry.ended) << entry.level;
     }
   }
+}
+
+}  // namespace
+
+// The core through its one command shape: whatever a command names and
+// whoever gave it, it replaces a running fade, whose own follower hears
+// who took over; a follower hears its command alone; units by key outside
+// the file are driven, remembered and told to no front end.
+namespace {
+
+class Following : public FadeFollower {
+ public:
+  void accepted(const std::vector<int>& known) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    known_ = known;
+  }
+  void commandEnded(int position, int level, const CommandResult& result, std::int64_t) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (result.confirmed())
+      levels_.emplace_back(position, level);
+    arrived_.notify_all();
+  }
+  void fadeEnded(int position, const FadeEnd& end) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ends_.emplace_back(position, end);
+    arrived_.notify_all();
+  }
+  /// Waits (10 s at most) for `count` ends, or for `count` confirmed levels.
+  std::vector<std::pair<int, FadeEnd>> awaitEnds(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return ends_.size() >= count; });
+    return ends_;
+  }
+  void awaitLevels(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return levels_.size() >= count; });
+  }
+  std::vector<int> known() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return known_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<int> known_;
+  std::vector<std::pair<int, int>> levels_;
+  std::vector<std::pair<int, FadeEnd>> ends_;
+};
+
+TEST(UnitCommands, EachKindOfTargetReplacesAFollowedFadeAndNamesWhoGaveIt) {
+  TempDir dir;
+  ServingUnit unit;
+  UnitsFile file = unitsOn({unit.port()});
+  file.scenes.push_back({"open", {}, {{0, 7}}});
+  UnitsService service(file, dir.path("levels"));
+  std::string problem;
+  ASSERT_TRUE(service.start(problem)) << problem;
+  const UnitKey key{"127.0.0.1", file.units[0].port, 1};
+  std::vector<UnitCommand> newer(4);
+  newer[0].units = {0};
+  newer[1].group = 0;
+  newer[2].scene = 0;
+  newer[3].keyed = {{key, "u0"}};
+  const char* const from[] = {"MQTT", "the control page", "a lighting console", "another vantrel"};
+  {
+    // A known level first: a fade from a level not known is one command.
+    auto known = std::make_shared<Following>();
+    UnitCommand first = toUnit(0, brightness(100));
+    first.follower = known;
+    service.submit(first);
+    known->awaitEnds(1);
+  }
+  for (std::size_t i = 0; i < newer.size(); ++i) {
+    // A fade of 20 s, far from done, followed as a tool's own.
+    auto following = std::make_shared<Following>();
+    UnitCommand fade = toUnit(0, brightness(i % 2 == 0 ? 255 : 0), 20000000);
+    fade.follower = following;
+    service.submit(fade);
+    following->awaitLevels(1);
+    newer[i].light = brightness(static_cast<int>(i) + 1);
+    newer[i].from = from[i];
+    service.submit(newer[i]);
+    const auto ends = following->awaitEnds(1);
+    ASSERT_EQ(ends.size(), 1u) << from[i];
+    EXPECT_EQ(ends[0].second.how, FadeEnd::How::Replaced) << from[i];
+    EXPECT_EQ(ends[0].second.replacedBy, from[i]);
+  }
+  service.stop();
+  unit.finish();
+  // The scene's own level, not the light command's.
+  EXPECT_EQ(unit.levels().back(), 4);
+  EXPECT_NE(std::find(unit.levels().begin(), unit.levels().end(), 7), unit.levels().end());
+}
+
+TEST(UnitCommands, AFollowerHearsItsCommandAloneAndUnitsByKeyOutsideTheFileAreDriven) {
+  TempDir dir;
+  ServingUnit inFile;
+  ServingUnit outside;
+  Recorder recorder;
+  UnitsService service(unitsOn({inFile.port()}), dir.path("levels"));
+  service.addListener(recorder);
+  std::string problem;
+  ASSERT_TRUE(service.start(problem)) << problem;
+  service.submit(toUnit(0, brightness(50)));
+  recorder.awaitEnds(1);
+
+  auto following = std::make_shared<Following>();
+  UnitCommand command;
+  const UnitKey away{"127.0.0.1", static_cast<std::uint16_t>(std::stoi(outside.port())), 1};
+  command.keyed = {{{"127.0.0.1", static_cast<std::uint16_t>(std::stoi(inFile.port())), 1}, "u0"},
+                   {away, ""}};
+  command.levels = {UnitCommand::kOn, 9};
+  command.from = "another vantrel";
+  command.follower = following;
+  service.submit(command);
+  const auto ends = following->awaitEnds(2);
+  recorder.awaitEnds(2);
+  const std::vector<RememberedLevel> levels = service.levelsOf({away});
+  service.stop();
+  inFile.finish();
+  outside.finish();
+
+  EXPECT_EQ(following->known(), (std::vector<int>{50, -1}));
+  ASSERT_EQ(ends.size(), 2u);
+  for (const auto& [position, end] : ends)
+    EXPECT_EQ(end.how, FadeEnd::How::Confirmed) << position;
+  EXPECT_EQ(inFile.levels(), (std::vector<int>{50, 50}));  // ON: back to its last level
+  EXPECT_EQ(outside.levels(), (std::vector<int>{9}));
+  EXPECT_EQ(levels.at(0).level, 9);
+  // The front ends hear of the file's unit alone.
+  for (const Told& told : recorder.awaitEnds(2))
+    EXPECT_EQ(told.index, 0);
 }
 
 }  // namespace
