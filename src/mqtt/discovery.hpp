@@ -30,8 +30,8 @@ std::vector<std::string> discoveryFilters(const MqttTopics& topics);
 /// Home Assistant discovery for one bridge: its configurations, published
 /// on connecting and again whenever Home Assistant comes back, and the
 /// sweep that clears the configurations this node published before and the
-/// units file no longer has. Called on libmosquitto's thread, under the
-/// bridge's lock; does nothing when discovery is off.
+/// units file no longer has. Called on the bridge's own thread alone, so
+/// without a lock; does nothing when discovery is off.
 class Discovery {
  public:
   Discovery(const UnitsFile& file, const MqttTopics& topics, bool verbose);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <mosquitto.h>
 
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr int kKeepAliveS = 60;
+constexpr std::int64_t kLoopWaitUs = 1000000;  // as libmosquitto's own loop waits, for the keep-alive
 
 bool startsWith(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
@@ -98,7 +100,8 @@ bool MqttBridge::open(std::string& problem) {
   mosquitto_will_set(client_, topics_.status.c_str(), 7, "offline", 1, true);
   // Commands and states are a few bytes each: none should wait for another.
   mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
-  // The loop is the bridge's own thread: other threads only queue packets.
+  // Packets are queued where they are made and written by the loop, the
+  // bridge's own thread; a connect runs on a thread of its own.
   mosquitto_threaded_set(client_, true);
   mosquitto_connect_callback_set(client_, onConnect);
   mosquitto_disconnect_callback_set(client_, onDisconnect);
@@ -126,21 +129,30 @@ void MqttBridge::run() {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_)
         return;
-      looping_ = result == MOSQ_ERR_SUCCESS;
     }
-    // Woken by the socket, by a packet queued from another thread, or once
-    // a second for the keep-alive, as libmosquitto's own loop is.
     while (result == MOSQ_ERR_SUCCESS) {
-      result = mosquitto_loop(client_, -1, 1);
+      waitForBroker();
+      bool goodbye;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_)
+          return;
+        goodbye = goodbye_;
+        goodbye_ = false;
+      }
+      if (goodbye)
+        sayGoodbye();
+      else
+        states_.send(client_);
+      // What was queued goes out now: libmosquitto's loop finds its own
+      // wake-up readable, as it finds the socket, without waiting.
+      result = mosquitto_loop(client_, 0, 1);
       if (result != MOSQ_ERR_SUCCESS)
         reason = reasonOf(result);
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_)
-        return;
     }
+    states_.close();
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      looping_ = false;
       if (upSinceUs_ != 0 && monotonicUs() - upSinceUs_ >= kHeldS * 1000000LL)
         pauseS = 1;
       upSinceUs_ = 0;
@@ -149,6 +161,34 @@ void MqttBridge::run() {
     pause(pauseS);
     pauseS = std::min(pauseS * 2, 30);
   }
+}
+
+// Until the socket is ready, the link thread is woken (states queued, a stop)
+// or a second has passed. Not libmosquitto's own wait: the service's thread
+// wakes this one without calling libmosquitto, whose locks the loop holds
+// while it writes.
+void MqttBridge::waitForBroker() {
+  std::vector<SocketWait> waits = {{wakeUp_.handle(), true, false, false}};
+  const int socket = mosquitto_socket(client_);
+  if (socket >= 0)
+    waits.push_back({static_cast<SocketHandle>(socket), true, mosquitto_want_write(client_), false});
+  waitForSockets(waits, kLoopWaitUs);
+  if (waits[0].ready)
+    wakeUp_.drain();
+}
+
+// States are throttled during a fade: the last confirmed levels go out now,
+// so that what stays retained is where the units are. The service has
+// halted: nothing newer comes.
+void MqttBridge::sayGoodbye() {
+  const std::uint64_t since = states_.told();
+  states_.queueAll(service_.snapshot(), since);
+  states_.send(client_);
+  states_.close();
+  publishRetained(client_, topics_.status, "offline");
+  // Queued after offline, so sent after it; the broker keeps no last will
+  // for a client that says goodbye.
+  mosquitto_disconnect(client_);
 }
 
 // MOSQ_ERR_SUCCESS once the connection is under way; on a stop, whatever
@@ -201,31 +241,22 @@ void MqttBridge::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     wasUp = state_ == Link::Up;
     leaving_ = true;
+    goodbye_ = wasUp;
   }
   if (wasUp) {
-    // States are throttled during a fade: the last confirmed levels go out
-    // now, so that what stays retained is where the units are.
-    states_.publishAll(client_, service_.snapshot());
-    publishRetained(client_, topics_.status, "offline");
-    // Queued after offline, so sent after it; the broker keeps no last will
-    // for a client that says goodbye.
-    mosquitto_disconnect(client_);
+    // The link thread says goodbye, as it makes every other packet.
+    wakeUp_.signal();
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return state_ == Link::Down; });
   }
-  bool looping;
   std::shared_ptr<Attempt> attempt;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
-    looping = looping_;
     attempt = attempt_;
   }
   wake_.notify_all();
-  // A loop waiting on the socket wakes for a queued packet; the client is
-  // still the bridge's, as only a stopped attempt gives it away.
-  if (looping && !wasUp)
-    mosquitto_disconnect(client_);
+  wakeUp_.signal();
   if (attempt != nullptr) {
     std::lock_guard<std::mutex> lock(attempt->mutex);
     attempt->stopping = true;
@@ -271,24 +302,27 @@ void MqttBridge::onLog(mosquitto*, void* self, int level, const char* text) {
 
 void MqttBridge::connected(int result) {
   const std::string broker = brokerName();
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (leaving_)
-    return;
-  if (result != 0) {
-    outage(broker + " refused the connection", withoutFullStop(mosquitto_connack_string(result)));
-    refused_ = true;
-    return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (leaving_)
+      return;
+    if (result != 0) {
+      outage(broker + " refused the connection", withoutFullStop(mosquitto_connack_string(result)));
+      refused_ = true;
+      return;
+    }
+    if (state_ == Link::Down)
+      log("connected to " + broker + " again");
+    else if (verbose_) {
+      std::printf("vantreld: connected to %s\n", broker.c_str());
+      std::fflush(stdout);
+    }
+    state_ = Link::Up;
+    upSinceUs_ = monotonicUs();
+    outageReason_.clear();
   }
-  if (state_ == Link::Down)
-    log("connected to " + broker + " again");
-  else if (verbose_) {
-    std::printf("vantreld: connected to %s\n", broker.c_str());
-    std::fflush(stdout);
-  }
-  state_ = Link::Up;
-  upSinceUs_ = monotonicUs();
-  outageReason_.clear();
-  // Subscribed before it says online, so that a command sent on seeing
+  // On the link thread, as a stop's goodbye is: whatever a stop says comes
+  // after this. Subscribed before it says online, so that a command sent on seeing
   // online is heard: the broker takes a client's packets in order.
   for (const char* kind : {"unit", "group", "scene"}) {
     const std::string filter = topics_.prefix + "/" + kind + "/+/set";
@@ -297,7 +331,9 @@ void MqttBridge::connected(int result) {
   discovery_.subscribe(client_);
   publishRetained(client_, topics_.status, "online");
   discovery_.publish(client_);
-  states_.publishAll(client_, service_.snapshot());
+  const std::uint64_t since = states_.told();
+  states_.queueAll(service_.snapshot(), since);
+  states_.send(client_);
   discovery_.startSweep(client_);
 }
 
@@ -337,11 +373,8 @@ void MqttBridge::outage(const std::string& what, const std::string& reason) {
 }
 
 void MqttBridge::received(const std::string& topic, const std::string& payload, bool retained) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (discovery_.heard(client_, topic, payload))
-      return;
-  }
+  if (discovery_.heard(client_, topic, payload))
+    return;
   const std::string start = topics_.prefix + "/";
   if (!startsWith(topic, start) || !endsWith(topic, "/set"))
     return;
@@ -353,12 +386,7 @@ void MqttBridge::received(const std::string& topic, const std::string& payload, 
   // A stray retained command would act again at every connect: the lights
   // would come on by themselves at each start and broker restart.
   if (retained) {
-    bool told;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      told = !retainedTold_.insert(topic).second;
-    }
-    if (!told)
+    if (retainedTold_.insert(topic).second)
       log("mqtt: ignored the retained command on " + oneLine(topic) + ": commands are never retained");
     return;
   }
@@ -385,17 +413,17 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
 void MqttBridge::unitChanged(int unit, const UnitState& state, bool commandEnded) {
   if (state.level < 0)
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  states_.publish(client_, StatePublisher::Kind::Unit, static_cast<std::size_t>(unit), state.level,
-                  commandEnded ? StatePublisher::Why::End : StatePublisher::Why::Change);
+  if (states_.note(StatePublisher::Kind::Unit, static_cast<std::size_t>(unit), state.level,
+                   commandEnded ? StatePublisher::Why::End : StatePublisher::Why::Change))
+    wakeUp_.signal();
 }
 
 void MqttBridge::groupChanged(int group, int level, bool commandEnded) {
   if (level < 0)
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  states_.publish(client_, StatePublisher::Kind::Group, static_cast<std::size_t>(group), level,
-                  commandEnded ? StatePublisher::Why::GroupEnd : StatePublisher::Why::Change);
+  if (states_.note(StatePublisher::Kind::Group, static_cast<std::size_t>(group), level,
+                   commandEnded ? StatePublisher::Why::GroupEnd : StatePublisher::Why::Change))
+    wakeUp_.signal();
 }
 
 void MqttBridge::log(const std::string& line) { std::fprintf(stderr, "vantreld: %s\n", line.c_str()); }

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "link/socket_wait.hpp"
 #include "mqtt/discovery.hpp"
 #include "mqtt/mqtt_settings.hpp"
 #include "mqtt/state_publisher.hpp"
@@ -23,7 +24,9 @@ struct mosquitto_message;
 /// T/unit|group|scene/NAME/set go to the service, what the units confirm
 /// goes to StatePublisher, and Discovery describes it all to Home
 /// Assistant. A thread of the bridge's own runs libmosquitto's loop and
-/// tries again, whatever ended the connection, while the broker is away.
+/// tries again, whatever ended the connection, while the broker is away;
+/// every publish is that thread's, so that the service's thread, which
+/// tells the bridge what the units confirm, never waits for one.
 class MqttBridge final : public FrontEnd {
  public:
   /// Connects `client` as mosquitto_connect_async() does, looking up the
@@ -46,12 +49,15 @@ class MqttBridge final : public FrontEnd {
   /// pause is 1 s again once a connection held for kHeldS. Each outage is
   /// logged once. Never fails.
   bool start(std::string& problem) override;
-  /// Publishes every confirmed level, then offline, disconnects and ends the client's thread, within a
-  /// second whatever the broker or the name service does.
+  /// Has the bridge's thread publish every confirmed level, then offline,
+  /// and disconnect; ends that thread, within a second whatever the broker
+  /// or the name service does.
   void stop() override;
 
   static constexpr int kHeldS = 10;
 
+  /// On the service's thread: queue the state when due and wake the
+  /// bridge's thread, which publishes it; no lock is held across a publish.
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
 
@@ -64,6 +70,8 @@ class MqttBridge final : public FrontEnd {
   static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
   static void onLog(mosquitto* client, void* self, int level, const char* text);
   void run();
+  void waitForBroker();
+  void sayGoodbye();
   int connectOnce(std::string& reason);
   void pause(int seconds);
   std::string brokerName() const;
@@ -84,20 +92,24 @@ class MqttBridge final : public FrontEnd {
   BrokerConnect connect_;
   bool started_ = false;
   std::thread link_;
+  WakeUp wakeUp_;  ///< ends the link thread's wait: states queued, a goodbye, a stop
 
-  std::mutex mutex_;  ///< guards what follows
+  std::mutex mutex_;  ///< guards what follows; held across no libmosquitto call, no snapshot
   std::condition_variable wake_;  ///< stopping, or disconnected when stopping
   Link state_ = Link::Starting;
   bool leaving_ = false;   ///< stopping: the link's ends are ours, not told
   bool stopping_ = false;  ///< the link thread ends
-  bool looping_ = false;  ///< the link thread is in libmosquitto's loop
+  bool goodbye_ = false;  ///< the link thread is to say offline and disconnect
   std::int64_t upSinceUs_ = 0;  ///< when the connection now up was accepted
   bool refused_ = false;         ///< the broker refused the connection now ending
   std::string outageReason_;     ///< the last reason told of this outage
   std::shared_ptr<Attempt> attempt_;  ///< the connect under way
+
+  // The link thread's own.
   std::set<std::string> retainedTold_;  ///< topics whose retained command was logged
   Discovery discovery_;
-  StatePublisher states_;
+
+  StatePublisher states_;  ///< thread-safe
 
   std::mutex tlsMutex_;     ///< guards what follows
   std::string tlsProblem_;  ///< libmosquitto's last TLS error, for the log

@@ -20,24 +20,17 @@ std::string lightState(int level) {
 StatePublisher::StatePublisher(const UnitsFile& file, const MqttTopics& topics)
     : file_(file), topics_(topics), units_(file.units.size()), groups_(file.groups.size()) {}
 
-void StatePublisher::publishAll(mosquitto* client, const ServiceSnapshot& snapshot) {
-  for (std::size_t unit = 0; unit < snapshot.units.size(); ++unit)
-    if (snapshot.units[unit].state.level >= 0)
-      publish(client, Kind::Unit, unit, snapshot.units[unit].state.level, Why::Connect);
-  for (std::size_t group = 0; group < snapshot.groups.size(); ++group)
-    if (snapshot.groups[group].level >= 0)
-      publish(client, Kind::Group, group, snapshot.groups[group].level, Why::Connect);
-}
-
-void StatePublisher::publish(mosquitto* client, Kind kind, std::size_t index, int level, Why why) {
-  Published& last = kind == Kind::Unit ? units_[index] : groups_[index];
+bool StatePublisher::note(Kind kind, std::size_t index, int level, Why why) {
   const std::int64_t nowUs = monotonicUs();
-  // Most steps of a fade stop here, before any text is made: the service's
-  // thread is their caller.
+  std::lock_guard<std::mutex> lock(mutex_);
+  Published& last = kind == Kind::Unit ? units_[index] : groups_[index];
+  last.toldLevel = level;
+  last.toldAt = ++told_;
+  // Most steps of a fade stop here: the service's thread is the caller.
   if (why == Why::Change && last.atUs != 0 && nowUs - last.atUs < kStateEveryUs)
-    return;
-  const std::string payload = lightState(level);
-  const bool repeated = last.payload == payload;
+    return false;
+  // A state's text is its level's alone: the levels compare as the texts would.
+  const bool repeated = last.level == level;
   switch (why) {
     case Why::Change:
       last.duringCommand = true;
@@ -46,22 +39,70 @@ void StatePublisher::publish(mosquitto* client, Kind kind, std::size_t index, in
       const bool sent = last.duringCommand && repeated;
       last.duringCommand = false;
       if (sent)
-        return;
+        return false;
       break;
     }
     case Why::GroupEnd:
       // It hears of each member's end: its state goes out once it changed.
       last.duringCommand = false;
       if (repeated)
-        return;
-      break;
-    case Why::Connect:
+        return false;
       break;
   }
-  publishRetained(client,
-                  kind == Kind::Unit ? topics_.unit(file_.units[index].name, "state")
-                                     : topics_.group(file_.groups[index].name, "state"),
-                  payload);
-  last.payload = payload;
+  const bool wasEmpty = queued_.empty();
+  queue(kind, index, level, nowUs);
+  return wasEmpty && !queued_.empty();
+}
+
+std::uint64_t StatePublisher::told() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return told_;
+}
+
+void StatePublisher::queueAll(const ServiceSnapshot& snapshot, std::uint64_t since) {
+  const std::int64_t nowUs = monotonicUs();
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_ = true;
+  // A level told after the snapshot began would otherwise be overtaken by
+  // the snapshot's older one, queued after it.
+  const auto levelOf = [since](const Published& last, int snapshotLevel) {
+    return last.toldAt > since ? last.toldLevel : snapshotLevel;
+  };
+  for (std::size_t unit = 0; unit < snapshot.units.size() && unit < units_.size(); ++unit) {
+    const int level = levelOf(units_[unit], snapshot.units[unit].state.level);
+    if (level >= 0)
+      queue(Kind::Unit, unit, level, nowUs);
+  }
+  for (std::size_t group = 0; group < snapshot.groups.size() && group < groups_.size(); ++group) {
+    const int level = levelOf(groups_[group], snapshot.groups[group].level);
+    if (level >= 0)
+      queue(Kind::Group, group, level, nowUs);
+  }
+}
+
+void StatePublisher::close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_ = false;
+  queued_.clear();
+}
+
+void StatePublisher::queue(Kind kind, std::size_t index, int level, std::int64_t nowUs) {
+  Published& last = kind == Kind::Unit ? units_[index] : groups_[index];
+  last.level = level;
   last.atUs = nowUs;
+  if (open_)
+    queued_.push_back({kind, index, level});
+}
+
+void StatePublisher::send(mosquitto* client) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sending_.swap(queued_);
+  }
+  for (const Queued& state : sending_)
+    publishRetained(client,
+                    state.kind == Kind::Unit ? topics_.unit(file_.units[state.index].name, "state")
+                                             : topics_.group(file_.groups[state.index].name, "state"),
+                    lightState(state.level));
+  sending_.clear();
 }

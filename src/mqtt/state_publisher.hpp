@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,30 +18,58 @@ std::string lightState(int level);
 /// The retained states of the units and groups, throttled: during a fade a
 /// change goes out at most once a second, a command's end unless that very
 /// state just went out as its last change, and all of them on connecting.
-/// Not thread-safe: the bridge calls it under its lock.
+/// Split in two so that the service's thread never waits for a publish:
+/// note() decides and queues under a short lock of its own, send() publishes
+/// the queue on the bridge's thread, outside that lock.
 class StatePublisher {
  public:
   StatePublisher(const UnitsFile& file, const MqttTopics& topics);
 
-  enum class Why { Change, End, GroupEnd, Connect };
+  enum class Why { Change, End, GroupEnd };
   enum class Kind { Unit, Group };
-  /// Publishes a unit's or a group's state when due.
-  void publish(mosquitto* client, Kind kind, std::size_t index, int level, Why why);
-  /// Every state that is known, on connecting.
-  void publishAll(mosquitto* client, const ServiceSnapshot& snapshot);
+  /// From any thread (the service's): queues a unit's or a group's state
+  /// when due. True when the queue was empty until then: the bridge's
+  /// thread is to be woken for it.
+  bool note(Kind kind, std::size_t index, int level, Why why);
+  /// How many states were told so far, before a snapshot is taken for
+  /// queueAll().
+  std::uint64_t told() const;
+  /// Queues every state that is known, on connecting and at a stop, and
+  /// queues what note() is told from then on. A state told since `since`
+  /// (told() before `snapshot` was taken) is newer than the snapshot's.
+  void queueAll(const ServiceSnapshot& snapshot, std::uint64_t since);
+  /// The broker is away: what is queued is dropped, and nothing more is
+  /// until queueAll(); the throttle goes on as if it went out.
+  void close();
+  /// On the bridge's thread: publishes what is queued.
+  void send(mosquitto* client);
 
  private:
-  /// The last state published on a topic.
+  /// A topic's last state to go out, and the last level told of it.
   struct Published {
-    std::string payload;
+    int level = -1;
     std::int64_t atUs = 0;
     bool duringCommand = false;  ///< by a change since the last command ended
+    int toldLevel = -1;
+    std::uint64_t toldAt = 0;  ///< told_ when it was told
   };
+  struct Queued {
+    Kind kind;
+    std::size_t index;
+    int level;
+  };
+  /// Under mutex_.
+  void queue(Kind kind, std::size_t index, int level, std::int64_t nowUs);
 
   const UnitsFile& file_;
   const MqttTopics& topics_;
+  mutable std::mutex mutex_;  ///< guards what follows; held across no call out
   std::vector<Published> units_;
   std::vector<Published> groups_;
+  std::uint64_t told_ = 0;
+  bool open_ = false;  ///< connected: states are queued
+  std::vector<Queued> queued_;
+  std::vector<Queued> sending_;  ///< send()'s own, swapped with queued_ to keep both buffers
 };
 
 #endif
