@@ -61,6 +61,7 @@ MqttBridge::MqttBridge(UnitsService& service, const MqttSettings& settings, bool
       connect_([](mosquitto* client, const std::string& host, int port, int keepAliveS) {
         return mosquitto_connect_async(client, host.c_str(), port, keepAliveS);
       }),
+      snapshot_([&service] { return service.snapshot(); }),
       discovery_(service.file(), topics_, verbose),
       states_(service.file(), topics_) {}
 
@@ -111,6 +112,8 @@ bool MqttBridge::open(std::string& problem) {
 }
 
 void MqttBridge::connectWith(BrokerConnect connect) { connect_ = std::move(connect); }
+
+void MqttBridge::snapshotWith(std::function<ServiceSnapshot()> snapshot) { snapshot_ = std::move(snapshot); }
 
 bool MqttBridge::start(std::string&) {
   started_ = true;
@@ -182,7 +185,7 @@ void MqttBridge::waitForBroker() {
 // halted: nothing newer comes.
 void MqttBridge::sayGoodbye() {
   const std::uint64_t since = states_.told();
-  states_.queueAll(service_.snapshot(), since);
+  states_.queueAll(snapshot_(), since);
   states_.send(client_);
   states_.close();
   publishRetained(client_, topics_.status, "offline");
@@ -332,7 +335,7 @@ void MqttBridge::connected(int result) {
   publishRetained(client_, topics_.status, "online");
   discovery_.publish(client_);
   const std::uint64_t since = states_.told();
-  states_.queueAll(service_.snapshot(), since);
+  states_.queueAll(snapshot_(), since);
   states_.send(client_);
   discovery_.startSweep(client_);
 }

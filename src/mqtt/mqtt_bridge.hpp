@@ -44,6 +44,9 @@ class MqttBridge final : public FrontEnd {
   bool open(std::string& problem) override;
   /// Replaces mosquitto_connect_async(), for a test.
   void connectWith(BrokerConnect connect);
+  /// Replaces UnitsService::snapshot(), which the bridge's thread asks for
+  /// on connecting and at a stop, for a test; before start().
+  void snapshotWith(std::function<ServiceSnapshot()> snapshot);
   /// Connects in the background: a broker that is away, refuses or cannot
   /// be trusted is tried again, 1 s and then longer up to 30 s apart; the
   /// pause is 1 s again once a connection held for kHeldS. Each outage is
@@ -90,6 +93,7 @@ class MqttBridge final : public FrontEnd {
   const bool verbose_;
   mosquitto* client_ = nullptr;  ///< null once an abandoned connect owns it
   BrokerConnect connect_;
+  std::function<ServiceSnapshot()> snapshot_;
   bool started_ = false;
   std::thread link_;
   WakeUp wakeUp_;  ///< ends the link thread's wait: states queued, a goodbye, a stop
