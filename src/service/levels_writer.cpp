@@ -25,8 +25,13 @@ LevelsWriter::LevelsWriter(std::string path, StateChanged changed, LevelsWritePa
 LevelsWriter::~LevelsWriter() { stop(); }
 
 void LevelsWriter::remember(const UnitKey& key, const RememberedLevel& level, bool step) {
+  bool sooner;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // The writer is woken only when its next write becomes due sooner: not
+    // at every step of a fade, which would wake it, and have the service's
+    // thread meet it at this lock, a thousand times in a fade of 16 units.
+    sooner = pending_.empty() || (!urgent_ && !step);
     urgent_ = urgent_ || !step;
     const auto found = std::find_if(pending_.begin(), pending_.end(),
                                     [&](const auto& entry) { return entry.first == key; });
@@ -36,7 +41,8 @@ void LevelsWriter::remember(const UnitKey& key, const RememberedLevel& level, bo
       found->second = newerOf(level, found->second);
     }
   }
-  wake_.notify_one();
+  if (sooner)
+    wake_.notify_one();
 }
 
 void LevelsWriter::stop() {
