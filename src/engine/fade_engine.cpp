@@ -63,6 +63,17 @@ struct FadeEngine::Run {
   bool replaced = false;
   FadePlan next;
 
+  /// The byte a level of this fade is sent as.
+  int byteOf(int level) const { return plan.bytes ? level : unit.curve.byte(level); }
+  /// The level, in the user's scale, that a level of this fade leaves.
+  int levelOf(int level) const {
+    if (!plan.bytes || unit.curve.identity())
+      return level;
+    for (int user = 0; user < 255; ++user)
+      if (unit.curve.byte(user) >= level)
+        return user;
+    return 255;
+  }
   int triesEach() const { return plan.tries; }
   std::int64_t timeoutUs() const { return plan.timeoutUs; }
 };
@@ -164,7 +175,8 @@ void FadeEngine::begin(int unit, const FadePlan& plan) {
   if (run.plan.timeoutUs <= 0)
     run.plan.timeoutUs = timeoutUs_;
   run.replaced = false;
-  run.from = !plan.fade ? -1 : plan.from == FadePlan::kFromKnown ? run.known : plan.from;
+  const int known = plan.bytes && run.known >= 0 ? run.unit.curve.byte(run.known) : run.known;
+  run.from = !plan.fade ? -1 : plan.from == FadePlan::kFromKnown ? known : plan.from;
   // Without a level to start from there is nothing to fade: one command,
   // tried as a last one is.
   run.schedule = run.from < 0 ? FadeSchedule(plan.to, plan.to, 0, 0)
@@ -239,7 +251,7 @@ void FadeEngine::end(int unit, FadeEnd::How how) {
   ended.last = run.last;
   ended.lookUpFailure = run.lookUpFailure;
   if (how == FadeEnd::How::Confirmed && ended.to > 0)
-    run.confirmed.lastOn = ended.to;
+    run.confirmed.lastOn = run.levelOf(ended.to);
   ended.confirmed = run.confirmed;
   listener_.fadeEnded(unit, ended);
 }
@@ -252,7 +264,7 @@ void FadeEngine::launch(int unit, std::int64_t nowUs) {
   run.beganUs = nowUs;
   run.pending.connect(run.dotted.c_str(), run.unit.port,
                       buildCommandFrame(run.unit.type,
-                                        static_cast<unsigned char>(run.unit.curve.byte(level))));
+                                        static_cast<unsigned char>(run.byteOf(level))));
   if (run.pending.finished())
     complete(unit, monotonicUs());
   else
@@ -267,9 +279,9 @@ void FadeEngine::complete(int unit, std::int64_t nowUs) {
   run.exchangeUs = nowUs - run.beganUs;
   const int level = run.schedule.level(run.command);
   if (run.last.confirmed()) {
-    run.known = level;
-    run.lastByte = run.unit.curve.byte(level);
-    run.confirmed.level = level;
+    run.known = run.levelOf(level);
+    run.lastByte = run.byteOf(level);
+    run.confirmed.level = run.known;
     run.confirmed.sent = run.lastByte;
     run.confirmed.atMs = wallClockMs();
   }
@@ -302,11 +314,11 @@ void FadeEngine::complete(int unit, std::int64_t nowUs) {
   run.command = run.schedule.next(run.command, nowUs - run.zeroUs, run.exchangeUs);
   // The levels are strictly monotonic and the curve never falls, so a byte
   // sent again could only follow the one before.
-  while (run.command < steps && run.unit.curve.byte(run.schedule.level(run.command)) == run.lastByte)
+  while (run.command < steps && run.byteOf(run.schedule.level(run.command)) == run.lastByte)
     ++run.command;
-  if (run.command == steps && run.unit.curve.byte(run.plan.to) == run.lastByte) {
-    run.known = run.plan.to;
-    run.confirmed.level = run.plan.to;
+  if (run.command == steps && run.byteOf(run.plan.to) == run.lastByte) {
+    run.known = run.levelOf(run.plan.to);
+    run.confirmed.level = run.known;
     run.confirmed.atMs = wallClockMs();
     end(unit, FadeEnd::How::Confirmed);
     return;

@@ -52,6 +52,10 @@ struct FadePlan {
   /// try may take; 0: the engine's own.
   int tries = 0;
   std::int64_t timeoutUs = 0;
+  /// `from` and `to` are bytes, sent as they are whatever the unit's curve
+  /// (vantrel-fade's); what the unit confirms is kept as the lowest level
+  /// whose byte is at least the one sent.
+  bool bytes = false;
 };
 
 /// What the engine saw a unit confirm.

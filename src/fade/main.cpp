@@ -84,6 +84,9 @@ LocalFade requestFor(const FadeOptions& options, const FadePlan& plan) {
   fade.timeoutUs = options.timeoutUs;
   fade.tries = options.tries;
   fade.wait = !options.noWait;
+  // Its levels are bytes: a unit that the service's file gives a curve
+  // gets them as they are.
+  fade.bytes = true;
   return fade;
 }
 

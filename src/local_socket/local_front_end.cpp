@@ -94,6 +94,7 @@ UnitCommand keyedCommand(const LocalFade& fade, std::shared_ptr<FadeFollower> fo
   plan.zero = fade.zeroAtFirstConfirmed ? FadePlan::Zero::FirstConfirmed : FadePlan::Zero::Shared;
   plan.tries = fade.tries;
   plan.timeoutUs = fade.timeoutUs;
+  plan.bytes = fade.bytes;
   return command;
 }
 

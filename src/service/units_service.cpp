@@ -359,19 +359,22 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     owner.follower->commandEnded(owner.position, level, result, beganUs);
   if (!result.confirmed())
     return;  // a step between the first and the last is not tried again: its fade goes on
+  // The follower heard the command's own level (a byte, for a fade in
+  // bytes); the service keeps the level in the user's scale.
+  const ConfirmedLevel& confirmed = engine_->confirmed(unit);
   bool changed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     UnitState& state = served.state;
-    changed = state.level != level || !state.problem.empty();
-    state.level = level;
-    state.sent = engine_->confirmed(unit).sent;
+    changed = state.level != confirmed.level || !state.problem.empty();
+    state.level = confirmed.level;
+    state.sent = confirmed.sent;
     state.problem.clear();
     const std::int64_t nowMs = wallClockMs();
     served.confirmedMs = nowMs;
     // A fade's progress is remembered as it goes, so that a kill loses
     // about a second of it; its end is remembered at fadeEnded().
-    writer_.remember(served.key, {level, nowMs, state.lastOn, state.sent}, true);
+    writer_.remember(served.key, {state.level, nowMs, state.lastOn, state.sent}, true);
   }
   if (changed)
     notify(unit, false);

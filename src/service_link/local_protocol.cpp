@@ -169,7 +169,7 @@ bool readFade(const Json& object, LocalFade& fade, std::string& problem) {
       !text(object, "zero", zero, problem) ||
       !whole(object, "timeout_us", 1000, kLongestUs, fade.timeoutUs, problem, false) ||
       !wholeInt(object, "tries", 1, 1000, fade.tries, problem, false) ||
-      !flag(object, "wait", fade.wait, problem))
+      !flag(object, "wait", fade.wait, problem) || !flag(object, "bytes", fade.bytes, problem))
     return false;
   if (zero != "shared" && zero != "first confirmed") {
     problem = "zero must be \"shared\" or \"first confirmed\"";
@@ -377,17 +377,20 @@ std::string requestLine(const LocalFade& fade) {
       entry["to"] = unit.to;
     units.push_back(std::move(entry));
   }
-  return line({{"fade",
-                {{"units", std::move(units)},
-                 {"fade", fade.fade},
-                 {"from", fade.from},
-                 {"over_us", fade.overUs},
-                 {"steps", fade.steps},
-                 {"zero_us", fade.zeroUs},
-                 {"zero", fade.zeroAtFirstConfirmed ? "first confirmed" : "shared"},
-                 {"timeout_us", fade.timeoutUs},
-                 {"tries", fade.tries},
-                 {"wait", fade.wait}}}});
+  Json request = {{"units", std::move(units)},
+                  {"fade", fade.fade},
+                  {"from", fade.from},
+                  {"over_us", fade.overUs},
+                  {"steps", fade.steps},
+                  {"zero_us", fade.zeroUs},
+                  {"zero", fade.zeroAtFirstConfirmed ? "first confirmed" : "shared"},
+                  {"timeout_us", fade.timeoutUs},
+                  {"tries", fade.tries},
+                  {"wait", fade.wait}};
+  // Said only when so, as a service before it took none.
+  if (fade.bytes)
+    request["bytes"] = true;
+  return line({{"fade", std::move(request)}});
 }
 
 std::string levelsRequestLine(const std::vector<UnitKey>& keys) {

@@ -48,6 +48,9 @@ struct LocalFade {
   /// false: the service answers "accepted" only, and the fade goes on
   /// whatever the tool does next.
   bool wait = true;
+  /// Each unit's levels are bytes, sent as they are whatever its curve:
+  /// vantrel-fade's, which names no unit of a file.
+  bool bytes = false;
 };
 
 /// One line from a tool.

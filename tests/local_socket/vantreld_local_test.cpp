@@ -415,7 +415,7 @@ TEST(LocalServiceGone, EachUnitNotConfirmedIsNamedWithItsLastLevelAndNoSuccess) 
   }
 }
 
-TEST_F(LocalSocket, TheServiceSendsEachLevelThroughItsUnitsCurveAndOnGivesItsOnLevel) {
+TEST_F(LocalSocket, TheServiceSendsEachLevelThroughItsUnitsCurveButVantrelFadesBytesAsTheyAre) {
   ServingUnit a;
   ServingUnit b;
   const std::string trims = "min = 100\nmax = 200\non_level = 60\n\n";
@@ -424,10 +424,18 @@ TEST_F(LocalSocket, TheServiceSendsEachLevelThroughItsUnitsCurveAndOnGivesItsOnL
   probe_.await("vantrel/unit/a/state", state(128));
   EXPECT_EQ(run({"set", "b", "on"}).exitStatus, 0);
   probe_.await("vantrel/unit/b/state", state(60));
+  // vantrel-fade's levels are bytes, sent as they are; the unit is then at
+  // the lowest level whose byte is at least that: 153 for 160.
+  const ChildResult bytes = runChild(
+      {VANTREL_FADE_PATH, "--over", "0", "--steps", "1", "127.0.0.1", a.port(), "1", "0", "160"},
+      environment(), 30000);
+  EXPECT_EQ(bytes.exitStatus, 0) << bytes.err;
+  probe_.await("vantrel/unit/a/state", state(153));
   a.finish();
   b.finish();
   // 100 + round((L - 1) / 254 × 100).
-  EXPECT_EQ(a.levels(), std::vector<int>{150});
+  EXPECT_EQ(a.levels().front(), 150);
+  EXPECT_EQ(a.levels().back(), 160);  // through the curve: 159
   EXPECT_EQ(b.levels(), std::vector<int>{123});
 }
 
