@@ -20,9 +20,11 @@ const char kFrom[] = "a lighting console";
 // once no new level has come for a second.
 constexpr std::int64_t kSettleUs = 1000000;
 
-// Each (unit, level) at once, as one command of the console's stream.
-UnitCommand channelLevels(const std::vector<std::pair<int, int>>& levels) {
+// Each (unit, level) at once, as one command of the console's stream; with
+// `raw`, each level is the byte sent.
+UnitCommand channelLevels(const std::vector<std::pair<int, int>>& levels, bool raw) {
   UnitCommand command;
+  command.plan.bytes = raw;
   for (const auto& [unit, level] : levels) {
     command.units.push_back(unit);
     command.levels.push_back(level);
@@ -245,7 +247,7 @@ void ConsoleFrontEnd::expire(Side<Input>& side, std::int64_t nowUs) {
 template <typename Input>
 void ConsoleFrontEnd::settle(Side<Input>& side) {
   if (!commands_.empty()) {
-    service_.submit(channelLevels(commands_));
+    service_.submit(channelLevels(commands_, side.settings.raw));
     commands_.clear();
   }
   for (const SourceChange& change : changes_) {
@@ -263,7 +265,7 @@ void ConsoleFrontEnd::settle(Side<Input>& side) {
         std::vector<std::pair<int, int>> off;
         for (const int unit : units)
           off.emplace_back(unit, 0);
-        service_.submit(channelLevels(off));
+        service_.submit(channelLevels(off, false));
         done = "off: its units set to 0";
         break;
       }

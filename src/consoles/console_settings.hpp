@@ -17,6 +17,9 @@ struct ConsoleInputSettings {
   OnLoss onLoss = OnLoss::Hold;          ///< when a universe's last source is lost
   int scene = -1;                        ///< OnLoss::Scene: the scene's index
   std::int64_t lossTimeoutUs = kSacnLossTimeoutUs;  ///< sACN only
+  /// `curve = "raw"`: a channel's value is the byte sent, for consoles that
+  /// shape the output themselves; otherwise a level, through the unit's curve.
+  bool raw = false;
 };
 
 /// The console inputs: their tables, and the channel each unit follows.

@@ -54,6 +54,12 @@ void readInput(const SettingEntry& table, const char* name, const UnitsFile& fil
       } else {
         problems.add(value.at, where + " on_loss must be \"hold\", \"off\" or the name of a scene");
       }
+    } else if (key == "curve") {
+      if (value.kind == Kind::Text && (value.text == "unit" || value.text == "raw"))
+        input.raw = value.text == "raw";
+      else
+        problems.add(value.at, where + " curve must be \"unit\" (a channel's value is a level, through "
+                                       "the unit's curve) or \"raw\" (it is the byte sent)");
     } else if (key == "loss_timeout" && std::string(name) == "sacn") {
       std::int64_t us = 0;
       if (value.kind == Kind::Text && parseDuration(value.text.c_str(), us) && us >= kShortestLossUs &&

@@ -64,7 +64,7 @@ TEST(ConsoleSettings, EveryProblemIsReportedWhereItIs) {
                          unit("b", 2, "sacn = \"1/5\"\n") +                 // line 11
                          "[sacn]\nlisten = \"10.0.0.256\"\nsources = [\"10.0.0.1\", 7]\n"
                          "on_loss = \"nowhere\"\nloss_timeout = \"0\"\nspeed = 1\n"
-                         "[artnet]\nloss_timeout = \"1s\"\n",
+                         "[artnet]\nloss_timeout = \"1s\"\ncurve = \"gamma\"\n",
                      settings, problems));
   EXPECT_EQ(problems, (std::vector<std::string>{
       "v.toml:5:8: unit 'a': sacn: the universe must be a whole number from 1 to 63999, not \"0\"",
@@ -74,7 +74,9 @@ TEST(ConsoleSettings, EveryProblemIsReportedWhereItIs) {
       "v.toml:15:11: [sacn] on_loss must be \"hold\", \"off\" or the name of a scene",
       "v.toml:16:16: [sacn] loss_timeout must be a duration from \"100ms\" to \"60s\", such as \"2.5s\"",
       "v.toml:17:1: unknown key 'speed' in [sacn]",
-      "v.toml:19:1: unknown key 'loss_timeout' in [artnet]"}));
+      "v.toml:19:1: unknown key 'loss_timeout' in [artnet]",
+      "v.toml:20:9: [artnet] curve must be \"unit\" (a channel's value is a level, through the unit's "
+      "curve) or \"raw\" (it is the byte sent)"}));
 
   problems.clear();
   EXPECT_FALSE(parse(unit("a", 1, "artnet = \"1/5\"\n") + "[sacn]\n", settings, problems));

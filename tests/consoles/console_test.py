@@ -50,15 +50,16 @@ class Consoles(unittest.TestCase):
     """Each test has a service of its own, with the units file's inputs as
     it asks."""
 
-    def start(self, sacn="", artnet=""):
-        """vantreld with both inputs on, each table with the keys given."""
+    def start(self, sacn="", artnet="", a=""):
+        """vantreld with both inputs on, each table with the keys given, and
+        unit a with `a`'s."""
         self.directory = tempfile.mkdtemp(prefix="vantrel-consoles-")
         self.units = Units(3)
         self.service = None
         self.sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton("127.0.0.1"))
         self.addCleanup(self.stop)
-        keys = {"a": 'sacn = "1/1"\nartnet = "0:0:3/1"\n', "b": 'sacn = "1/2"\nartnet = "3/2"\n',
+        keys = {"a": 'sacn = "1/1"\nartnet = "0:0:3/1"\n' + a, "b": 'sacn = "1/2"\nartnet = "3/2"\n',
                 "c": 'sacn = "2/1"\n'}
         text = "".join('[units.%s]\naddress = "127.0.0.1"\nport = %d\ntype = 1\n%s\n' % (name, port, keys[name])
                        for name, port in zip(UNITS, self.units.ports))
@@ -111,6 +112,20 @@ class Sacn(Consoles):
         self.assertEqual(self.sent()[0], [10, 99])
         self.multicast(1, sacn(1, [11, 21], sequence=11))
         self.assertTrue(wait_for(lambda: self.sent()[0] == [10, 99, 11]), self.sent())
+
+    def test_a_channel_is_a_level_through_the_units_curve(self):
+        self.start(a="min = 100\nmax = 200\n")
+        self.multicast(1, sacn(1, [128]))
+        self.assertTrue(wait_for(lambda: self.sent()[0] == [150]), self.sent())
+        unit = lambda: self.state()["units"][0]
+        self.assertTrue(wait_for(lambda: (unit()["level"], unit()["sent"]) == (128, 150)), unit())
+
+    def test_with_curve_raw_a_channel_is_the_byte_and_the_unit_at_its_lowest_level(self):
+        self.start(sacn='curve = "raw"\n', a="min = 100\nmax = 200\n")
+        self.multicast(1, sacn(1, [128]))
+        self.assertTrue(wait_for(lambda: self.sent()[0] == [128]), self.sent())
+        unit = lambda: self.state()["units"][0]
+        self.assertTrue(wait_for(lambda: (unit()["level"], unit()["sent"]) == (71, 128)), unit())
 
     def test_priority_takes_over_and_gives_back_and_sources_show_in_the_state(self):
         self.start(sacn='loss_timeout = "500ms"\n')
