@@ -424,6 +424,9 @@ TEST_F(LocalSocket, TheServiceSendsEachLevelThroughItsUnitsCurveButVantrelFadesB
   probe_.await("vantrel/unit/a/state", state(128));
   EXPECT_EQ(run({"set", "b", "on"}).exitStatus, 0);
   probe_.await("vantrel/unit/b/state", state(60));
+  // An MQTT command is a level too, and so is its retained state.
+  probe_.publish("vantrel/unit/b/set", R"({"brightness":255})");
+  probe_.await("vantrel/unit/b/state", state(255));
   // vantrel-fade's levels are bytes, sent as they are; the unit is then at
   // the lowest level whose byte is at least that: 153 for 160.
   const ChildResult bytes = runChild(
@@ -436,7 +439,7 @@ TEST_F(LocalSocket, TheServiceSendsEachLevelThroughItsUnitsCurveButVantrelFadesB
   // 100 + round((L - 1) / 254 × 100).
   EXPECT_EQ(a.levels().front(), 150);
   EXPECT_EQ(a.levels().back(), 160);  // through the curve: 159
-  EXPECT_EQ(b.levels(), std::vector<int>{123});
+  EXPECT_EQ(b.levels(), (std::vector<int>{123, 200}));
 }
 
 TEST_F(LocalSocket, SilentClientsAreLetGoAfter5sAndAFullServiceSaysSoToTheTool) {
