@@ -79,7 +79,7 @@ class Follower final : public FadeFollower {
 UnitCommand keyedCommand(const LocalFade& fade, std::shared_ptr<FadeFollower> follower) {
   UnitCommand command;
   for (const LocalUnit& unit : fade.units) {
-    command.keyed.push_back({unit.key, unit.name});
+    command.keyed.push_back({unit.key, unit.name, unit.curve, unit.onLevel});
     command.levels.push_back(unit.to == LocalUnit::kOn ? UnitCommand::kOn : unit.to);
   }
   command.from = "another vantrel";

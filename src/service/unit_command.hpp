@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_curve.hpp"
 #include "engine/fade_engine.hpp"
 #include "service/light_command.hpp"
 #include "units/unit_key.hpp"
@@ -17,6 +18,10 @@ class FadeFollower;
 struct KeyedUnit {
   UnitKey key;
   std::string name;  ///< for the service's own messages; "" for ADDRESS:PORT
+  /// For a unit outside the file: its curve and what ON gives, as the
+  /// tool's file says. A unit of the file keeps the file's.
+  OutputCurve curve{};
+  int onLevel = 255;
 };
 
 /// What every front end asks of the service, in one shape: its targets,

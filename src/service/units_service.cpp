@@ -141,7 +141,7 @@ std::vector<RememberedLevel> UnitsService::levelsOf(const std::vector<UnitKey>& 
     RememberedLevel level;
     if (found != unitOfKey_.end()) {
       const ServedUnit& unit = units_[static_cast<std::size_t>(found->second)];
-      level = {unit.state.level, unit.confirmedMs, unit.state.lastOn};
+      level = {unit.state.level, unit.confirmedMs, unit.state.lastOn, unit.state.sent};
     }
     levels.push_back(level);
   }
@@ -282,7 +282,7 @@ int UnitsService::unitFor(const KeyedUnit& target, std::unique_ptr<RememberedLev
     remembered = std::make_unique<RememberedLevels>(RememberedLevels::read(levelsPath_, warning));
   }
   const RememberedLevel level = remembered->find(target.key);
-  const int unit = engine_->addUnit({target.key.address, target.key.port, target.key.type});
+  const int unit = engine_->addUnit({target.key.address, target.key.port, target.key.type, target.curve});
   engine_->setKnownLevel(unit, level.level, level.lastOn);
   ServedUnit served;
   served.key = target.key;
@@ -290,6 +290,7 @@ int UnitsService::unitFor(const KeyedUnit& target, std::unique_ptr<RememberedLev
                                     : target.name;
   served.state = stateOf(level);
   served.confirmedMs = level.confirmedMs;
+  served.toolsOnLevel = target.onLevel;
   std::lock_guard<std::mutex> lock(mutex_);
   units_.push_back(std::move(served));
   unitOfKey_[target.key] = unit;

@@ -175,8 +175,9 @@ class UnitsService : private EngineListener {
     UnitState state;
     std::int64_t confirmedMs = 0;  ///< when its level was confirmed, or 0
 
-    /// The level ON gives it: the file's on_level, 255 outside the file.
-    int onLevel() const { return file != nullptr ? file->onLevel : 255; }
+    int toolsOnLevel = 255;  ///< outside the file: the on_level its tool gave
+    /// The level ON gives it: the file's on_level, or its tool's.
+    int onLevel() const { return file != nullptr ? file->onLevel : toolsOnLevel; }
   };
   void queue(Queued queued);
   void serve();

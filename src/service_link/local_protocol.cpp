@@ -34,6 +34,9 @@ const Word<LinkFailure> kFailures[] = {
     {LinkFailure::Unreachable, "unreachable"}, {LinkFailure::TimedOut, "timed out"},
     {LinkFailure::Stopped, "stopped"},   {LinkFailure::Reset, "reset"},
     {LinkFailure::Other, "other"}};
+const Word<OutputCurve::Shape> kShapes[] = {{OutputCurve::Shape::Linear, "linear"},
+                                            {OutputCurve::Shape::Gamma, "gamma"},
+                                            {OutputCurve::Shape::Dali, "dali"}};
 
 template <typename Enum, std::size_t N>
 const char* wordOf(const Word<Enum> (&words)[N], Enum value) {
@@ -135,6 +138,44 @@ bool readKey(const Json& object, UnitKey& key, std::string& problem) {
   return true;
 }
 
+bool readCurve(const Json& unit, OutputCurve& curve, std::string& problem) {
+  const auto found = unit.find("curve");
+  if (found == unit.end())
+    return true;
+  OutputCurve::Shape shape = OutputCurve::Shape::Linear;
+  if (!found->is_object() || !valueOf(kShapes, found->value("shape", Json()), shape)) {
+    problem = "curve must be an object whose shape is \"linear\", \"gamma\" or \"dali\"";
+    return false;
+  }
+  double gamma = 1.0;
+  const auto exponent = found->find("gamma");
+  if (exponent != found->end()) {
+    if (!exponent->is_number() || !(exponent->get<double>() >= 1.0 && exponent->get<double>() <= 4.0)) {
+      problem = "gamma must be a number from 1.0 to 4.0";
+      return false;
+    }
+    gamma = exponent->get<double>();
+  }
+  int min = 1;
+  int max = 255;
+  if (!wholeInt(*found, "min", 1, 254, min, problem, false) ||
+      !wholeInt(*found, "max", 2, 255, max, problem, false))
+    return false;
+  if (max <= min) {
+    problem = "max must be above min";
+    return false;
+  }
+  curve = OutputCurve(shape, gamma, min, max);
+  return true;
+}
+
+Json curveJson(const OutputCurve& curve) {
+  Json json = {{"shape", wordOf(kShapes, curve.shape())}, {"min", curve.min()}, {"max", curve.max()}};
+  if (curve.shape() == OutputCurve::Shape::Gamma)
+    json["gamma"] = curve.gamma();
+  return json;
+}
+
 Json keyJson(const UnitKey& key) {
   return {{"address", key.address}, {"port", key.port}, {"type", key.type}};
 }
@@ -157,6 +198,9 @@ bool readFade(const Json& object, LocalFade& fade, std::string& problem) {
     if (to != entry.end() && to->is_string() && to->get_ref<const std::string&>() == "on")
       unit.to = LocalUnit::kOn;
     else if (!wholeInt(entry, "to", 0, 255, unit.to, problem))
+      return false;
+    if (!readCurve(entry, unit.curve, problem) ||
+        !wholeInt(entry, "on_level", 1, 255, unit.onLevel, problem, false))
       return false;
     fade.units.push_back(std::move(unit));
   }
@@ -348,7 +392,8 @@ bool readLocalReply(std::string_view text, LocalReply& reply, std::string& probl
       RememberedLevel level;
       if (!entry.is_object() || !wholeInt(entry, "level", -1, 255, level.level, problem) ||
           !whole(entry, "confirmed_ms", 0, INT64_MAX / 2, level.confirmedMs, problem) ||
-          !wholeInt(entry, "last_on", -1, 255, level.lastOn, problem))
+          !wholeInt(entry, "last_on", -1, 255, level.lastOn, problem) ||
+          !wholeInt(entry, "sent", -1, 255, level.sent, problem, false))
         return problem.empty() ? (problem = "each level must be an object", false) : false;
       read.levels.push_back(level);
     }
@@ -375,6 +420,10 @@ std::string requestLine(const LocalFade& fade) {
       entry["to"] = "on";
     else
       entry["to"] = unit.to;
+    if (!unit.curve.identity())
+      entry["curve"] = curveJson(unit.curve);
+    if (unit.onLevel != 255)
+      entry["on_level"] = unit.onLevel;
     units.push_back(std::move(entry));
   }
   Json request = {{"units", std::move(units)},
@@ -429,7 +478,12 @@ std::string endLine(int unit, const FadeEnd& end) {
 
 std::string levelsLine(const std::vector<RememberedLevel>& levels) {
   Json list = Json::array();
-  for (const RememberedLevel& level : levels)
-    list.push_back({{"level", level.level}, {"confirmed_ms", level.confirmedMs}, {"last_on", level.lastOn}});
+  for (const RememberedLevel& level : levels) {
+    Json entry = {{"level", level.level}, {"confirmed_ms", level.confirmedMs}, {"last_on", level.lastOn}};
+    // The byte, only where it is not the level, as in the levels file.
+    if (level.sent >= 0 && level.sent != level.level)
+      entry["sent"] = level.sent;
+    list.push_back(std::move(entry));
+  }
   return line({{"levels", std::move(list)}});
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/output_curve.hpp"
 #include "engine/fade_engine.hpp"
 #include "units/remembered_levels.hpp"
 
@@ -31,6 +32,11 @@ struct LocalUnit {
   /// 0..255, or kOn: the unit's last level above 0 (255 when none is known).
   int to = 0;
   static constexpr int kOn = -1;
+  /// How its levels become bytes and what ON gives, as the tool's units
+  /// file says: the service takes them for a unit its own file does not
+  /// name. Said on the socket only when not the defaults.
+  OutputCurve curve{};
+  int onLevel = 255;
 };
 
 /// A fade of one or more units in step, as FadePlan says it for each.

@@ -141,7 +141,8 @@ int runThroughService(ServiceClient& service, const UnitsFile& file,
   LocalFade fade;
   for (const Target& target : targets) {
     const Unit& unit = file.units[static_cast<std::size_t>(target.unit)];
-    fade.units.push_back({unit.key(), unit.name, options.on ? LocalUnit::kOn : target.level});
+    fade.units.push_back(
+        {unit.key(), unit.name, options.on ? LocalUnit::kOn : target.level, unit.curve, unit.onLevel});
   }
   const FadePlan plan = planFor(targets.front(), options, monotonicUs());
   fade.fade = plan.fade;

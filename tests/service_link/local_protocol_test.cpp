@@ -26,11 +26,25 @@ CommandResult refusedAfterReply() {
   return result;
 }
 
+LocalUnit unitOf(UnitKey key, const std::string& name, int to, const OutputCurve& curve = OutputCurve(),
+                 int onLevel = 255) {
+  LocalUnit unit;
+  unit.key = std::move(key);
+  unit.name = name;
+  unit.to = to;
+  unit.curve = curve;
+  unit.onLevel = onLevel;
+  return unit;
+}
+
 TEST(LocalProtocol, AFadeRequestReadsBackAsWritten) {
   LocalFade fade;
-  fade.units.push_back({{"counter.example", 4001, 2}, "counter", 200});
-  fade.units.push_back({{"127.0.0.1", 5, 1}, "sh\xc3\xa9lf", LocalUnit::kOn});
+  fade.units.push_back(unitOf({"counter.example", 4001, 2}, "counter", 200));
+  fade.units.push_back(unitOf({"127.0.0.1", 5, 1}, "sh\xc3\xa9lf", LocalUnit::kOn,
+                              OutputCurve(OutputCurve::Shape::Gamma, 2.2, 20, 230), 60));
+  fade.units.push_back(unitOf({"127.0.0.1", 6, 1}, "d", 9, OutputCurve(OutputCurve::Shape::Dali, 1, 1, 255)));
   fade.fade = true;
+  fade.bytes = true;
   fade.from = 20;
   fade.overUs = 1800000000;
   fade.steps = 255;
@@ -44,12 +58,20 @@ TEST(LocalProtocol, AFadeRequestReadsBackAsWritten) {
   ASSERT_TRUE(readLocalRequest(withoutNewline(requestLine(fade)), request, problem)) << problem;
   ASSERT_EQ(request.kind, LocalRequest::Kind::Fade);
   const LocalFade& read = request.fade;
-  ASSERT_EQ(read.units.size(), 2u);
+  ASSERT_EQ(read.units.size(), 3u);
   EXPECT_EQ(read.units[0].key, (UnitKey{"counter.example", 4001, 2}));
   EXPECT_EQ(read.units[0].name, "counter");
   EXPECT_EQ(read.units[0].to, 200);
   EXPECT_EQ(read.units[1].name, "sh\xc3\xa9lf");
   EXPECT_EQ(read.units[1].to, LocalUnit::kOn);
+  // Each unit's curve, as the tool's file gives it: the same bytes.
+  EXPECT_TRUE(read.units[0].curve.identity());
+  EXPECT_EQ(read.units[0].onLevel, 255);
+  EXPECT_EQ(read.units[1].onLevel, 60);
+  for (std::size_t i = 1; i < 3; ++i)
+    for (int level = 0; level <= 255; ++level)
+      ASSERT_EQ(read.units[i].curve.byte(level), fade.units[i].curve.byte(level)) << i << " " << level;
+  EXPECT_TRUE(read.bytes);
   EXPECT_TRUE(read.fade);
   EXPECT_EQ(read.from, 20);
   EXPECT_EQ(read.overUs, 1800000000);
@@ -97,6 +119,10 @@ TEST(LocalProtocol, MalformedRequestsAreRefusedWithAReason) {
       R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": 0, "over_us": 1.5}})",
       R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": 0, "wait": 1}})",
       R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1}], "zero_us": 0, "zero": "now"}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1, "curve": {"shape": "log"}}], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1, "curve": {"shape": "gamma", "gamma": 5}}], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1, "curve": {"shape": "linear", "min": 9, "max": 9}}], "zero_us": 0}})",
+      R"({"fade": {"units": [{"address": "a", "port": 1, "type": 1, "to": 1, "on_level": 0}], "zero_us": 0}})",
       R"({"levels": {"address": "a"}})",
       R"({"levels": [{"address": "a", "port": 70000, "type": 1}]})",
       R"({"stop": "yes"})", R"({"stop": false})",
@@ -149,11 +175,13 @@ TEST(LocalProtocol, RepliesReadBackAsTheToolsNeedThem) {
     EXPECT_EQ(failureVerdict(reply.end), failureVerdict(end));
   }
 
-  ASSERT_TRUE(readLocalReply(withoutNewline(levelsLine({{5, 1700000000000, 9}, {}})), reply, problem));
-  ASSERT_EQ(reply.levels.size(), 2u);
+  ASSERT_TRUE(readLocalReply(withoutNewline(levelsLine({{5, 1700000000000, 9}, {}, {128, 1, 128, 56}})),
+                             reply, problem));
+  ASSERT_EQ(reply.levels.size(), 3u);
   EXPECT_EQ(reply.levels[0].confirmedMs, 1700000000000);
   EXPECT_EQ(reply.levels[0].lastOn, 9);
   EXPECT_EQ(reply.levels[1].level, -1);
+  EXPECT_EQ(reply.levels[2].sent, 56);
 
   ASSERT_TRUE(readLocalReply(withoutNewline(errorLine("units must be a list")), reply, problem));
   EXPECT_EQ(reply.kind, LocalReply::Kind::Error);
@@ -163,7 +191,7 @@ TEST(LocalProtocol, RepliesReadBackAsTheToolsNeedThem) {
 
 TEST(LocalProtocol, TextThatIsNotUtf8StillMakesALine) {
   LocalFade fade;
-  fade.units.push_back({{"a", 1, 1}, "\xff\xfe", 1});
+  fade.units.push_back(unitOf({"a", 1, 1}, "\xff\xfe", 1));
   LocalRequest request;
   std::string problem;
   EXPECT_TRUE(readLocalRequest(withoutNewline(requestLine(fade)), request, problem)) << problem;
