@@ -1,5 +1,7 @@
 #include "web/request_deadlines.hpp"
 
+#include <algorithm>
+
 #include "web/server_calls.hpp"
 
 RequestDeadlines::~RequestDeadlines() {
@@ -27,7 +29,8 @@ void RequestDeadlines::opened(const void* connection, int socket) {
   Connection& entry = connections_[connection];
   entry = Connection();
   entry.socket = socket;
-  look(entry, Clock::now());
+  entry.deadline = Clock::now() + kLimit;
+  changed_.notify_all();
 }
 
 void RequestDeadlines::answered(const void* connection) {
@@ -35,13 +38,9 @@ void RequestDeadlines::answered(const void* connection) {
   const auto found = connections_.find(connection);
   if (found == connections_.end())
     return;
-  Connection& entry = found->second;
-  // Bytes already in past the answered request belong to the next one,
-  // whose clock then starts at the next look: a client pipelining a whole
-  // request is answered long before that matters.
-  entry.bytesBefore = bytesReceived(entry.socket);
-  entry.begun = false;
-  entry.streaming = false;
+  // Later than the deadline the thread may sleep towards: it looks again then.
+  found->second.deadline = Clock::now() + kLimit;
+  found->second.streaming = false;
 }
 
 void RequestDeadlines::streaming(const void* connection) {
@@ -56,29 +55,25 @@ void RequestDeadlines::closed(const void* connection) {
   connections_.erase(connection);
 }
 
-void RequestDeadlines::look(Connection& connection, Clock::time_point now) {
-  if (connection.streaming || connection.dropped)
-    return;
-  if (!connection.begun) {
-    const std::int64_t bytes = bytesReceived(connection.socket);
-    if (bytes < 0 || bytes <= connection.bytesBefore)
-      return;
-    connection.begun = true;
-    connection.firstByte = now;
-  }
-  if (now - connection.firstByte >= kLimit) {
-    connection.dropped = true;
-    dropConnection(connection.socket);
-  }
-}
-
 void RequestDeadlines::serve() {
   yieldToTheUnits();
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
-    changed_.wait_for(lock, kLook, [this] { return stopping_; });
     const auto now = Clock::now();
-    for (auto& [key, connection] : connections_)
-      look(connection, now);
+    auto next = Clock::time_point::max();
+    for (auto& [key, connection] : connections_) {
+      if (connection.streaming || connection.dropped)
+        continue;
+      if (connection.deadline <= now) {
+        connection.dropped = true;
+        dropConnection(connection.socket);
+      } else {
+        next = std::min(next, connection.deadline);
+      }
+    }
+    if (next == Clock::time_point::max())
+      changed_.wait(lock);
+    else
+      changed_.wait_until(lock, next);
   }
 }

@@ -23,11 +23,6 @@ void closeListener(int socket);
 /// A client's address as text, without its port; "" when not known.
 std::string clientAddressText(const sockaddr* address);
 
-/// How many bytes the connected `socket` has received so far, -1 when the
-/// platform does not say: the count of a request's bytes, however slowly
-/// they come, which the server's own time-out does not look at.
-std::int64_t bytesReceived(int socket);
-
 /// Ends both ways of a connection that another thread serves: that thread
 /// reads its end as the client's and closes it.
 void dropConnection(int socket);

@@ -2,15 +2,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-// Linux's own header, not <netinet/tcp.h>: only it has tcpi_bytes_received.
-#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <cstring>
 
 std::string listenText(const std::string& address, std::uint16_t port) {
@@ -67,15 +64,6 @@ std::string clientAddressText(const sockaddr* address) {
     inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
               sizeof text);
   return text;
-}
-
-std::int64_t bytesReceived(int socket) {
-  tcp_info info{};
-  socklen_t length = sizeof info;
-  if (getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
-      length < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
-    return -1;
-  return static_cast<std::int64_t>(info.tcpi_bytes_received);
 }
 
 void dropConnection(int socket) {
