@@ -78,6 +78,13 @@ OutputCurve::OutputCurve(Shape shape, double gamma, int min, int max)
   }
 }
 
+int OutputCurve::levelAtLeast(int byte) const {
+  for (int level = 0; level < 255; ++level)
+    if (bytes_[static_cast<std::size_t>(level)] >= byte)
+      return level;
+  return 255;
+}
+
 int OutputCurve::lowestLevel(int byte) const {
   for (int level = 0; level <= 255; ++level)
     if (bytes_[static_cast<std::size_t>(level)] == byte)

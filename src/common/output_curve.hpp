@@ -30,6 +30,9 @@ class OutputCurve {
   int byte(int level) const { return bytes_[static_cast<unsigned>(level) & 0xFF]; }
   /// The lowest level whose byte is `byte`, or -1 when no level maps to it.
   int lowestLevel(int byte) const;
+  /// The lowest level whose byte is at least `byte`, 255 when none is: where
+  /// a unit sent `byte` as it is stands in the user's scale.
+  int levelAtLeast(int byte) const;
 
  private:
   Shape shape_;

@@ -66,14 +66,7 @@ struct FadeEngine::Run {
   /// The byte a level of this fade is sent as.
   int byteOf(int level) const { return plan.bytes ? level : unit.curve.byte(level); }
   /// The level, in the user's scale, that a level of this fade leaves.
-  int levelOf(int level) const {
-    if (!plan.bytes || unit.curve.identity())
-      return level;
-    for (int user = 0; user < 255; ++user)
-      if (unit.curve.byte(user) >= level)
-        return user;
-    return 255;
-  }
+  int levelOf(int level) const { return plan.bytes ? unit.curve.levelAtLeast(level) : level; }
   int triesEach() const { return plan.tries; }
   std::int64_t timeoutUs() const { return plan.timeoutUs; }
 };

@@ -36,8 +36,7 @@ UnitState stateOf(const RememberedLevel& level) {
   UnitState state;
   state.level = level.level;
   state.lastOn = level.lastOn;
-  if (level.level >= 0)
-    state.sent = level.sent >= 0 ? level.sent : level.level;
+  state.sent = level.byte();
   return state;
 }
 

@@ -28,6 +28,9 @@ struct RememberedLevel {
   std::int64_t confirmedMs = 0; ///< when: milliseconds since 1970-01-01 UTC
   int lastOn = -1;              ///< the last non-zero level confirmed, or -1
   int sent = -1;                ///< the byte `level` was sent as; -1: `level` itself
+
+  /// The byte `level` was sent as, -1 when the level is not known.
+  int byte() const { return level < 0 ? -1 : sent >= 0 ? sent : level; }
 };
 
 class RememberedLevels {

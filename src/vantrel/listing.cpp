@@ -34,7 +34,7 @@ std::string listing(const UnitsFile& file, const RememberedLevels& levels) {
     // As people write levels in scenes; the byte as it was sent, whatever
     // the file says now.
     const int percent = (level.level * 100 + 127) / 255;
-    const int sent = level.sent >= 0 ? level.sent : level.level;
+    const int sent = level.byte();
     const bool shaped = !unit.curve.identity() || sent != level.level;
     text += level.level < 0 ? "-"
                             : std::to_string(level.level) +
