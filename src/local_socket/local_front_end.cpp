@@ -295,7 +295,12 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
       return;
     }
     case LocalRequest::Kind::Levels:
-      client.mailbox->post(levelsLine(service_.levelsOf(request.keys)));
+      {
+        std::vector<RememberedLevel> confirmed;
+        for (const KeyedLevels& levels : service_.levelsOf(request.keys))
+          confirmed.push_back(levels.confirmed);
+        client.mailbox->post(levelsLine(confirmed));
+      }
       return;
     case LocalRequest::Kind::Stop:
       if (client.follower && !client.follower->over())

@@ -10,6 +10,10 @@ struct LightCommand {
   Switch state = Switch::None;
   int brightness = -1;            ///< 0..255, or -1 when not given
   std::int64_t transitionUs = -1; ///< 0..24 h, or -1 when not given
+  /// More than 0: blink between 0 and the level for this long, every
+  /// 500 ms, then go to the level the command gives (state or brightness),
+  /// or back to the level before when it gives neither.
+  std::int64_t flashUs = 0;
 
   /// The level a unit goes to: 0 for OFF, else the brightness when given,
   /// else onLevel() of the unit's `lastOn` and `on_level`.

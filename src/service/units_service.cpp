@@ -132,15 +132,16 @@ void UnitsService::stopFollowing(std::shared_ptr<FadeFollower> follower) {
   queue(std::move(follower));
 }
 
-std::vector<RememberedLevel> UnitsService::levelsOf(const std::vector<UnitKey>& keys) const {
-  std::vector<RememberedLevel> levels;
+std::vector<KeyedLevels> UnitsService::levelsOf(const std::vector<UnitKey>& keys) const {
+  std::vector<KeyedLevels> levels;
   std::lock_guard<std::mutex> lock(mutex_);
   for (const UnitKey& key : keys) {
     const auto found = unitOfKey_.find(key);
-    RememberedLevel level;
+    KeyedLevels level;
     if (found != unitOfKey_.end()) {
       const ServedUnit& unit = units_[static_cast<std::size_t>(found->second)];
-      level = {unit.state.level, unit.confirmedMs, unit.state.lastOn, unit.state.sent};
+      level.confirmed = {unit.state.level, unit.confirmedMs, unit.state.lastOn, unit.state.sent};
+      level.remembered = {unit.state.rememberedLevel, unit.state.rememberedMs, -1, -1};
     }
     levels.push_back(level);
   }

@@ -26,6 +26,19 @@ struct UnitState {
   int lastOn = -1;      ///< the last level above 0 it confirmed as a command's target, or -1
   int sent = -1;        ///< the byte `level` was sent as, through the unit's curve; -1 when not known
   std::string problem;  ///< "" or why its last command failed: see kProblem*
+  /// While `level` is not known since the machine booted: the level
+  /// remembered from before and when it was confirmed (ms since 1970 UTC),
+  /// as a hint; -1 and 0 when none is remembered.
+  int rememberedLevel = -1;
+  std::int64_t rememberedMs = 0;
+};
+
+/// What the service knows of a unit named by key: `confirmed` (level -1
+/// when not known since the boot) and, while it is not known, what is
+/// remembered from before.
+struct KeyedLevels {
+  RememberedLevel confirmed;
+  RememberedLevel remembered;
 };
 
 /// The words of UnitState::problem.
@@ -136,9 +149,9 @@ class UnitsService : private EngineListener {
   /// Stops the fades that `follower` follows and no newer command took over,
   /// as Stopped; their units keep the level they last confirmed.
   void stopFollowing(std::shared_ptr<FadeFollower> follower);
-  /// What the service knows of each of `keys`: level -1 for a unit it has
-  /// not driven.
-  std::vector<RememberedLevel> levelsOf(const std::vector<UnitKey>& keys) const;
+  /// What the service knows of each of `keys`: confirmed level -1 for a
+  /// unit whose level it does not know.
+  std::vector<KeyedLevels> levelsOf(const std::vector<UnitKey>& keys) const;
 
   ServiceSnapshot snapshot() const;
 

@@ -16,6 +16,18 @@
 /// `vantrel` and `vantreld`. doc/vantrel.toml is an example. The tables and unit keys that
 /// vantreld's front ends own (common/front_end_tables.hpp) are kept as written, for them.
 
+/// What the service does with a unit at a boot of the machine (never at a
+/// restart of the service): `on_start`.
+struct StartPolicy {
+  enum class Kind {
+    Leave,    ///< "leave": nothing is sent; its level is not known
+    Restore,  ///< "restore": the remembered level, when confirmed within restore_within
+    Level,    ///< "off" (level 0) or a level
+  };
+  Kind kind = Kind::Leave;
+  int level = 0;  ///< Level: 0..255
+};
+
 struct Unit {
   std::string name;
   std::string address;      ///< IPv4 address or host name, as written
@@ -23,6 +35,10 @@ struct Unit {
   int type = 1;             ///< 1 or 2
   OutputCurve curve{};      ///< `curve`, `min` and `max`: the byte each level is sent as
   int onLevel = 255;        ///< `on_level`: what "on" gives when it has no level to go back to
+  StartPolicy onStart{};    ///< its own `on_start`, else [defaults]'s
+  /// `refresh`, its own else [defaults]'s: how often the service sends it
+  /// again the level it should be at, in microseconds; 0: never.
+  std::int64_t refreshUs = 0;
   std::vector<SettingEntry> frontEndKeys{};  ///< its keys that front ends own, in file order
 
   UnitKey key() const { return {address, port, type}; }
@@ -51,6 +67,12 @@ struct UnitsFile {
   std::vector<Group> groups;  ///< in file order
   std::vector<Scene> scenes;  ///< in file order
   std::vector<SettingEntry> frontEndTables;  ///< the tables that front ends own, in file order
+  /// [defaults] `restore_within`: how old a remembered level may be for
+  /// on_start "restore" to send it, in milliseconds.
+  std::int64_t restoreWithinMs = std::int64_t{12} * 3600 * 1000;
+  /// [defaults] `on_start` naming a scene: set at a boot, before each
+  /// unit's own on_start; index into `scenes`, or -1.
+  int startScene = -1;
 
   int findUnit(std::string_view name) const;   ///< index, or -1
   int findGroup(std::string_view name) const;  ///< index, or -1

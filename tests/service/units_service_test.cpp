@@ -353,7 +353,7 @@ TEST(UnitCommands, AFollowerHearsItsCommandAloneAndUnitsByKeyOutsideTheFileAreDr
   service.submit(command);
   const auto ends = following->awaitEnds(2);
   recorder.awaitEnds(2);
-  const std::vector<RememberedLevel> levels = service.levelsOf({away});
+  const std::vector<KeyedLevels> levels = service.levelsOf({away});
   service.stop();
   inFile.finish();
   outside.finish();
@@ -364,7 +364,7 @@ TEST(UnitCommands, AFollowerHearsItsCommandAloneAndUnitsByKeyOutsideTheFileAreDr
     EXPECT_EQ(end.how, FadeEnd::How::Confirmed) << position;
   EXPECT_EQ(inFile.levels(), (std::vector<int>{50, 50}));  // ON: back to its last level
   EXPECT_EQ(outside.levels(), (std::vector<int>{9}));
-  EXPECT_EQ(levels.at(0).level, 9);
+  EXPECT_EQ(levels.at(0).confirmed.level, 9);
   // The front ends hear of the file's unit alone.
   for (const Told& told : recorder.awaitEnds(2))
     EXPECT_EQ(told.index, 0);
