@@ -222,12 +222,6 @@ TEST(ParseUnitsFile, ReportsEachBadCurveTrimAndOnLevelWhereItIs) {
 TEST(ParseUnitsFile, TakesEachUnitsOnStartAndRefreshElseThoseOfDefaults) {
   constexpr std::int64_t kSecond = 1000000;
   using Kind = StartPolicy::Kind;
-  const UnitsFile none = parsed(unit("a"));
-  EXPECT_EQ(none.units[0].onStart.kind, Kind::Leave);
-  EXPECT_EQ(none.units[0].refreshUs, 0);
-  EXPECT_EQ(none.restoreWithinMs, 12 * 3600 * 1000);
-  EXPECT_EQ(none.startScene, -1);
-
   const UnitsFile file = parsed(
       "[defaults]\non_start = \"restore\"\nrefresh = \"5m\"\nrestore_within = \"1d12h\"\n" +
       unit("a") + "on_start = \"off\"\n" + unit("b") + "on_start = \"50%\"\nrefresh = \"off\"\n" +
