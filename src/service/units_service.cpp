@@ -126,19 +126,19 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
 }
 
 void UnitsService::queueStartCommands(const RememberedLevels& remembered) {
-  // The file's scene first, so that a unit's own on_start says the last word.
-  if (file_.startScene >= 0) {
-    UnitCommand scene;
-    scene.scene = file_.startScene;
-    scene.from = "the start-up";
-    queued_.push_back(std::move(scene));
-  }
+  // One command: the file's scene for the units that say nothing of their
+  // own, and each unit's own on_start.
   UnitCommand levels;
   levels.from = "the start-up";
   const std::int64_t nowMs = wallClockMs();
   for (std::size_t unit = 0; unit < file_.units.size(); ++unit) {
-    const int level = startLevel(file_.units[unit].onStart, remembered.find(units_[unit].key),
-                                 nowMs, file_.restoreWithinMs);
+    const StartPolicy& policy = file_.units[unit].onStart;
+    int level = startLevel(policy, remembered.find(units_[unit].key), nowMs, file_.restoreWithinMs);
+    if (policy.kind == StartPolicy::Kind::Leave && file_.startScene >= 0)
+      for (const auto& [member, sceneLevel] :
+           file_.scenes[static_cast<std::size_t>(file_.startScene)].levels)
+        if (member == static_cast<int>(unit))
+          level = sceneLevel;
     if (level < 0)
       continue;
     levels.units.push_back(static_cast<int>(unit));

@@ -228,7 +228,7 @@ class UnitsService : private EngineListener {
   std::int64_t timersDueUs() const;
   /// Sends the refreshes and blinks due by now.
   void runTimers();
-  /// The commands of the file's on_start, after a boot: queued before the
+  /// The command of the file's on_start, after a boot: queued before the
   /// thread starts.
   void queueStartCommands(const RememberedLevels& remembered);
   void startFlash(int unit, const LightCommand& light, const std::string& from);
