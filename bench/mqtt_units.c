@@ -17,6 +17,11 @@
  *            command, run to its end) and then by vantreld as in fade,
  *            against these same units: "pair ROUND vantrel|vantreld UNIT K
  *            ARRIVAL_US", each round after its own earliest first arrival
+ *   first16  all units to 100 (so that the service knows every level and
+ *            refreshes those it is told to), 1.5 s of their refreshes,
+ *            then group "first" (u0..u15) off and to 200 over 2 s as in
+ *            fade: "first16 UNIT K ARRIVAL_US" of those 16, then
+ *            "others N": the commands the other units got meanwhile
  *   idle     serves for 12 s, then "idle"
  * Ends with "done", or "broken: WHY" when something did not come in time. */
 
@@ -157,6 +162,14 @@ static int all_stated(void) {
   pthread_mutex_unlock(&mutex);
   return all;
 }
+static int first_stated(void) {
+  pthread_mutex_lock(&mutex);
+  int all = 1;
+  for (int u = 0; u < 16 && u < unit_count; ++u)
+    all = all && state_level[u] == want_level;
+  pthread_mutex_unlock(&mutex);
+  return all;
+}
 static int u0_framed_and_stated(void) {
   if (!u0_framed())
     return 0;
@@ -200,7 +213,7 @@ static void publish(struct mosquitto* m, const char* topic, const char* payload)
 
 int main(int argc, char** argv) {
   if (argc != 4 && !(argc == 5 && strcmp(argv[3], "pairs") == 0)) {
-    fprintf(stderr, "usage: mqtt_units BROKER_PORT N latency|burst|fade|idle|pairs ROUNDS\n");
+    fprintf(stderr, "usage: mqtt_units BROKER_PORT N latency|burst|fade|first16|idle|pairs ROUNDS\n");
     return 2;
   }
   unit_count = atoi(argv[2]);
@@ -306,6 +319,31 @@ int main(int argc, char** argv) {
       print_round(round, "vantreld", from);
       serve_until(never, 500);
     }
+  } else if (strcmp(scenario, "first16") == 0) {
+    want_level = 100;
+    publish(m, "vantrel/group/every/set", "{\"brightness\":100}");
+    ok = serve_until(all_stated, 10000);
+    serve_until(never, 1500);
+    want_level = 0;
+    publish(m, "vantrel/group/first/set", "{\"state\":\"OFF\"}");
+    ok = ok && serve_until(first_stated, 5000);
+    serve_until(never, 500);
+    want_level = 200;
+    const int from = noted_count;
+    publish(m, "vantrel/group/first/set", "{\"brightness\":200,\"transition\":2}");
+    ok = ok && serve_until(first_stated, 6000);
+    long long zero = 0;
+    int others = 0;
+    for (int i = from; i < noted_count; ++i) {
+      others += notes[i].unit >= 16;
+      if (notes[i].unit < 16 && (zero == 0 || notes[i].arrival_ns < zero))
+        zero = notes[i].arrival_ns;
+    }
+    int k[kMaxUnits] = {0};
+    for (int i = from; ok && i < noted_count; ++i)
+      if (notes[i].unit < 16)
+        printf("first16 %d %d %.1f\n", notes[i].unit, k[notes[i].unit]++, (notes[i].arrival_ns - zero) / 1000.0);
+    printf("others %d\n", others);
   } else {
     serve_until(never, 12000);
     puts("idle");

@@ -565,9 +565,12 @@ bool UnitsService::keepEnd(int unit, const FadeEnd& end, bool quiet) {
   // The service's own tries say a failure once, not at every retry.
   if (failed && (!quiet || problemChanged))
     report(unit, failureVerdict(end));
+  // A refresh that changed nothing only moves the level's time on, which
+  // restore_within reads: it waits for a fade step's pause.
   if (end.confirmed.atMs > 0)
     writer_.remember(served.key, {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn,
-                                  end.confirmed.sent});
+                                  end.confirmed.sent},
+                     quiet && !changed);
   // What it is owed: a failed command's target, to be tried again. A flash's
   // blinks owe nothing; its end does.
   if (!quiet)
