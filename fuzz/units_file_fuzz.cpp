@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/duration.hpp"
 #include "mqtt/mqtt_settings.hpp"
 #include "units/level.hpp"
 #include "units/units_file.hpp"
@@ -40,7 +41,11 @@ void checkFile(const UnitsFile& file) {
     require(file.findUnit(unit.name) == i && file.findGroup(unit.name) < 0);
     require(isValidAddress(unit.address));
     require(unit.port >= 1 && (unit.type == 1 || unit.type == 2));
+    require(unit.onStart.level >= 0 && unit.onStart.level <= 255);
+    require(unit.refreshUs == 0 || (unit.refreshUs >= 1000000 && unit.refreshUs <= kMaxDurationUs));
   }
+  require(file.restoreWithinMs >= 1000 && file.restoreWithinMs <= std::int64_t{30} * 86400 * 1000);
+  require(file.startScene >= -1 && file.startScene < static_cast<int>(file.scenes.size()));
   for (const Group& group : file.groups) {
     require(validName(group.name) && group.name != "all" && !group.members.empty());
     std::set<int> seen;

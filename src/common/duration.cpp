@@ -1,6 +1,7 @@
 #include "common/duration.hpp"
 
 #include <cstring>
+#include <iterator>
 
 bool parseDuration(const char* text, std::int64_t& microseconds) {
   if (std::strcmp(text, "0") == 0) {
@@ -41,5 +42,44 @@ bool parseDuration(const char* text, std::int64_t& microseconds) {
   if (value > kMaxDurationUs)
     return false;
   microseconds = value;
+  return true;
+}
+
+bool parseSpan(std::string_view text, std::int64_t maxUs, std::int64_t& us) {
+  struct Unit {
+    char letter;
+    std::int64_t us;
+  };
+  static constexpr Unit kUnits[] = {
+      {'d', std::int64_t{86400} * 1000000}, {'h', std::int64_t{3600} * 1000000},
+      {'m', std::int64_t{60} * 1000000}, {'s', 1000000}};
+  std::int64_t total = 0;
+  std::size_t next = 0;  // the first unit still allowed: each comes after those before it
+  std::size_t at = 0;
+  while (at < text.size()) {
+    // Past maxUs in the part's own unit is too long whatever follows, which
+    // also keeps every product and sum below in range.
+    std::int64_t count = 0;
+    const std::size_t digits = at;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+      const int digit = text[at] - '0';
+      if (count > (maxUs - digit) / 10)
+        return false;
+      count = count * 10 + digit;
+    }
+    if (at == digits || at == text.size())
+      return false;
+    std::size_t unit = next;
+    while (unit < std::size(kUnits) && kUnits[unit].letter != text[at])
+      ++unit;
+    if (unit == std::size(kUnits) || count > (maxUs - total) / kUnits[unit].us)
+      return false;
+    total += count * kUnits[unit].us;
+    next = unit + 1;
+    ++at;
+  }
+  if (total == 0)
+    return false;
+  us = total;
   return true;
 }

@@ -31,13 +31,30 @@ const char* problemOf(const CommandResult& result) {
   return kProblemNoReply;
 }
 
-// What the service knows at start of a unit it has not driven yet.
-UnitState stateOf(const RememberedLevel& level) {
+// Blinks of a flash, as Home Assistant's lights do.
+constexpr std::int64_t kBlinkUs = 500000;
+
+// What the service knows at start of a unit it has not driven yet: a level
+// confirmed since `knownSinceMs`, within this boot, is known; an older one
+// is a hint. LAST_ON holds either way: ON means the same after a boot.
+UnitState stateOf(const RememberedLevel& level, const StartFacts& start) {
   UnitState state;
-  state.level = level.level;
   state.lastOn = level.lastOn;
-  state.sent = level.byte();
+  if (level.level >= 0 && !start.boot && level.confirmedMs >= start.knownSinceMs) {
+    state.level = level.level;
+    state.sent = level.byte();
+  } else if (level.level >= 0) {
+    state.rememberedLevel = level.level;
+    state.rememberedMs = level.confirmedMs;
+  }
   return state;
+}
+
+FadePlan atOnce(int level) {
+  FadePlan plan;
+  plan.fade = false;
+  plan.to = level;
+  return plan;
 }
 
 }  // namespace
@@ -58,9 +75,10 @@ int groupLevel(const std::vector<int>& memberLevels) {
   return on == 0 ? 0 : static_cast<int>(sum / on);
 }
 
-UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
+UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartFacts start)
     : file_(file),
       levelsPath_(levelsPath),
+      start_(start),
       writer_(levelsPath, [this](const LevelsFileState&) {
         // Listeners hear it on the service's thread, as everything else.
         {
@@ -78,21 +96,56 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath)
   engine_ = std::make_unique<FadeEngine>(defaults.timeoutUs, defaults.tries, ears);
   // Host names are looked up by the engine at each command until one
   // resolves, so that a name that fails at start costs that unit alone.
+  const std::int64_t nowUs = monotonicUs();
   for (const Unit& unit : file_.units) {
     const int index = engine_->addUnit({unit.address, unit.port, unit.type, unit.curve});
-    const RememberedLevel level = remembered.find(unit.key());
-    engine_->setKnownLevel(index, level.level, level.lastOn);
     ServedUnit served;
     served.key = unit.key();
     served.name = unit.name;
     served.file = &unit;
-    served.state = stateOf(level);
-    served.confirmedMs = level.confirmedMs;
+    served.state = stateOf(remembered.find(unit.key()), start_);
+    engine_->setKnownLevel(index, served.state.level, served.state.lastOn);
+    if (served.state.level >= 0)
+      served.confirmedMs = remembered.find(unit.key()).confirmedMs;
+    served.owed = served.state.level;
+    if (unit.refreshUs > 0) {
+      // Each unit at its own point of the interval, so that the refreshes
+      // of many come one by one rather than all at once.
+      const auto count = static_cast<std::int64_t>(file_.units.size());
+      served.refresh = RefreshSchedule(unit.refreshUs, unit.refreshUs * index / count);
+      if (served.owed >= 0)
+        served.refreshDueUs = served.refresh.afterConfirmed(nowUs);
+    }
     unitOfKey_[served.key] = index;
     units_.push_back(std::move(served));
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
+  if (start_.boot)
+    queueStartCommands(remembered);
+}
+
+void UnitsService::queueStartCommands(const RememberedLevels& remembered) {
+  // The file's scene first, so that a unit's own on_start says the last word.
+  if (file_.startScene >= 0) {
+    UnitCommand scene;
+    scene.scene = file_.startScene;
+    scene.from = "the start-up";
+    queued_.push_back(std::move(scene));
+  }
+  UnitCommand levels;
+  levels.from = "the start-up";
+  const std::int64_t nowMs = wallClockMs();
+  for (std::size_t unit = 0; unit < file_.units.size(); ++unit) {
+    const int level = startLevel(file_.units[unit].onStart, remembered.find(units_[unit].key),
+                                 nowMs, file_.restoreWithinMs);
+    if (level < 0)
+      continue;
+    levels.units.push_back(static_cast<int>(unit));
+    levels.levels.push_back(level);
+  }
+  if (!levels.units.empty())
+    queued_.push_back(std::move(levels));
 }
 
 UnitsService::~UnitsService() { stop(); }
@@ -108,6 +161,7 @@ bool UnitsService::start(std::string& problem) {
     wakeOnTime();
     serve();
   });
+  wake_.signal();  // for the commands of the start-up, queued already
   return true;
 }
 
@@ -191,43 +245,49 @@ void UnitsService::serve() {
     for (const ServedUnit& unit : units_)
       if (unit.settleUs > 0)
         dueUs = std::min(dueUs, unit.settleUs);
+    dueUs = std::min(dueUs, timersDueUs());
     if (dueUs == INT64_MAX)
       waitForSockets(waits, kForeverUs);
     else
       waitUntil(waits, dueUs);
-    const bool woken = waits[wakeAt].ready;
     engine_->advance(waits);
     settleStreams();
-    if (!woken)
-      continue;
-    wake_.drain();
-    std::deque<Queued> queued;
-    bool stopping;
-    bool levelsFileChanged;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      queued.swap(queued_);
-      stopping = stopping_;
-      levelsFileChanged = levelsFileChanged_;
-      levelsFileChanged_ = false;
-    }
-    if (stopping) {
-      shuttingDown_ = true;
-      engine_->stopAll();
+    // Commands first: a refresh due at the same moment waits for them.
+    if (waits[wakeAt].ready && !takeQueued())
       return;
-    }
-    if (levelsFileChanged) {
-      const LevelsFileState levelsFile = writer_.state();
-      for (ServiceListener* listener : listeners_)
-        listener->levelsFileChanged(levelsFile);
-    }
-    for (const Queued& next : queued) {
-      if (const auto* command = std::get_if<UnitCommand>(&next))
-        carryOut(*command);
-      else
-        stopFades(std::get<std::shared_ptr<FadeFollower>>(next).get());
-    }
+    runTimers();
   }
+}
+
+bool UnitsService::takeQueued() {
+  wake_.drain();
+  std::deque<Queued> queued;
+  bool stopping;
+  bool levelsFileChanged;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued.swap(queued_);
+    stopping = stopping_;
+    levelsFileChanged = levelsFileChanged_;
+    levelsFileChanged_ = false;
+  }
+  if (stopping) {
+    shuttingDown_ = true;
+    engine_->stopAll();
+    return false;
+  }
+  if (levelsFileChanged) {
+    const LevelsFileState levelsFile = writer_.state();
+    for (ServiceListener* listener : listeners_)
+      listener->levelsFileChanged(levelsFile);
+  }
+  for (const Queued& next : queued) {
+    if (const auto* command = std::get_if<UnitCommand>(&next))
+      carryOut(*command);
+    else
+      stopFades(std::get<std::shared_ptr<FadeFollower>>(next).get());
+  }
+  return true;
 }
 
 void UnitsService::carryOut(const UnitCommand& command) {
@@ -254,6 +314,11 @@ void UnitsService::carryOut(const UnitCommand& command) {
   const std::int64_t zeroUs = command.plan.zeroUs > 0 ? command.plan.zeroUs : monotonicUs();
   for (std::size_t i = 0; i < units.size(); ++i) {
     ServedUnit& served = units_[static_cast<std::size_t>(units[i])];
+    served.flash = Flash();  // a newer command ends a flash at once
+    if (command.light.flashUs > 0) {
+      startFlash(units[i], command.light, command.from);
+      continue;
+    }
     FadePlan plan = command.plan;
     plan.zeroUs = zeroUs;
     {
@@ -266,6 +331,68 @@ void UnitsService::carryOut(const UnitCommand& command) {
     served.settleForUs = command.settleUs;
     served.settleUs = command.settleUs > 0 ? INT64_MAX : 0;
     drive(units[i], plan, {command.follower, static_cast<int>(i), command.from});
+  }
+}
+
+void UnitsService::startFlash(int unit, const LightCommand& light, const std::string& from) {
+  ServedUnit& served = units_[static_cast<std::size_t>(unit)];
+  Flash& flash = served.flash;
+  const std::int64_t nowUs = monotonicUs();
+  int level;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    level = served.state.level;
+    flash.high = light.brightness > 0 ? light.brightness : onLevel(served.state.lastOn, served.onLevel());
+    // It ends where the command says, else where it was; a level not
+    // known is none to go back to, and off is the safe one.
+    const bool says = light.state != LightCommand::Switch::None || light.brightness >= 0;
+    flash.after = says ? light.level(served.state.lastOn, served.onLevel()) : std::max(level, 0);
+  }
+  flash.from = from;
+  flash.untilUs = nowUs + light.flashUs;
+  // The first blink is a change the eye sees: off when it is on.
+  flash.lit = !(level > 0);
+  flash.nextUs = nowUs + kBlinkUs;
+  served.settleUs = 0;
+  drive(unit, atOnce(flash.lit ? flash.high : 0), {nullptr, 0, from, true});
+}
+
+std::int64_t UnitsService::timersDueUs() const {
+  std::int64_t dueUs = INT64_MAX;
+  for (const ServedUnit& unit : units_) {
+    if (unit.flash.nextUs > 0)
+      dueUs = std::min(dueUs, unit.flash.nextUs);
+    if (unit.refreshDueUs > 0)
+      dueUs = std::min(dueUs, unit.refreshDueUs);
+  }
+  return dueUs;
+}
+
+void UnitsService::runTimers() {
+  const std::int64_t nowUs = monotonicUs();
+  for (std::size_t i = 0; i < units_.size(); ++i) {
+    ServedUnit& served = units_[i];
+    const int unit = static_cast<int>(i);
+    Flash& flash = served.flash;
+    if (flash.nextUs > 0 && flash.nextUs <= nowUs) {
+      if (flash.nextUs >= flash.untilUs) {
+        // Its end is a command as any other: told, remembered, owed.
+        const Flash over = flash;
+        flash = Flash();
+        drive(unit, atOnce(over.after), {nullptr, 0, over.from});
+      } else {
+        flash.lit = !flash.lit;
+        flash.nextUs += kBlinkUs;
+        drive(unit, atOnce(flash.lit ? flash.high : 0), {nullptr, 0, flash.from, true});
+      }
+    }
+    if (served.refreshDueUs == 0 || served.refreshDueUs > nowUs)
+      continue;
+    served.refreshDueUs = 0;
+    // A fade or a flash owns the unit now; its end sets the next refresh.
+    if (served.driven.running || served.flash.nextUs > 0 || served.owed < 0)
+      continue;
+    drive(unit, atOnce(served.owed), {nullptr, 0, "a refresh", true});
   }
 }
 
@@ -283,13 +410,15 @@ int UnitsService::unitFor(const KeyedUnit& target, std::unique_ptr<RememberedLev
   }
   const RememberedLevel level = remembered->find(target.key);
   const int unit = engine_->addUnit({target.key.address, target.key.port, target.key.type, target.curve});
-  engine_->setKnownLevel(unit, level.level, level.lastOn);
   ServedUnit served;
   served.key = target.key;
   served.name = target.name.empty() ? target.key.address + ":" + std::to_string(target.key.port)
                                     : target.name;
-  served.state = stateOf(level);
-  served.confirmedMs = level.confirmedMs;
+  served.state = stateOf(level, start_);
+  engine_->setKnownLevel(unit, served.state.level, served.state.lastOn);
+  if (served.state.level >= 0)
+    served.confirmedMs = level.confirmedMs;
+  served.owed = served.state.level;
   served.toolsOnLevel = target.onLevel;
   std::lock_guard<std::mutex> lock(mutex_);
   units_.push_back(std::move(served));
@@ -369,6 +498,8 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     UnitState& state = served.state;
     changed = state.level != confirmed.level || !state.problem.empty();
     state.level = confirmed.level;
+    state.rememberedLevel = -1;
+    state.rememberedMs = 0;
     state.sent = confirmed.sent;
     state.problem.clear();
     const std::int64_t nowMs = wallClockMs();
@@ -377,7 +508,11 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     // about a second of it; its end is remembered at fadeEnded().
     writer_.remember(served.key, {state.level, nowMs, state.lastOn, state.sent}, true);
   }
-  if (changed)
+  // The service's own commands are no news: a problem they end is told
+  // at their end.
+  if (owner.quiet)
+    served.untold = served.untold || changed;
+  else if (changed)
     notify(unit, false);
 }
 
@@ -386,9 +521,9 @@ void UnitsService::fadeEnded(int unit, const FadeEnd& end) {
     handOver(unit, end);
     return;
   }
-  keepEnd(unit, end);
-  tellEnd(unit, end);
   Driven& driven = units_[static_cast<std::size_t>(unit)].driven;
+  const bool quiet = driven.owner.quiet;
+  tellEnd(unit, end, quiet, keepEnd(unit, end, quiet));
   const Owner owner = std::move(driven.owner);
   driven.owner = Owner();
   driven.running = false;
@@ -410,24 +545,47 @@ void UnitsService::handOver(int unit, const FadeEnd& end) {
   driven.hasNext = false;
 }
 
-void UnitsService::keepEnd(int unit, const FadeEnd& end) {
+bool UnitsService::keepEnd(int unit, const FadeEnd& end, bool quiet) {
   ServedUnit& served = units_[static_cast<std::size_t>(unit)];
   const bool failed = end.how == FadeEnd::How::NotStarted || end.how == FadeEnd::How::NotConfirmed;
+  bool problemChanged = false;
+  bool changed = served.untold;
+  served.untold = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (end.how == FadeEnd::How::Confirmed)
+    if (end.how == FadeEnd::How::Confirmed) {
       served.state.lastOn = end.confirmed.lastOn;
-    else if (failed)
-      served.state.problem = end.lookUpFailure.empty() ? problemOf(end.last) : kProblemNoAddress;
+    } else if (failed) {
+      const char* problem = end.lookUpFailure.empty() ? problemOf(end.last) : kProblemNoAddress;
+      problemChanged = served.state.problem != problem;
+      changed = changed || problemChanged;
+      served.state.problem = problem;
+    }
   }
-  if (failed)
+  // The service's own tries say a failure once, not at every retry.
+  if (failed && (!quiet || problemChanged))
     report(unit, failureVerdict(end));
   if (end.confirmed.atMs > 0)
     writer_.remember(served.key, {end.confirmed.level, end.confirmed.atMs, end.confirmed.lastOn,
                                   end.confirmed.sent});
+  // What it is owed: a failed command's target, to be tried again. A flash's
+  // blinks owe nothing; its end does.
+  if (!quiet)
+    served.owed = failed ? end.to : end.confirmed.level;
+  if (served.refresh.on() && served.flash.nextUs == 0 && !shuttingDown_) {
+    const std::int64_t nowUs = monotonicUs();
+    served.refreshDueUs = failed ? served.refresh.afterFailed(nowUs)
+                                 : served.refresh.afterConfirmed(nowUs);
+  }
+  return changed;
 }
 
-void UnitsService::tellEnd(int unit, const FadeEnd& end) {
+void UnitsService::tellEnd(int unit, const FadeEnd& end, bool quiet, bool changed) {
+  if (quiet) {
+    if (changed)
+      notify(unit, true);
+    return;
+  }
   // A stopped service tells its listeners nothing more; a stopped client's
   // fade ends as any other. A console's level is a step of the console's
   // own fade: its end is told once the stream settles (a failure at once).

@@ -16,6 +16,8 @@
 #include "link/socket_wait.hpp"
 #include "service/levels_writer.hpp"
 #include "service/light_command.hpp"
+#include "service/refresh_schedule.hpp"
+#include "service/start_up.hpp"
 #include "service/unit_command.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
@@ -108,8 +110,11 @@ class FadeFollower {
 /// thread-safe unless it says otherwise.
 class UnitsService : private EngineListener {
  public:
-  /// Reads the levels remembered in `levelsPath` (levelsFilePath()).
-  UnitsService(const UnitsFile& file, std::string levelsPath);
+  /// Reads the levels remembered in `levelsPath` (levelsFilePath()). Of
+  /// these it knows those confirmed since `start.knownSinceMs` within the
+  /// same boot; after a boot none, until each unit confirms one, and start()
+  /// carries out the file's on_start.
+  UnitsService(const UnitsFile& file, std::string levelsPath, StartFacts start = {});
   ~UnitsService();  ///< as stop()
   UnitsService(const UnitsService&) = delete;
   UnitsService& operator=(const UnitsService&) = delete;
@@ -163,6 +168,19 @@ class UnitsService : private EngineListener {
     std::shared_ptr<FadeFollower> follower;
     int position = 0;
     std::string from;
+    /// The service's own command (a refresh, a flash's blink): what it
+    /// confirms is no news to the front ends unless it ends a problem.
+    bool quiet = false;
+  };
+  /// A flash in progress: blinks between 0 and `high` every half second
+  /// until `untilUs`, then `after`.
+  struct Flash {
+    std::int64_t nextUs = 0;  ///< the next blink, or 0: no flash
+    std::int64_t untilUs = 0;
+    int high = 255;
+    int after = 0;
+    bool lit = false;  ///< what the last blink sent
+    std::string from;
   };
   struct Driven {
     Owner owner;
@@ -184,6 +202,13 @@ class UnitsService : private EngineListener {
     /// streamed; and the stream's settle time.
     std::int64_t settleUs = 0;
     std::int64_t settleForUs = 0;
+    /// The level it should be at: its confirmed level, or the target of its
+    /// last command when that failed; -1 when not known.
+    int owed = -1;
+    RefreshSchedule refresh;
+    std::int64_t refreshDueUs = 0;  ///< 0: none due
+    Flash flash;
+    bool untold = false;  ///< a quiet command's step changed its level or problem
     // Under mutex_:
     UnitState state;
     std::int64_t confirmedMs = 0;  ///< when its level was confirmed, or 0
@@ -196,7 +221,17 @@ class UnitsService : private EngineListener {
   void serve();
   /// Starts a command's fades, on the service's thread.
   void carryOut(const UnitCommand& command);
+  /// The queued commands carried out; false when the service stops.
+  bool takeQueued();
   void stopFades(const FadeFollower* follower);
+  /// The earliest refresh or blink due, INT64_MAX for none.
+  std::int64_t timersDueUs() const;
+  /// Sends the refreshes and blinks due by now.
+  void runTimers();
+  /// The commands of the file's on_start, after a boot: queued before the
+  /// thread starts.
+  void queueStartCommands(const RememberedLevels& remembered);
+  void startFlash(int unit, const LightCommand& light, const std::string& from);
   /// Starts `plan` on `unit` for `owner`, which it now answers to.
   void drive(int unit, const FadePlan& plan, Owner owner);
   /// The engine's unit for `key`: a unit outside the file is added, with
@@ -210,16 +245,19 @@ class UnitsService : private EngineListener {
   /// A replaced fade: its owner hears who replaced it, the next owner takes over.
   void handOver(int unit, const FadeEnd& end);
   /// What an end leaves: LAST_ON or the problem, the failure's line, the
-  /// level remembered.
-  void keepEnd(int unit, const FadeEnd& end);
-  /// The front ends hear of the end, or a console's stream settles later.
-  void tellEnd(int unit, const FadeEnd& end);
+  /// level remembered, the level owed and the next refresh. True when a
+  /// quiet command changed the unit's level or problem.
+  bool keepEnd(int unit, const FadeEnd& end, bool quiet);
+  /// The front ends hear of the end, or a console's stream settles later;
+  /// of a quiet one only when it `changed` something.
+  void tellEnd(int unit, const FadeEnd& end, bool quiet, bool changed);
   void notify(int unit, bool commandEnded);
   int levelOfGroup(int group) const;  ///< under mutex_
   void report(int unit, const std::string& text);
 
   const UnitsFile file_;
   const std::string levelsPath_;
+  const StartFacts start_;
   std::vector<ServiceListener*> listeners_;
   // The service thread's own.
   bool shuttingDown_ = false;

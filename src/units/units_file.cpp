@@ -23,6 +23,7 @@
 #pragma pop_macro("TOML_UNREACHABLE")
 #include <toml++/toml.h>
 
+#include "common/duration.hpp"
 #include "common/files.hpp"
 #include "common/front_end_tables.hpp"
 #include "common/ipv4_address.hpp"
@@ -32,6 +33,12 @@
 namespace {
 
 const char kEveryUnit[] = "all";
+
+constexpr std::int64_t kSecondUs = 1000000;
+constexpr std::int64_t kLongestRestoreWithinUs = std::int64_t{30} * 86400 * kSecondUs;
+
+const char kUnitStartValues[] = "\"leave\", \"restore\", \"off\", 0 to 255 or \"0%\" to \"100%\"";
+const char kRefreshValues[] = "\"off\" or a span from \"1s\" to \"24h\", such as \"5m\" or \"1h30m\"";
 
 struct Entry {
   const toml::key* key;
@@ -137,6 +144,40 @@ bool readLevel(const toml::node& node, int& level, std::string& written) {
   return true;
 }
 
+// on_start's words and levels; false for anything else, a scene's name included.
+bool readStartPolicy(const toml::node& node, StartPolicy& policy) {
+  const auto* text = node.as_string();
+  std::string written;
+  int level = 0;
+  if (text != nullptr && text->get() == "leave")
+    policy = {StartPolicy::Kind::Leave, 0};
+  else if (text != nullptr && text->get() == "restore")
+    policy = {StartPolicy::Kind::Restore, 0};
+  else if (text != nullptr && text->get() == "off")
+    policy = {StartPolicy::Kind::Level, 0};
+  else if (readLevel(node, level, written))
+    policy = {StartPolicy::Kind::Level, level};
+  else
+    return false;
+  return true;
+}
+
+// A span as parseSpan() reads it, written as a string.
+bool readSpan(const toml::node& node, std::int64_t maxUs, std::int64_t& us) {
+  const auto* text = node.as_string();
+  return text != nullptr && parseSpan(text->get(), maxUs, us);
+}
+
+// refresh: "off" (0) or a span of 1 s to 24 h.
+bool readRefresh(const toml::node& node, std::int64_t& us) {
+  const auto* text = node.as_string();
+  if (text != nullptr && text->get() == "off") {
+    us = 0;
+    return true;
+  }
+  return readSpan(node, kMaxDurationUs, us);
+}
+
 // Reads the parsed document into a UnitsFile, noting every problem where it is.
 class Reader {
  public:
@@ -159,6 +200,8 @@ class Reader {
   void readGroups(const toml::table& groups);
   void readScenes(const toml::table& scenes);
   void readScene(const toml::table& settings, Scene& scene);
+  void readDefaults(const toml::table& defaults);
+  void checkUnitStarts();
 
   void report(const toml::source_region& at, std::string text) {
     problems_.add(placeOf(at), std::move(text));
@@ -175,10 +218,25 @@ class Reader {
       {"units", &Reader::readUnits},
       {"groups", &Reader::readGroups},
       {"scenes", &Reader::readScenes},
+      {"defaults", &Reader::readDefaults},
   };
 
   UnitsFile file_;
   FileProblems problems_;
+  // Which units set their own on_start and refresh, beside file_.units, so
+  // that [defaults], read last, sets the others.
+  struct OwnKeys {
+    bool onStart = false;
+    bool refresh = false;
+  };
+  std::vector<OwnKeys> ownKeys_;
+  // A unit's wrong on_start, told apart once the scenes are read: a scene's
+  // name gets a message of its own.
+  struct WrongStart {
+    std::string what;
+    const toml::node* value;
+  };
+  std::vector<WrongStart> wrongStarts_;
 };
 
 void Reader::read(const toml::table& root) {
@@ -205,6 +263,7 @@ void Reader::read(const toml::table& root) {
     else
       report(node->source(), quotedName(section.name) + " must be a table");
   }
+  checkUnitStarts();
   if (file_.units.empty())
     problems_.add({}, "defines no unit");
 }
@@ -225,6 +284,7 @@ void Reader::readUnits(const toml::table& units) {
     checkName("unit", *entry.key);
     // Kept even when wrong, so that the groups and scenes that name it are not wrong too.
     file_.units.emplace_back();
+    ownKeys_.emplace_back();
     Unit& unit = file_.units.back();
     unit.name = std::string(entry.key->str());
     readUnit(entry, unit);
@@ -286,6 +346,14 @@ void Reader::readUnit(const Entry& entry, Unit& unit) {
       std::string written;
       if (!readLevel(value, unit.onLevel, written) || unit.onLevel == 0)
         report(value.source(), what + ": on_level must be 1 to 255 or \"1%\" to \"100%\"");
+    } else if (key == "on_start") {
+      ownKeys_.back().onStart = true;
+      if (!readStartPolicy(value, unit.onStart))
+        wrongStarts_.push_back({what, &value});
+    } else if (key == "refresh") {
+      ownKeys_.back().refresh = true;
+      if (!readRefresh(value, unit.refreshUs))
+        report(value.source(), what + ": refresh must be " + kRefreshValues);
     } else if (isListed(kFrontEndUnitKeys, key)) {
       unit.frontEndKeys.push_back(settingOf(field));
     } else {
@@ -423,6 +491,58 @@ void Reader::readScene(const toml::table& settings, Scene& scene) {
   for (std::size_t unit = 0; unit < choices.size(); ++unit)
     if (choices[unit].source != None)
       scene.levels.emplace_back(static_cast<int>(unit), choices[unit].level);
+}
+
+void Reader::readDefaults(const toml::table& defaults) {
+  const std::string what = "[defaults]";
+  StartPolicy onStart;
+  std::int64_t refreshUs = 0;
+  for (const Entry& field : inFileOrder(defaults)) {
+    const std::string_view key = field.key->str();
+    const toml::node& value = *field.node;
+    if (key == "on_start") {
+      // The scenes are read by now; a word of on_start wins over a scene's name.
+      const auto* text = value.as_string();
+      const int scene = text != nullptr ? file_.findScene(text->get()) : -1;
+      const bool word = readStartPolicy(value, onStart);
+      if (!word && scene >= 0)
+        file_.startScene = scene;
+      else if (!word)
+        report(value.source(), what + " on_start must be \"leave\", \"restore\", \"off\", a level (0 "
+                                      "to 255 or \"0%\" to \"100%\") or the name of a scene");
+    } else if (key == "refresh") {
+      if (!readRefresh(value, refreshUs))
+        report(value.source(), what + " refresh must be " + kRefreshValues);
+    } else if (key == "restore_within") {
+      std::int64_t us = 0;
+      if (readSpan(value, kLongestRestoreWithinUs, us))
+        file_.restoreWithinMs = us / 1000;
+      else
+        report(value.source(), what + " restore_within must be a span from \"1s\" to \"30d\", "
+                                      "such as \"12h\" or \"1d12h\"");
+    } else {
+      problems_.unknownKey(settingOf(field), what);
+    }
+  }
+  for (std::size_t i = 0; i < file_.units.size(); ++i) {
+    if (!ownKeys_[i].onStart)
+      file_.units[i].onStart = onStart;
+    if (!ownKeys_[i].refresh)
+      file_.units[i].refreshUs = refreshUs;
+  }
+}
+
+void Reader::checkUnitStarts() {
+  for (const WrongStart& wrong : wrongStarts_) {
+    const auto* text = wrong.value->as_string();
+    if (text != nullptr && file_.findScene(text->get()) >= 0)
+      report(wrong.value->source(),
+             wrong.what + ": on_start names scene " + quotedName(text->get()) +
+                 ", but a scene is set for the whole file: write on_start = \"" +
+                 text->get() + "\" under [defaults]");
+    else
+      report(wrong.value->source(), wrong.what + ": on_start must be " + kUnitStartValues);
+  }
 }
 
 }  // namespace

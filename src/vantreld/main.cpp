@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "common/options.hpp"
+#include "common/wall_clock.hpp"
 #include "consoles/console_front_end.hpp"
 #include "local_socket/local_front_end.hpp"
 #include "mqtt/mqtt_bridge.hpp"
+#include "service/start_up.hpp"
 #include "service/units_service.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/units_file.hpp"
@@ -113,7 +115,13 @@ int main(int argc, char* argv[]) {
 
   // Every thread started from here on leaves the stop signals to main.
   holdStopSignals();
-  UnitsService service(file, levelsFilePath());
+  // A start in a boot of its own knows no level until a unit confirms
+  // one: the units may have lost power since.
+  const std::string levelsPath = levelsFilePath();
+  const std::string bootId = currentBootId();
+  const std::int64_t startedMs = wallClockMs();
+  const StartFacts start = startFacts(readBootRecord(bootRecordPath(levelsPath)), bootId, startedMs);
+  UnitsService service(file, levelsPath, start);
   // Each front end opens in the list's order, the tools' socket first: a
   // live service there ends this one before any unit hears from it. One
   // that is absent here (no place for the socket) leaves the others to
@@ -145,6 +153,11 @@ int main(int argc, char* argv[]) {
       inputs.push_back(input);
   for (const std::unique_ptr<FrontEnd>& frontEnd : running)
     frontEnd->showInputs(inputs);
+  // Remembered before the start-up's commands, so that a crash after them
+  // never makes the next start a boot again.
+  if (start.boot && !bootId.empty() &&
+      !writeBootRecord(bootRecordPath(levelsPath), {bootId, startedMs}, problem))
+    std::fprintf(stderr, "vantreld: %s: the next start counts as a boot\n", problem.c_str());
   if (!service.start(problem)) {
     std::fprintf(stderr, "vantreld: %s\n", problem.c_str());
     return 1;

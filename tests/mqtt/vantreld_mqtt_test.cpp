@@ -18,11 +18,13 @@
 #include "support/mqtt_peers.hpp"
 #include "support/serving_unit.hpp"
 #include "support/temp_dir.hpp"
+#include "support/vantreld_process.hpp"
 
 namespace {
 
 using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
+using Bridge = VantreldProcess;
 
 std::string state(int level) {
   return std::string("{\"state\":\"") + (level > 0 ? "ON" : "OFF") + "\",\"brightness\":" +
@@ -76,38 +78,6 @@ class TestAuthority {
  private:
   const TempDir& dir_;
   std::string name_;
-};
-
-/// vantreld with its standard error joined to its standard output, read a
-/// line at a time.
-class Bridge {
- public:
-  explicit Bridge(const TempDir& dir)
-      : child_({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", VANTRELD_PATH, "--config",
-                dir.path("vantrel.toml")},
-               {"VANTREL_STATE=" + dir.path("levels"), "VANTREL_SOCKET=" + dir.path("vantreld.sock")}) {}
-  /// Waits for a line that starts with `line`, skipping others; false when
-  /// none came.
-  bool sees(const std::string& line, int timeoutMs = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      const std::string got = child_.readLine(static_cast<int>(left.count()) + 1);
-      if (got.compare(0, line.size(), line) == 0)
-        return true;
-      seen_ += got + "\n";
-    }
-    ADD_FAILURE() << "no line \"" << line << "\"; saw:\n" << seen_;
-    return false;
-  }
-  int stop(int signal) { return child_.stop(signal, 5000); }
-  /// The lines skipped so far.
-  const std::string& skipped() const { return seen_; }
-
- private:
-  BackgroundChild child_;
-  std::string seen_;
 };
 
 TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
@@ -246,6 +216,7 @@ TEST(VantreldMqtt, ANewCommandReplacesAFadeAndARefusedUnitKeepsItsLevel) {
   ServingUnit a;
   LocalPort refusing;
   writeText(dir.path("levels"), "127.0.0.1 " + refusing.port() + " 1 77 2026-12-08T10:00:00.000Z 77\n");
+  sameBootAsBefore(dir);
   writeText(dir.path("vantrel.toml"),
             unitTable("a", a.port()) + unitTable("c", refusing.port()) + mqttTable(broker));
   Bridge bridge(dir);
@@ -277,6 +248,7 @@ TEST(VantreldMqtt, ComesBackWithTheBrokerAndSaysOfflineOnSigterm) {
   MqttBroker broker(dir, false);
   ServingUnit a;
   writeText(dir.path("levels"), "127.0.0.1 " + a.port() + " 1 42 2026-12-08T10:00:00.000Z 42\n");
+  sameBootAsBefore(dir);
   writeText(dir.path("vantrel.toml"), unitTable("a", a.port()) + mqttTable(broker));
   const std::string where = "the MQTT broker at 127.0.0.1:" + broker.port();
   Bridge bridge(dir);

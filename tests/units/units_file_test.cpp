@@ -219,6 +219,70 @@ TEST(ParseUnitsFile, ReportsEachBadCurveTrimAndOnLevelWhereItIs) {
             }));
 }
 
+TEST(ParseUnitsFile, TakesEachUnitsOnStartAndRefreshElseThoseOfDefaults) {
+  constexpr std::int64_t kSecond = 1000000;
+  using Kind = StartPolicy::Kind;
+  const UnitsFile file = parsed(
+      "[defaults]\non_start = \"restore\"\nrefresh = \"5m\"\nrestore_within = \"1d12h\"\n" +
+      unit("a") + "on_start = \"off\"\n" + unit("b") + "on_start = \"50%\"\nrefresh = \"off\"\n" +
+      unit("c") + "on_start = 7\n" + unit("d") + "on_start = \"leave\"\nrefresh = \"90s\"\n" +
+      unit("e"));
+  struct Expected { Kind kind; int level; std::int64_t refreshUs; };
+  const Expected expected[] = {{Kind::Level, 0, 300 * kSecond}, {Kind::Level, 128, 0},
+                               {Kind::Level, 7, 300 * kSecond}, {Kind::Leave, 0, 90 * kSecond},
+                               {Kind::Restore, 0, 300 * kSecond}};
+  ASSERT_EQ(file.units.size(), 5u);
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(file.units[i].onStart.kind, expected[i].kind) << i;
+    EXPECT_EQ(file.units[i].onStart.level, expected[i].level) << i;
+    EXPECT_EQ(file.units[i].refreshUs, expected[i].refreshUs) << i;
+  }
+  EXPECT_EQ(file.restoreWithinMs, 36 * 3600 * 1000);
+  EXPECT_EQ(file.startScene, -1);
+
+  // A scene for the whole file, named before the scenes are read; the
+  // units' own on_start stays leave.
+  const UnitsFile scene = parsed("[defaults]\non_start = \"evening\"\nrefresh = \"24h\"\n"
+                                 "restore_within = \"30d\"\n" + unit("a") +
+                                 "[scenes.morning]\na = 255\n[scenes.evening]\na = \"30%\"\n");
+  EXPECT_EQ(scene.startScene, 1);
+  EXPECT_EQ(scene.units[0].onStart.kind, Kind::Leave);
+  EXPECT_EQ(scene.units[0].refreshUs, 24 * 3600 * kSecond);
+  EXPECT_EQ(scene.restoreWithinMs, std::int64_t{30} * 86400 * 1000);
+}
+
+TEST(ParseUnitsFile, ReportsEachBadOnStartRefreshAndDefaultWhereItIs) {
+  const std::string onStart = ": on_start must be \"leave\", \"restore\", \"off\", 0 to 255 or \"0%\" to \"100%\"";
+  const std::string refresh = " must be \"off\" or a span from \"1s\" to \"24h\", such as \"5m\" or \"1h30m\"";
+  EXPECT_EQ(problemsOf("[units.a]\naddress = \"127.0.0.1\"\nport = 1\ntype = 1\n"
+                       "on_start = \"evening\"\nrefresh = \"0s\"\n"                  // 5, 6
+                       "[units.b]\naddress = \"127.0.0.1\"\nport = 2\ntype = 1\n"
+                       "on_start = \"on\"\nrefresh = 300\n"                          // 11, 12
+                       "[units.c]\naddress = \"127.0.0.1\"\nport = 3\ntype = 1\n"
+                       "on_start = 256\nrefresh = \"24h1s\"\n"                       // 17, 18
+                       "[scenes.evening]\na = 1\n"
+                       "[defaults]\n"                                                // 21
+                       "on_start = \"night\"\nrefresh = \"1m2h\"\n"                  // 22, 23
+                       "restore_within = \"30d1s\"\nrestore = \"12h\"\n"),           // 24, 25
+            (std::vector<std::string>{
+                "v.toml:5:12: unit 'a': on_start names scene 'evening', but a scene is set for the "
+                "whole file: write on_start = \"evening\" under [defaults]",
+                "v.toml:6:11: unit 'a': refresh" + refresh,
+                "v.toml:11:12: unit 'b'" + onStart,
+                "v.toml:12:11: unit 'b': refresh" + refresh,
+                "v.toml:17:12: unit 'c'" + onStart,
+                "v.toml:18:11: unit 'c': refresh" + refresh,
+                "v.toml:22:12: [defaults] on_start must be \"leave\", \"restore\", \"off\", a level (0 "
+                "to 255 or \"0%\" to \"100%\") or the name of a scene",
+                "v.toml:23:11: [defaults] refresh" + refresh,
+                "v.toml:24:18: [defaults] restore_within must be a span from \"1s\" to \"30d\", such "
+                "as \"12h\" or \"1d12h\"",
+                "v.toml:25:1: unknown key 'restore' in [defaults]",
+            }));
+  EXPECT_EQ(problemsOf("defaults = \"12h\"\n" + unit("a")),
+            std::vector<std::string>{"v.toml:1:12: 'defaults' must be a table"});
+}
+
 TEST(UnitsFile, AddTargetAddsEachUnitOnceInUnitOrder) {
   const UnitsFile file = parsed(unit("a") + unit("b") + unit("c") + unit("d") +
                                 "[groups]\n"

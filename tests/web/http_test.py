@@ -459,8 +459,9 @@ class LevelsFile(unittest.TestCase):
             shutil.rmtree(directory, ignore_errors=True)
         self.assertEqual(status, 0)
         self.assertEqual(error, "vantreld: %s: cannot read: Not a directory\n"  # at the start
+                                "vantreld: %s.boot.new: cannot create: Not a directory: the next start counts as a boot\n"
                                 "vantreld: cannot remember the levels in %s: %s\n"
-                                "vantreld: the levels are remembered in %s again\n" % (levels, levels, problem, levels))
+                                "vantreld: the levels are remembered in %s again\n" % (levels, levels, levels, problem, levels))
 
 
 if __name__ == "__main__":
