@@ -207,7 +207,6 @@ class ControlPage(unittest.TestCase):
         self.assertEqual(self.card("counter")["state"], "confirmed")
         self.assertEqual(self.card("counter")["percent"], "0 %")
 
-    @unittest.skip("vantreld does not yet tell a boot from a restart")
     def test_after_a_boot_a_unit_shows_not_confirmed_with_its_last_level_as_a_hint(self):
         directory = os.path.join(self.directory, "booted")
         os.mkdir(directory)
