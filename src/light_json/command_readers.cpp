@@ -35,6 +35,26 @@ bool readTransition(const Json& object, std::int64_t& transitionUs, std::string&
   return true;
 }
 
+// Home Assistant's "flash": whole seconds, its flash_time_short or
+// flash_time_long; a minute at most, so that a mistake does not blink a
+// room for hours.
+bool readFlash(const Json& object, std::int64_t& flashUs, std::string& problem) {
+  const auto found = object.find("flash");
+  if (found == object.end())
+    return true;
+  // 0 - 1 wraps past 60.
+  const bool inRange = found->is_number_unsigned() ? found->get<std::uint64_t>() - 1 < 60
+                       : found->is_number_integer()
+                           ? found->get<std::int64_t>() >= 1 && found->get<std::int64_t>() <= 60
+                           : false;
+  if (!inRange) {
+    problem = "flash must be a whole number of seconds from 1 to 60";
+    return false;
+  }
+  flashUs = found->get<std::int64_t>() * 1000000;
+  return true;
+}
+
 }  // namespace
 
 bool readLightCommand(std::string_view payload, LightCommand& command, std::string& problem) {
@@ -67,7 +87,10 @@ bool readLightCommand(std::string_view payload, LightCommand& command, std::stri
     }
     read.brightness = static_cast<int>(brightness->get<std::int64_t>());
   }
-  if (read.state == LightCommand::Switch::None && read.brightness < 0) {
+  if (!readFlash(object, read.flashUs, problem))
+    return false;
+  // A flash alone goes back to the level before.
+  if (read.state == LightCommand::Switch::None && read.brightness < 0 && read.flashUs == 0) {
     problem = "neither state nor brightness given";
     return false;
   }

@@ -13,7 +13,8 @@ struct SceneCommand {
 };
 
 /// Reads `payload` as a light command: {"state": "ON"|"OFF", "brightness":
-/// 0..255, "transition": seconds}. Keys other than these are ignored. On
+/// 0..255, "transition": seconds, "flash": whole seconds 1..60}; a flash
+/// needs neither state nor brightness. Keys other than these are ignored. On
 /// failure returns false with `problem`, a few words for the front end to
 /// put after the topic or in {"error": ...}.
 bool readLightCommand(std::string_view payload, LightCommand& command, std::string& problem);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <set>
 
 #include "common/platform.hpp"
 #include "local_socket/local_listener.hpp"
@@ -296,10 +297,26 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
     }
     case LocalRequest::Kind::Levels:
       {
+        // A unit of the service's file is one it drives, known or not; one
+        // outside it, only once a tool named it.
+        std::set<UnitKey> driven;
+        for (const Unit& unit : service_.file().units)
+          driven.insert(unit.key());
         std::vector<RememberedLevel> confirmed;
-        for (const KeyedLevels& levels : service_.levelsOf(request.keys))
+        std::vector<LocalNotKnown> notKnown;
+        const std::vector<KeyedLevels> known = service_.levelsOf(request.keys);
+        for (std::size_t i = 0; i < known.size(); ++i) {
+          const KeyedLevels& levels = known[i];
           confirmed.push_back(levels.confirmed);
-        client.mailbox->post(levelsLine(confirmed));
+          LocalNotKnown& hint = notKnown.emplace_back();
+          hint.notKnown = levels.confirmed.level < 0 &&
+                          (driven.count(request.keys[i]) != 0 || levels.remembered.level >= 0);
+          if (hint.notKnown && levels.remembered.level >= 0) {
+            hint.level = levels.remembered.level;
+            hint.atMs = levels.remembered.confirmedMs;
+          }
+        }
+        client.mailbox->post(levelsLine(confirmed, notKnown));
       }
       return;
     case LocalRequest::Kind::Stop:

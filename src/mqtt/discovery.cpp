@@ -22,15 +22,31 @@ std::string configTopic(const MqttTopics& topics, const char* component, const s
   return topics.discovery + "/" + component + "/" + topics.nodeId + "/" + objectId + "/config";
 }
 
+// The entity id Home Assistant gives an entity it has not seen yet: the
+// names are already a-z, 0-9, - and _, and an entity id takes no -. Only a
+// default: one the user renamed stays renamed.
+std::string defaultEntityId(const char* domain, const std::string& name) {
+  std::string id = std::string(domain) + ".vantrel_" + name;
+  for (char& c : id)
+    if (c == '-')
+      c = '_';
+  return id;
+}
+
 Json light(const MqttTopics& topics, const std::string& commandTopic, const std::string& stateTopic,
-           const std::string& uniqueId) {
+           const std::string& uniqueId, const std::string& name) {
   return {{"unique_id", uniqueId},
+          {"default_entity_id", defaultEntityId("light", name)},
           {"schema", "json"},
           {"command_topic", commandTopic},
           {"state_topic", stateTopic},
           {"availability_topic", topics.status},
           {"supported_color_modes", {"brightness"}},
-          {"brightness_scale", 255}};
+          {"brightness_scale", 255},
+          // Home Assistant's own defaults, said so that the seconds of its
+          // "flash" are in the configuration the service published.
+          {"flash_time_short", 2},
+          {"flash_time_long", 10}};
 }
 
 // What published the configuration, which Home Assistant logs and shows.
@@ -62,7 +78,8 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
     const std::string id = "unit_" + discoveryId(unit.address) + "_" + std::to_string(unit.port) + "_" +
                            std::to_string(unit.type);
     const std::string uniqueId = "vantrel_" + id;
-    Json config = light(topics, topics.unit(unit.name, "set"), topics.unit(unit.name, "state"), uniqueId);
+    Json config = light(topics, topics.unit(unit.name, "set"), topics.unit(unit.name, "state"), uniqueId,
+                        unit.name);
     // The unit's one entity takes the device's name.
     config["name"] = nullptr;
     config["device"] = {{"identifiers", {uniqueId}},
@@ -75,7 +92,7 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
   for (const Group& group : file.groups) {
     const std::string id = "group_" + group.name;
     Json config = light(topics, topics.group(group.name, "set"), topics.group(group.name, "state"),
-                        topics.nodeId + "_" + id);
+                        topics.nodeId + "_" + id, group.name);
     config["name"] = group.name;
     config["device"] = serviceDevice(topics);
     config["origin"] = origin();
@@ -85,6 +102,7 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
     const std::string id = "scene_" + scene.name;
     const Json config = {{"name", scene.name},
                          {"unique_id", topics.nodeId + "_" + id},
+                         {"default_entity_id", defaultEntityId("scene", scene.name)},
                          {"command_topic", topics.scene(scene.name)},
                          {"payload_on", "ON"},
                          {"availability_topic", topics.status},

@@ -414,16 +414,12 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
 }
 
 void MqttBridge::unitChanged(int unit, const UnitState& state, bool commandEnded) {
-  if (state.level < 0)
-    return;
   if (states_.note(StatePublisher::Kind::Unit, static_cast<std::size_t>(unit), state.level,
                    commandEnded ? StatePublisher::Why::End : StatePublisher::Why::Change))
     wakeUp_.signal();
 }
 
 void MqttBridge::groupChanged(int group, int level, bool commandEnded) {
-  if (level < 0)
-    return;
   if (states_.note(StatePublisher::Kind::Group, static_cast<std::size_t>(group), level,
                    commandEnded ? StatePublisher::Why::GroupEnd : StatePublisher::Why::Change))
     wakeUp_.signal();

@@ -11,6 +11,10 @@ constexpr std::int64_t kStateEveryUs = 1000000;  // during a fade, at most one s
 }  // namespace
 
 std::string lightState(int level) {
+  // Home Assistant's unknown: a level -1 as a brightness would be read as
+  // one, and OFF would be a guess.
+  if (level < 0)
+    return nlohmann::ordered_json{{"state", nullptr}}.dump();
   // Keys in the order people read them.
   const nlohmann::ordered_json state = {
       {"state", level > 0 ? "ON" : "OFF"}, {"brightness", level}, {"color_mode", "brightness"}};
@@ -69,14 +73,10 @@ void StatePublisher::queueAll(const ServiceSnapshot& snapshot, std::uint64_t sin
     return last.toldAt > since ? last.toldLevel : snapshotLevel;
   };
   for (std::size_t unit = 0; unit < snapshot.units.size() && unit < units_.size(); ++unit) {
-    const int level = levelOf(units_[unit], snapshot.units[unit].state.level);
-    if (level >= 0)
-      queue(Kind::Unit, unit, level, nowUs);
+    queue(Kind::Unit, unit, levelOf(units_[unit], snapshot.units[unit].state.level), nowUs);
   }
   for (std::size_t group = 0; group < snapshot.groups.size() && group < groups_.size(); ++group) {
-    const int level = levelOf(groups_[group], snapshot.groups[group].level);
-    if (level >= 0)
-      queue(Kind::Group, group, level, nowUs);
+    queue(Kind::Group, group, levelOf(groups_[group], snapshot.groups[group].level), nowUs);
   }
 }
 

@@ -12,7 +12,8 @@
 
 struct mosquitto;
 
-/// A light's state as Home Assistant's JSON light reads it, for a level 0..255.
+/// A light's state as Home Assistant's JSON light reads it, for a level
+/// 0..255, or -1, not known: {"state": null}, its unknown.
 std::string lightState(int level);
 
 /// The retained states of the units and groups, throttled: during a fade a
@@ -34,7 +35,9 @@ class StatePublisher {
   /// How many states were told so far, before a snapshot is taken for
   /// queueAll().
   std::uint64_t told() const;
-  /// Queues every state that is known, on connecting and at a stop, and
+  /// Queues every state, a level not known too (its retained state from
+  /// before a boot would say a level no unit confirmed), on connecting and
+  /// at a stop, and
   /// queues what note() is told from then on. A state told since `since`
   /// (told() before `snapshot` was taken) is newer than the snapshot's.
   void queueAll(const ServiceSnapshot& snapshot, std::uint64_t since);

@@ -271,6 +271,22 @@ bool readResult(const Json& object, CommandResult& result, std::string& problem)
   return true;
 }
 
+// Its keys, "known" and "remembered", are absent from a service that said
+// neither: a level -1 then reads as a unit it does not drive, as it did.
+bool readNotKnown(const Json& entry, LocalNotKnown& notKnown, std::string& problem) {
+  bool known = true;
+  if (!flag(entry, "known", known, problem))
+    return false;
+  notKnown.notKnown = !known;
+  const auto remembered = entry.find("remembered");
+  if (remembered == entry.end())
+    return true;
+  if (!remembered->is_object() || !wholeInt(*remembered, "level", 0, 255, notKnown.level, problem) ||
+      !whole(*remembered, "at_ms", 0, INT64_MAX / 2, notKnown.atMs, problem))
+    return problem.empty() ? (problem = "remembered must be an object", false) : false;
+  return true;
+}
+
 std::string line(const Json& object) {
   // Text from units files and the network may hold bytes that are not
   // UTF-8: they go as U+FFFD rather than fail the line.
@@ -396,6 +412,8 @@ bool readLocalReply(std::string_view text, LocalReply& reply, std::string& probl
           !wholeInt(entry, "sent", -1, 255, level.sent, problem, false))
         return problem.empty() ? (problem = "each level must be an object", false) : false;
       read.levels.push_back(level);
+      if (!readNotKnown(entry, read.notKnown.emplace_back(), problem))
+        return false;
     }
   } else {
     problem = "not a reply of protocol " + std::to_string(kLocalProtocol);
@@ -476,13 +494,21 @@ std::string endLine(int unit, const FadeEnd& end) {
                    {"last_on", end.confirmed.lastOn}}}}}});
 }
 
-std::string levelsLine(const std::vector<RememberedLevel>& levels) {
+std::string levelsLine(const std::vector<RememberedLevel>& levels,
+                       const std::vector<LocalNotKnown>& notKnown) {
   Json list = Json::array();
-  for (const RememberedLevel& level : levels) {
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    const RememberedLevel& level = levels[i];
     Json entry = {{"level", level.level}, {"confirmed_ms", level.confirmedMs}, {"last_on", level.lastOn}};
     // The byte, only where it is not the level, as in the levels file.
     if (level.sent >= 0 && level.sent != level.level)
       entry["sent"] = level.sent;
+    // Said only when so: the lines of the units it knows stay as they were.
+    if (i < notKnown.size() && notKnown[i].notKnown) {
+      entry["known"] = false;
+      if (notKnown[i].level >= 0)
+        entry["remembered"] = {{"level", notKnown[i].level}, {"at_ms", notKnown[i].atMs}};
+    }
     list.push_back(std::move(entry));
   }
   return line({{"levels", std::move(list)}});

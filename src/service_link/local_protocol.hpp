@@ -72,6 +72,17 @@ struct LocalRequest {
 /// in a few words, when it is not a request this service takes.
 bool readLocalRequest(std::string_view line, LocalRequest& request, std::string& problem);
 
+/// What a levels reply says beside a level -1 of a unit the service
+/// drives: that it does not know the level (never confirmed, or not since
+/// the machine started), and the level confirmed before, as a hint: the
+/// unit may have been switched since. A level -1 without it is a unit the
+/// service does not drive, as before this was said.
+struct LocalNotKnown {
+  bool notKnown = false;
+  int level = -1;         ///< 0..255, or -1: none remembered
+  std::int64_t atMs = 0;  ///< when it was confirmed: ms since 1970-01-01 UTC
+};
+
 /// One line from the service.
 struct LocalReply {
   enum class Kind { Protocol, Error, Accepted, Command, End, Levels };
@@ -86,6 +97,7 @@ struct LocalReply {
   std::int64_t beganUs = 0;  ///< Command, on the shared monotonic clock
   FadeEnd end;            ///< End
   std::vector<RememberedLevel> levels;  ///< Levels, in request order
+  std::vector<LocalNotKnown> notKnown;  ///< Levels: one for each of `levels`
 };
 
 /// Reads one line from the service. False, with `problem`, when it is not
@@ -101,6 +113,8 @@ std::string stopLine();
 std::string acceptedLine(const std::vector<int>& known);
 std::string commandLine(int unit, int level, const CommandResult& result, std::int64_t beganUs);
 std::string endLine(int unit, const FadeEnd& end);
-std::string levelsLine(const std::vector<RememberedLevel>& levels);
+/// `notKnown`, when not empty, holds one for each of `levels`.
+std::string levelsLine(const std::vector<RememberedLevel>& levels,
+                       const std::vector<LocalNotKnown>& notKnown = {});
 
 #endif

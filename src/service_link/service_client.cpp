@@ -98,7 +98,7 @@ ServiceClient::Reach ServiceClient::reach(std::string& problem) {
 }
 
 bool ServiceClient::levels(const std::vector<UnitKey>& keys, std::vector<RememberedLevel>& levels,
-                           std::string& problem) {
+                           std::vector<LocalNotKnown>& notKnown, std::string& problem) {
   LocalReply reply;
   LocalLink::Got got;
   if (!link_->link.send(levelsRequestLine(keys), problem) ||
@@ -109,6 +109,7 @@ bool ServiceClient::levels(const std::vector<UnitKey>& keys, std::vector<Remembe
     return false;
   }
   levels = reply.levels;
+  notKnown = reply.notKnown;
   return true;
 }
 

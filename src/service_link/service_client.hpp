@@ -34,9 +34,11 @@ class ServiceClient {
   /// The socket it reached.
   const std::string& path() const { return path_; }
 
-  /// The levels the service knows of `keys`, in order (level -1: none).
+  /// The levels the service knows of `keys`, in order (level -1: none),
+  /// and beside each, whether it drives a unit whose level it does not
+  /// know and what it remembers of it.
   bool levels(const std::vector<UnitKey>& keys, std::vector<RememberedLevel>& levels,
-              std::string& problem);
+              std::vector<LocalNotKnown>& notKnown, std::string& problem);
   /// Hands over `fade`; on success `known` holds each unit's level as the
   /// service knew it before (-1: not known).
   bool submit(const LocalFade& fade, std::vector<int>& known, std::string& problem);

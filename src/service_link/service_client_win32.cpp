@@ -13,7 +13,7 @@ ServiceClient::~ServiceClient() = default;
 ServiceClient::Reach ServiceClient::reach(std::string&) { return Reach::Direct; }
 
 bool ServiceClient::levels(const std::vector<UnitKey>&, std::vector<RememberedLevel>&,
-                           std::string&) {
+                           std::vector<LocalNotKnown>&, std::string&) {
   return false;
 }
 

@@ -20,17 +20,43 @@ std::size_t widest(const Entries& entries) {
 
 }  // namespace
 
-std::string listing(const UnitsFile& file, const RememberedLevels& levels) {
+std::string agoText(std::int64_t thenMs, std::int64_t nowMs) {
+  const std::int64_t minutes = (nowMs - thenMs) / 60000;
+  if (minutes < 1)
+    return "just now";
+  const auto ago = [](std::int64_t count, const char* unit) {
+    return std::to_string(count) + " " + unit + (count == 1 ? "" : "s") + " ago";
+  };
+  if (minutes < 60)
+    return ago(minutes, "minute");
+  if (minutes < 24 * 60)
+    return ago(minutes / 60, "hour");
+  return ago(minutes / (24 * 60), "day");
+}
+
+std::string listing(const UnitsFile& file, const RememberedLevels& levels,
+                    const std::vector<LocalNotKnown>& notKnown, std::int64_t nowMs) {
   std::string text = "units:\n";
   std::size_t placeWidth = 0;
   for (const Unit& unit : file.units)
     placeWidth = std::max(placeWidth, unit.address.size() + 1 + std::to_string(unit.port).size());
   const std::size_t unitWidth = widest(file.units);
-  for (const Unit& unit : file.units) {
+  for (std::size_t index = 0; index < file.units.size(); ++index) {
+    const Unit& unit = file.units[index];
     const RememberedLevel level = levels.find(unit.key());
     text += "  " + padded(unit.name, unitWidth) + "  " +
             padded(unit.address + ":" + std::to_string(unit.port), placeWidth) + "  type " +
             std::to_string(unit.type) + "  level ";
+    // The service drives it and does not know its level: what it confirmed
+    // before is a hint, never a level, and the time is how long ago.
+    if (index < notKnown.size() && notKnown[index].notKnown) {
+      const LocalNotKnown& hint = notKnown[index];
+      text += "?";
+      if (hint.level >= 0)
+        text += " (last " + std::to_string(hint.level) + ", " + agoText(hint.atMs, nowMs) + ")";
+      text += "\n";
+      continue;
+    }
     // As people write levels in scenes; the byte as it was sent, whatever
     // the file says now.
     const int percent = (level.level * 100 + 127) / 255;

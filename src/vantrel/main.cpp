@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/platform.hpp"
+#include "common/wall_clock.hpp"
 #include "engine/fade_engine.hpp"
 #include "engine/verdicts.hpp"
 #include "service_link/service_client.hpp"
@@ -230,7 +231,8 @@ int main(int argc, char* argv[]) {
       for (const Unit& unit : file.units)
         keys.push_back(unit.key());
       std::vector<RememberedLevel> levels;
-      if (!service.levels(keys, levels, problem)) {
+      std::vector<LocalNotKnown> notKnown;
+      if (!service.levels(keys, levels, notKnown, problem)) {
         std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
         return 1;
       }
@@ -238,6 +240,8 @@ int main(int argc, char* argv[]) {
         if (levels[i].level >= 0)
           remembered.set(keys[i], levels[i]);
       }
+      std::fputs(listing(file, remembered, notKnown, wallClockMs()).c_str(), stdout);
+      return 0;
     }
     std::fputs(listing(file, remembered).c_str(), stdout);
     return 0;

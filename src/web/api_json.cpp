@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "units/utc_time.hpp"
+
 namespace {
 
 using json = nlohmann::ordered_json;
@@ -13,12 +15,16 @@ json levelOrNull(int level) {
 // A unit's byte is never hidden behind its level: with a curve or trims
 // the two differ.
 json unitObject(const Unit& unit, const UnitState& state) {
-  return {{"name", unit.name},
-          {"type", unit.type},
-          {"level", levelOrNull(state.level)},
-          {"sent", levelOrNull(state.level < 0 ? -1 : state.sent)},
-          {"last_on", levelOrNull(state.lastOn)},
-          {"problem", state.problem.empty() ? json(nullptr) : json(state.problem)}};
+  json object = {{"name", unit.name},
+                 {"type", unit.type},
+                 {"level", levelOrNull(state.level)},
+                 {"sent", levelOrNull(state.level < 0 ? -1 : state.sent)},
+                 {"last_on", levelOrNull(state.lastOn)},
+                 {"problem", state.problem.empty() ? json(nullptr) : json(state.problem)}};
+  // A hint only, never a level: the unit may have been switched since.
+  if (state.level < 0 && state.rememberedLevel >= 0)
+    object["remembered"] = {{"level", state.rememberedLevel}, {"at", utcTimeText(state.rememberedMs)}};
+  return object;
 }
 
 json groupObject(const std::string& name, const std::vector<std::string>& members, int level) {

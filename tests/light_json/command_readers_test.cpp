@@ -23,7 +23,7 @@ TEST(ReadLightCommand, TakesWhatTheFrontEndsSend) {
       {R"({"state":"OFF","brightness":90})", S::Off, 90, -1, 0},
       {R"({"brightness":0})", S::None, 0, -1, 0},
       {R"({"state":"ON","brightness":255,"transition":1.5})", S::On, 255, 1500000, 255},
-      {R"({"brightness":7,"transition":0,"effect":"x","flash":{"a":[1]}})", S::None, 7, 0, 7},
+      {R"({"brightness":7,"transition":0,"effect":"x","color":{"a":[1]}})", S::None, 7, 0, 7},
       {R"( {"state":"ON","transition":86400} )", S::On, -1, 86400000000, 200},
   };
   for (const Good& c : cases) {
@@ -59,6 +59,12 @@ TEST(ReadLightCommand, RefusesWithOneShortReason) {
       {R"({"state":"ON","transition":"1s"})", "transition must be a number of seconds"},
       {R"({"state":"ON","transition":-0.5})", "transition must be 0 to 86400 seconds"},
       {R"({"state":"ON","transition":1e300})", "transition must be 0 to 86400 seconds"},
+      {R"({"flash":0})", "flash must be a whole number of seconds from 1 to 60"},
+      {R"({"state":"ON","flash":61})", "flash must be a whole number of seconds from 1 to 60"},
+      {R"({"flash":-2})", "flash must be a whole number of seconds from 1 to 60"},
+      {R"({"flash":2.5})", "flash must be a whole number of seconds from 1 to 60"},
+      {R"({"flash":"short"})", "flash must be a whole number of seconds from 1 to 60"},
+      {R"({"flash":true})", "flash must be a whole number of seconds from 1 to 60"},
   };
   for (const auto& [payload, reason] : cases) {
     LightCommand command;
@@ -67,6 +73,19 @@ TEST(ReadLightCommand, RefusesWithOneShortReason) {
     EXPECT_FALSE(readLightCommand(payload, command, problem)) << payload;
     EXPECT_EQ(problem, reason) << payload;
     EXPECT_EQ(command.brightness, 42) << payload;  // left alone
+  }
+}
+
+// Home Assistant sends its flash_time_short or flash_time_long, seconds.
+TEST(ReadLightCommand, TakesAFlashInWholeSeconds) {
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {R"({"flash":2})", 2000000}, {R"({"state":"ON","brightness":90,"flash":10})", 10000000},
+      {R"({"state":"OFF","flash":60})", 60000000}, {R"({"state":"ON"})", 0}};
+  for (const auto& [payload, flashUs] : cases) {
+    LightCommand command;
+    std::string problem;
+    ASSERT_TRUE(readLightCommand(payload, command, problem)) << payload << ": " << problem;
+    EXPECT_EQ(command.flashUs, flashUs) << payload;
   }
 }
 

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <algorithm>
 #include <memory>
+#include <regex>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -157,12 +158,13 @@ bool receives(ServingUnit& unit, std::size_t count) {
 /// the tools, and the tools' environment.
 class LocalSocket : public ::testing::Test {
  protected:
-  void serve(const std::string& units) {
+  void serve(const std::string& units, std::vector<std::string> environment = {}) {
     webPort_ = LocalPort().port();
     service_ = std::make_unique<ToolsService>(
         dir_.path(), dir_.path("levels"),
         units + "[mqtt]\nhost = \"127.0.0.1\"\nport = " + broker_.port() + "\n[web]\nlisten = \"127.0.0.1:" +
-            webPort_ + "\"\n");
+            webPort_ + "\"\n",
+        std::move(environment));
     probe_.await("vantrel/status", "online");
   }
   std::vector<std::string> vantrel(const std::vector<std::string>& args) const {
@@ -200,6 +202,47 @@ TEST_F(LocalSocket, ACommandLineLevelShowsOnMqttAndThePageWithinASecond) {
   EXPECT_NE(list.out.find("level 20 (8%)"), std::string::npos) << list.out;
   a.finish();
   EXPECT_EQ(a.levels(), std::vector<int>{20});
+}
+
+// A unit of the service's file that it has no level of is "level ?" in
+// the list, not the tool's own idea of it; after a boot, with the level from
+// before as a hint, on every front end.
+TEST_F(LocalSocket, AfterABootEveryFrontEndSaysTheLevelIsNotKnownWithTheLastAsAHint) {
+  ServingUnit a;
+  ServingUnit b;
+  const std::string units = unitTable("a", a.port()) + unitTable("b", b.port());
+  const std::string bootId = dir_.path("boot_id");
+  writeText(bootId, "0c1f3f5e-8d4b-4b7a-9c1e-000000000001\n");
+  serve(units, {"VANTREL_BOOT_ID_FILE=" + bootId});
+  const std::string unknown = R"({"state":null})";
+  probe_.await("vantrel/unit/b/state", unknown);
+  EXPECT_EQ(run({"set", "a", "128"}).exitStatus, 0);
+  probe_.await("vantrel/unit/a/state", state(128));
+  const std::regex aKnown(R"(\n  a +127\.0\.0\.1:\d+ +type 1  level 128 \(50%\) at [^\n]+\n)");
+  const std::regex bNotKnown(R"(\n  b +127\.0\.0\.1:\d+ +type 1  level \?\n)");
+  const std::string listed = run({"list"}).out;
+  EXPECT_TRUE(std::regex_search(listed, aKnown)) << listed;
+  EXPECT_TRUE(std::regex_search(listed, bNotKnown)) << listed;
+
+  service_.reset();
+  writeText(bootId, "0c1f3f5e-8d4b-4b7a-9c1e-000000000002\n");
+  serve(units, {"VANTREL_BOOT_ID_FILE=" + bootId});
+  const std::string booted = run({"list"}).out;
+  EXPECT_TRUE(std::regex_search(
+      booted, std::regex(R"(\n  a +127\.0\.0\.1:\d+ +type 1  level \? \(last 128, just now\)\n)")))
+      << booted;
+  EXPECT_TRUE(std::regex_search(booted, bNotKnown)) << booted;
+  probe_.await("vantrel/unit/a/state", unknown);
+  const Json page = Json::parse(httpGet(webPort_, "/api/state"), nullptr, false);
+  ASSERT_TRUE(page.is_object()) << page;
+  const Json& unit = page["units"][1];
+  EXPECT_TRUE(unit["level"].is_null()) << page;
+  EXPECT_EQ(unit["remembered"]["level"], 128) << page;
+  // Direct, the tool's own levels file as ever: it has none.
+  EXPECT_NE(run({"--direct", "list"}).out.find("level -\n"), std::string::npos);
+  a.finish();
+  EXPECT_EQ(a.levels(), std::vector<int>{128});
+  EXPECT_TRUE(b.levels().empty());
 }
 
 TEST_F(LocalSocket, NewestCommandWinsBetweenTheToolsAndMqtt) {
@@ -338,7 +381,8 @@ TEST_F(LocalSocket, MalformedRequestsGetOneErrorLineAndTheConnectionGoesOn) {
               "\n");
   EXPECT_EQ(client.line(), R"({"error":"port must be a whole number from 1 to 65535","protocol":1})");
   client.send("{\"levels\": [{\"address\": \"127.0.0.1\", \"port\": " + a.port() + ", \"type\": 1}]}\n");
-  EXPECT_EQ(client.line(), R"({"levels":[{"confirmed_ms":0,"last_on":-1,"level":-1}]})");
+  // A unit of its file that it has no level of.
+  EXPECT_EQ(client.line(), R"({"levels":[{"confirmed_ms":0,"known":false,"last_on":-1,"level":-1}]})");
   // A tool of another protocol is refused cleanly.
   SocketClient newer(service_->socket());
   newer.send("{\"protocol\": 2}\n");

@@ -96,9 +96,14 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   ServingUnit b;
   writeText(dir.path("vantrel.toml"),
             unitTable("a", a.port()) + unitTable("b", b.port(), 2) +
-                "[groups]\nboth = [\"a\", \"b\"]\n[scenes.open]\na = 200\nb = \"50%\"\n" + mqttTable(broker));
+                "[groups]\nboth = [\"a\", \"b\"]\n[scenes.open]\na = 200\nb = \"50%\"\n"
+                "[scenes.wind-down]\na = 10\n" + mqttTable(broker));
   Bridge bridge(dir);
   probe.await("vantrel/status", "online");
+  // No level confirmed yet: Home Assistant's unknown, not OFF.
+  const std::string unknown = R"({"state":null})";
+  probe.await("vantrel/unit/a/state", unknown);
+  probe.await("vantrel/group/both/state", unknown);
 
   // Discovery: what Home Assistant needs of each light and scene.
   const std::string aConfig = "homeassistant/light/vantrel/unit_127_0_0_1_" + a.port() + "_1/config";
@@ -111,6 +116,9 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_EQ(light.value("unique_id", ""), "vantrel_unit_127_0_0_1_" + a.port() + "_1");
   EXPECT_EQ(light["supported_color_modes"], Json::array({"brightness"}));
   EXPECT_EQ(light.value("brightness_scale", 0), 255);
+  EXPECT_EQ(light.value("flash_time_short", 0), 2);
+  EXPECT_EQ(light.value("flash_time_long", 0), 10);
+  EXPECT_EQ(light.value("default_entity_id", ""), "light.vantrel_a");
   EXPECT_FALSE(light.contains("brightness"));
   EXPECT_FALSE(light.contains("color_mode"));
   EXPECT_TRUE(light.contains("name") && light["name"].is_null());  // the device's
@@ -131,6 +139,7 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_EQ(group.value("name", ""), "both");
   EXPECT_EQ(group.value("unique_id", ""), "vantrel_group_both");
   EXPECT_EQ(group.value("schema", ""), "json");
+  EXPECT_EQ(group.value("default_entity_id", ""), "light.vantrel_both");
   EXPECT_EQ(group["device"], service);
   EXPECT_EQ(group["origin"], origin);
   const Json scene = configOn(probe, "homeassistant/scene/vantrel/scene_open/config");
@@ -139,6 +148,10 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_EQ(scene.value("availability_topic", ""), "vantrel/status");
   EXPECT_EQ(scene.value("name", ""), "open");
   EXPECT_EQ(scene.value("unique_id", ""), "vantrel_scene_open");
+  EXPECT_EQ(scene.value("default_entity_id", ""), "scene.vantrel_open");
+  // An entity id takes no -.
+  EXPECT_EQ(configOn(probe, "homeassistant/scene/vantrel/scene_wind-down/config").value("default_entity_id", ""),
+            "scene.vantrel_wind_down");
   EXPECT_EQ(scene["device"], service);
   EXPECT_EQ(scene["origin"], origin);
   probe.await(gone, "");
@@ -154,7 +167,7 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   probe.await("vantrel/unit/a/state", state(100));
   probe.publish("vantrel/unit/a/set", R"({"state":"OFF"})");
   probe.await("vantrel/unit/a/state", state(0));
-  probe.publish("vantrel/unit/a/set", R"({"state":"ON","flash":"short"})");
+  probe.publish("vantrel/unit/a/set", R"({"state":"ON","effect":"colorloop"})");
   probe.await("vantrel/unit/a/state", state(100));  // its last level above 0
   probe.publish("vantrel/group/both/set", R"({"brightness":50})");
   probe.await("vantrel/unit/b/state", state(50));
@@ -178,6 +191,7 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
       {"vantrel/unit/a/set", R"({"state":"on"})"},
       {"vantrel/group/both/set", R"({"brightness":256})"},
       {"vantrel/unit/a/set", R"({"transition":1})"},
+      {"vantrel/unit/a/set", R"({"state":"ON","flash":"short"})"},
       {"vantrel/scene/open/set", R"({"transition":"1s"})"},
       {"vantrel/unit/nobody/set", R"({"state":"ON"})"},
   };
@@ -187,6 +201,7 @@ TEST(VantreldMqtt, DiscoveryCommandsAndStates) {
   EXPECT_TRUE(bridge.sees("vantreld: vantrel/unit/a/set: state must be \"ON\" or \"OFF\""));
   EXPECT_TRUE(bridge.sees("vantreld: vantrel/group/both/set: brightness must be a whole number from 0 to 255"));
   EXPECT_TRUE(bridge.sees("vantreld: vantrel/unit/a/set: neither state nor brightness given"));
+  EXPECT_TRUE(bridge.sees("vantreld: vantrel/unit/a/set: flash must be a whole number of seconds from 1 to 60"));
   EXPECT_TRUE(bridge.sees("vantreld: vantrel/scene/open/set: transition must be a number of seconds"));
   EXPECT_TRUE(bridge.sees("vantreld: vantrel/unit/nobody/set: unknown unit 'nobody'"));
   probe.publish("vantrel/unit/a/set", R"({"brightness":7})");

@@ -189,6 +189,31 @@ TEST(LocalProtocol, RepliesReadBackAsTheToolsNeedThem) {
   EXPECT_EQ(reply.protocol, kLocalProtocol);
 }
 
+// A unit the service drives but does not know since the machine started,
+// with the level from before as a hint; the other lines as they always were.
+TEST(LocalProtocol, ALevelNotKnownCarriesWhatIsRememberedOfIt) {
+  const std::string line = levelsLine({{-1, 0, -1}, {-1, 0, -1}, {5, 1700000000000, 9}, {}},
+                                      {{true, 128, 1796741283125}, {true, -1, 0}, {}, {}});
+  EXPECT_NE(line.find(R"({"confirmed_ms":1700000000000,"last_on":9,"level":5})"), std::string::npos) << line;
+  LocalReply reply;
+  std::string problem;
+  ASSERT_TRUE(readLocalReply(withoutNewline(line), reply, problem)) << problem;
+  ASSERT_EQ(reply.notKnown.size(), 4u);
+  EXPECT_TRUE(reply.notKnown[0].notKnown);
+  EXPECT_EQ(reply.notKnown[0].level, 128);
+  EXPECT_EQ(reply.notKnown[0].atMs, 1796741283125);
+  EXPECT_TRUE(reply.notKnown[1].notKnown);
+  EXPECT_EQ(reply.notKnown[1].level, -1);
+  EXPECT_FALSE(reply.notKnown[2].notKnown);
+  EXPECT_FALSE(reply.notKnown[3].notKnown);  // level -1: a unit it does not drive
+
+  for (const char* bad : {R"({"levels":[{"level":-1,"confirmed_ms":0,"last_on":-1,"known":0}]})",
+                          R"({"levels":[{"level":-1,"confirmed_ms":0,"last_on":-1,"known":false,)"
+                          R"("remembered":{"level":256,"at_ms":0}}]})",
+                          R"({"levels":[{"level":-1,"confirmed_ms":0,"last_on":-1,"remembered":7}]})"})
+    EXPECT_FALSE(readLocalReply(bad, reply, problem)) << bad;
+}
+
 TEST(LocalProtocol, TextThatIsNotUtf8StillMakesALine) {
   LocalFade fade;
   fade.units.push_back(unitOf({"a", 1, 1}, "\xff\xfe", 1));

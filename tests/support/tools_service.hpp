@@ -14,16 +14,18 @@
 /// on a socket in `dir`, remembering levels in `levels`. Its units file
 /// names one spare unit: the units the tests drive are outside it, as a
 /// user's ad hoc units are, so that the service drives them for as long as
-/// each command runs. `rest` is added to the file. Stopped, and its exit
-/// status checked, when destroyed.
+/// each command runs. `rest` is added to the file, `environment` to its
+/// own (VANTREL_BOOT_ID_FILE=...). Stopped, and its exit status checked,
+/// when destroyed.
 class ToolsService {
  public:
-  ToolsService(const std::string& dir, const std::string& levels, const std::string& rest = "")
+  ToolsService(const std::string& dir, const std::string& levels, const std::string& rest = "",
+               std::vector<std::string> environment = {})
       : socket_(dir + "/vantreld.sock"),
         config_(write(dir + "/vantreld.toml", rest)),
         child_({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", VANTRELD_PATH, "--config", config_,
                 "--verbose"},
-               {"VANTREL_STATE=" + levels, "VANTREL_SOCKET=" + socket_}) {
+               with(std::move(environment), {"VANTREL_STATE=" + levels, "VANTREL_SOCKET=" + socket_})) {
     // Its front ends may say more first (--verbose); this line comes once
     // the socket takes the tools.
     std::string seen;
@@ -58,6 +60,10 @@ class ToolsService {
   std::string readLine(int timeoutMs) { return child_.readLine(timeoutMs); }
 
  private:
+  static std::vector<std::string> with(std::vector<std::string> more, const std::vector<std::string>& own) {
+    more.insert(more.end(), own.begin(), own.end());
+    return more;
+  }
   static std::string write(const std::string& path, const std::string& rest) {
     writeText(path, "[units.spare]\naddress = \"127.0.0.1\"\nport = 9\ntype = 1\n\n" + rest);
     return path;

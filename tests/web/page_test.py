@@ -207,6 +207,32 @@ class ControlPage(unittest.TestCase):
         self.assertEqual(self.card("counter")["state"], "confirmed")
         self.assertEqual(self.card("counter")["percent"], "0 %")
 
+    def test_after_a_boot_a_unit_shows_not_confirmed_with_its_last_level_as_a_hint(self):
+        directory = os.path.join(self.directory, "booted")
+        os.mkdir(directory)
+        boot_id = os.path.join(directory, "boot_id")
+        with open(boot_id, "w") as out:
+            out.write("4b1e0a52-0000-4000-8000-000000000001\n")
+        shop = Service(directory, units_table([("counter", self.units.ports[0])]), boot_id=boot_id)
+        try:
+            self.assertEqual(shop.command("units", "counter", {"brightness": 128}), 202)
+            self.assertTrue(wait_for(lambda: shop.state()["units"][0]["level"] == 128))
+            self.assertEqual(shop.stop()[0], 0)
+            with open(boot_id, "w") as out:
+                out.write("4b1e0a52-0000-4000-8000-000000000002\n")
+            shop.start()
+            unit = shop.state()["units"][0]
+            self.assertIsNone(unit["level"])
+            self.assertEqual(unit["remembered"]["level"], 128)
+            self.assertRegex(unit["remembered"]["at"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+            self.open_page(shop)
+            card = self.card("counter")
+            self.assertEqual(card["state"], "unknown")
+            self.assertRegex(card["status"], r"^Not confirmed since start · last 50 % at \S.* \d\d:\d\d$")
+            self.assertEqual(card["percent"], "–")
+        finally:
+            shop.stop()
+
     def test_a_fade_shows_its_target_as_it_runs(self):
         self.open_page()
         self.assertEqual(self.service.command("units", "shelf-right", {"brightness": 0}), 202)

@@ -110,8 +110,10 @@ class Service:
     """vantreld with the units file `text` plus a [web] table listening on a
     free port; start() waits until it serves."""
 
-    def __init__(self, directory, text, web="", port=None, levels=None):
+    def __init__(self, directory, text, web="", port=None, levels=None, boot_id=None):
         self.port = port or free_port()
+        # The file the service reads this boot's id from, rather than the machine's.
+        self.boot_id = boot_id
         self.config = os.path.join(directory, "vantrel.toml")
         self.levels = levels or os.path.join(directory, "levels")
         with open(self.config, "w") as out:
@@ -122,8 +124,7 @@ class Service:
     def start(self):
         self.process = subprocess.Popen([VANTRELD, "--config", self.config, "--verbose"],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                        env=dict(os.environ, VANTREL_STATE=self.levels,
-                                                 VANTREL_SOCKET=os.path.join(os.path.dirname(self.config), "vantreld.sock")))
+                                        env=self.environment())
         # The MQTT front end's thread may say that it connected before main
         # says that it serves; nothing but the end of the output comes when
         # vantreld exits, and only then is its standard error whole.
@@ -132,6 +133,13 @@ class Service:
             line = self.process.stdout.readline()
         if not line:
             raise RuntimeError("vantreld did not start: " + self.process.stderr.read())
+
+    def environment(self):
+        environment = dict(os.environ, VANTREL_STATE=self.levels,
+                           VANTREL_SOCKET=os.path.join(os.path.dirname(self.config), "vantreld.sock"))
+        if self.boot_id:
+            environment["VANTREL_BOOT_ID_FILE"] = self.boot_id
+        return environment
 
     def stop(self):
         """Stops it with SIGTERM; its exit status and standard error."""
@@ -157,6 +165,10 @@ class Service:
             return answer.status, answer.headers, answer.read().decode()
         finally:
             connection.close()
+
+    def state(self):
+        """/api/state, read."""
+        return json.loads(self.request("GET", "/api/state")[2])
 
     def command(self, kind, name, fields):
         return self.request("POST", "/api/%s/%s" % (kind, name), json.dumps(fields))[0]

@@ -71,6 +71,11 @@
     return date.toLocaleTimeString([], { hour: "2-digit", minute: "2-digit", second: "2-digit", hour12: false });
   }
 
+  // A remembered level's time: it may be days old, so with its date.
+  function dateClock(date) {
+    return date.toLocaleString([], { day: "numeric", month: "short", hour: "2-digit", minute: "2-digit", hour12: false });
+  }
+
   function problemText(problem) {
     if (!problem.text) return "";
     const words = PROBLEM_WORDS[problem.text] || problem.text.charAt(0).toUpperCase() + problem.text.slice(1);
@@ -101,6 +106,10 @@
     if (now === "sending" && row.pending.target !== null) return "Sending " + percent(row.pending.target) + "…" + current;
     if (now === "sending") return "Sending…" + current;
     if (now === "fading") return "Fading to " + percent(row.pending.target) + current;
+    // The level from before the machine started is a hint: the unit may have been switched since.
+    if (row.level === null && row.remembered) {
+      return "Not confirmed since start · last " + percent(row.remembered.level) + " at " + dateClock(row.remembered.at);
+    }
     if (row.level === null) return "Level unknown: never confirmed";
     return "";
   }
@@ -235,6 +244,7 @@
       path: "/api/" + kind + "s/" + encodeURIComponent(name),
       level: null,
       lastOn: null,
+      remembered: null,    // {level, at}: from before the machine started, while the level is not known
       memberNames: [],
       serverProblem: noProblem(),
       localProblem: noProblem(),
@@ -324,6 +334,9 @@
     if (!row) return;
     row.level = typeof item.level === "number" ? item.level : null;
     if ("last_on" in item) row.lastOn = typeof item.last_on === "number" ? item.last_on : null;
+    const remembered = item.remembered;
+    row.remembered = remembered && typeof remembered.level === "number" && typeof remembered.at === "string" &&
+        !isNaN(Date.parse(remembered.at)) ? { level: remembered.level, at: new Date(remembered.at) } : null;
     if ("problem" in item) {
       const text = item.problem ? String(item.problem) : "";
       if (text !== row.serverProblem.text || (text && live)) {
