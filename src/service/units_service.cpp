@@ -245,8 +245,12 @@ void UnitsService::serve() {
     for (const ServedUnit& unit : units_)
       if (unit.settleUs > 0)
         dueUs = std::min(dueUs, unit.settleUs);
-    dueUs = std::min(dueUs, timersDueUs());
-    if (dueUs == INT64_MAX)
+    // A refresh or a blink needs no fade step's precision: one plain wait
+    // for it, however far, rather than the engine's turns.
+    const std::int64_t timersUs = timersDueUs();
+    if (timersUs < dueUs)
+      waitForSockets(waits, std::max<std::int64_t>(timersUs - monotonicUs(), 0));
+    else if (dueUs == INT64_MAX)
       waitForSockets(waits, kForeverUs);
     else
       waitUntil(waits, dueUs);
@@ -354,7 +358,7 @@ void UnitsService::startFlash(int unit, const LightCommand& light, const std::st
   flash.lit = !(level > 0);
   flash.nextUs = nowUs + kBlinkUs;
   served.settleUs = 0;
-  drive(unit, atOnce(flash.lit ? flash.high : 0), {nullptr, 0, from, true});
+  drive(unit, atOnce(flash.lit ? flash.high : 0), {nullptr, 0, from, true, true});
 }
 
 std::int64_t UnitsService::timersDueUs() const {
@@ -383,7 +387,7 @@ void UnitsService::runTimers() {
       } else {
         flash.lit = !flash.lit;
         flash.nextUs += kBlinkUs;
-        drive(unit, atOnce(flash.lit ? flash.high : 0), {nullptr, 0, flash.from, true});
+        drive(unit, atOnce(flash.lit ? flash.high : 0), {nullptr, 0, flash.from, true, true});
       }
     }
     if (served.refreshDueUs == 0 || served.refreshDueUs > nowUs)
@@ -496,7 +500,8 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
   {
     std::lock_guard<std::mutex> lock(mutex_);
     UnitState& state = served.state;
-    changed = state.level != confirmed.level || !state.problem.empty();
+    // A blink's level is no news, but the end of a problem is.
+    changed = (state.level != confirmed.level && !owner.blink) || !state.problem.empty();
     state.level = confirmed.level;
     state.rememberedLevel = -1;
     state.rememberedMs = 0;
@@ -508,8 +513,7 @@ void UnitsService::commandEnded(int unit, int level, const CommandResult& result
     // about a second of it; its end is remembered at fadeEnded().
     writer_.remember(served.key, {state.level, nowMs, state.lastOn, state.sent}, true);
   }
-  // The service's own commands are no news: a problem they end is told
-  // at their end.
+  // The service's own commands are told at their end, if at all.
   if (owner.quiet)
     served.untold = served.untold || changed;
   else if (changed)

@@ -171,6 +171,7 @@ class UnitsService : private EngineListener {
     /// The service's own command (a refresh, a flash's blink): what it
     /// confirms is no news to the front ends unless it ends a problem.
     bool quiet = false;
+    bool blink = false;  ///< a flash's: not even the level it confirms is news
   };
   /// A flash in progress: blinks between 0 and `high` every half second
   /// until `untilUs`, then `after`.

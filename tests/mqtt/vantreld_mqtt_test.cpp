@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -477,6 +478,47 @@ TEST(VantreldMqtt, AThreeSecondFadePublishesThreeToFiveStatesEndingAtItsLevel) {
   ASSERT_FALSE(fade.empty());
   EXPECT_EQ(fade.back(), state(255));
   EXPECT_GT(a.levels().size(), 40u);  // the fade's steps, many more than its states
+}
+
+// Home Assistant's flash: half-second blinks between 0 and the ON level,
+// then back where the unit was, or where the command says; a newer command
+// ends it at once.
+TEST(VantreldMqtt, AFlashBlinksEveryHalfSecondThenReturnsAndANewerCommandEndsIt) {
+  TempDir dir;
+  MqttBroker broker(dir);
+  MqttProbe probe(broker.port(), "vantrel/#");
+  ServingUnit a;
+  ServingUnit b;
+  writeText(dir.path("vantrel.toml"), unitTable("a", a.port()) + unitTable("b", b.port()) + mqttTable(broker));
+  Bridge bridge(dir);
+  probe.await("vantrel/status", "online");
+  probe.publish("vantrel/unit/a/set", R"({"brightness":100})");
+  probe.publish("vantrel/unit/b/set", R"({"brightness":0})");
+  probe.await("vantrel/unit/a/state", state(100));
+  probe.await("vantrel/unit/b/state", state(0));
+
+  const auto began = Clock::now();
+  probe.publish("vantrel/unit/a/set", R"({"flash":2})");
+  probe.publish("vantrel/unit/b/set", R"({"flash":2,"brightness":60})");
+  for (int waited = 0; waited < 100 && a.levels().size() + b.levels().size() < 12; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(a.levels(), (std::vector<int>{100, 0, 100, 0, 100, 100}));
+  EXPECT_EQ(b.levels(), (std::vector<int>{0, 60, 0, 60, 0, 60}));
+  const std::vector<Clock::time_point> blinks = a.arrivals();
+  ASSERT_EQ(blinks.size(), 6u);
+  EXPECT_GE(blinks[5] - began, std::chrono::milliseconds(1900));
+  probe.await("vantrel/unit/b/state", state(60));
+
+  probe.publish("vantrel/unit/a/set", R"({"flash":10})");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  probe.publish("vantrel/unit/a/set", R"({"brightness":30})");
+  probe.await("vantrel/unit/a/state", state(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  const std::vector<int> levels = a.levels();
+  EXPECT_EQ(levels.back(), 30);
+  EXPECT_LE(levels.size(), 6u + 4u);  // three blinks at most, then 30 and nothing more
+  const std::vector<std::string> states = probe.all("vantrel/unit/a/state");
+  EXPECT_EQ(std::count(states.begin(), states.end(), state(0)), 0);  // the blinks are not published
 }
 
 }  // namespace
