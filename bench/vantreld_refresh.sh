@@ -53,6 +53,7 @@ ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 # (a) and (b): one service each, on a simulator each, at once.
 start_idle() {
   local name=$1 refresh=$2
+  : >"$work/$name.sim"
   "$sim" --units 256 >"$work/$name.sim" &
   pids+=($!)
   while (( $(wc -l <"$work/$name.sim") < 256 )); do sleep 0.05; done
@@ -90,6 +91,7 @@ pids+=($!)
 sleep 0.5
 fade() {
   local refresh=$1 round=$2 out=$work/fade.out
+  : >"$out"
   "$work/mqtt_units" "$port" 256 first16 >"$out" &
   local peer=$!
   while (( $(wc -l <"$out") < 256 )); do sleep 0.05; done
