@@ -76,7 +76,9 @@ bool chooseTargets(const UnitsFile& file, const VantrelOptions& options,
           savedTargets(file, *found, targets);
           return true;
         }
-        problem = std::string("unknown scene '") + options.scene + "'";
+        const std::string name = options.scene;
+        problem = name == "save" || name == "remove" ? "scene " + name + ": missing NAME"
+                                                     : "unknown scene '" + name + "'";
         return false;
       }
       for (const auto& [unit, level] : file.scenes[static_cast<std::size_t>(scene)].levels)
