@@ -12,7 +12,7 @@ seconds=${2:-60}
 mkdir -p "$build/findings"
 
 status=0
-for target in decimal_fuzz reply_fuzz units_file_fuzz light_command_fuzz local_request_fuzz \
+for target in decimal_fuzz reply_fuzz units_file_fuzz saved_scenes_fuzz light_command_fuzz local_request_fuzz \
     sacn_packet_fuzz artnet_packet_fuzz; do
   corpus=fuzz/corpus/${target%_fuzz}
   scratch=$(mktemp -d)

@@ -427,6 +427,7 @@ void Reader::readScenes(const toml::table& scenes) {
     file_.scenes.emplace_back();
     Scene& scene = file_.scenes.back();
     scene.name = std::string(entry.key->str());
+    scene.line = static_cast<int>(entry.key->source().begin.line);
     if (const toml::table* settings = entry.node->as_table()) {
       if (settings->empty())
         report(entry.key->source(), "scene " + quotedName(scene.name) + " sets no level");

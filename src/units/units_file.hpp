@@ -59,6 +59,7 @@ struct Scene {
   std::string name;
   std::vector<SceneSetting> settings;       ///< as written, in file order
   std::vector<std::pair<int, int>> levels;  ///< (unit index, level) of every unit the scene sets, after the overrides, in unit order
+  int line = 0;  ///< where its name is in the file, for a message that points there
 };
 
 struct UnitsFile {

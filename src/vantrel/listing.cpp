@@ -35,7 +35,8 @@ std::string agoText(std::int64_t thenMs, std::int64_t nowMs) {
 }
 
 std::string listing(const UnitsFile& file, const RememberedLevels& levels,
-                    const std::vector<LocalNotKnown>& notKnown, std::int64_t nowMs) {
+                    const std::vector<LocalNotKnown>& notKnown, std::int64_t nowMs,
+                    const std::vector<SavedScene>& saved) {
   std::string text = "units:\n";
   std::size_t placeWidth = 0;
   for (const Unit& unit : file.units)
@@ -79,13 +80,28 @@ std::string listing(const UnitsFile& file, const RememberedLevels& levels,
       text += "\n";
     }
   }
-  if (!file.scenes.empty()) {
+  if (!file.scenes.empty() || !saved.empty()) {
     text += "scenes:\n";
-    const std::size_t width = widest(file.scenes);
+    const char kSaved[] = " (saved)";
+    std::size_t width = widest(file.scenes);
+    for (const SavedScene& scene : saved)
+      width = std::max(width, scene.name.size() + sizeof kSaved - 1);
     for (const Scene& scene : file.scenes) {
       text += "  " + padded(scene.name, width) + " ";
       for (std::size_t i = 0; i < scene.settings.size(); ++i)
         text += (i == 0 ? " " : ", ") + scene.settings[i].target + " " + scene.settings[i].written;
+      text += "\n";
+    }
+    for (const SavedScene& scene : saved) {
+      text += "  " + padded(scene.name + kSaved, width) + " ";
+      for (std::size_t i = 0; i < scene.units.size(); ++i) {
+        const SavedUnit& unit = scene.units[i];
+        const auto found = std::find_if(file.units.begin(), file.units.end(),
+                                        [&](const Unit& u) { return u.key() == unit.key; });
+        text += (i == 0 ? " " : ", ") +
+                (found != file.units.end() ? found->name : unit.name + " (not in the file)") +
+                " " + std::to_string(unit.level);
+      }
       text += "\n";
     }
   }

@@ -7,6 +7,7 @@
 
 #include "service_link/local_protocol.hpp"
 #include "units/remembered_levels.hpp"
+#include "units/saved_scenes.hpp"
 #include "units/units_file.hpp"
 
 /// `vantrel list`: the units, one a line, with where they are, their type and
@@ -15,9 +16,12 @@
 /// Through the service, `notKnown` holds what it said of each unit of
 /// `file`: one whose level it does not know is "level ?", with the level
 /// confirmed before and how long before `nowMs` (wall clock) as a hint,
-/// "level ? (last 128, 2 days ago)".
+/// "level ? (last 128, 2 days ago)". The `saved` scenes follow the written ones, each marked
+/// "(saved)", with their units by the units file's names (the name saved, "(not in the file)",
+/// for a unit it no longer has).
 std::string listing(const UnitsFile& file, const RememberedLevels& levels,
-                    const std::vector<LocalNotKnown>& notKnown = {}, std::int64_t nowMs = 0);
+                    const std::vector<LocalNotKnown>& notKnown = {}, std::int64_t nowMs = 0,
+                    const std::vector<SavedScene>& saved = {});
 
 /// How long before `nowMs` `thenMs` was, in the largest whole unit:
 /// "just now" (under a minute, or later than `nowMs`), "1 minute ago",

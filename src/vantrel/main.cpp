@@ -2,6 +2,7 @@
 // Vantrel power units at once by the names of a units file, as fades that
 // keep in step when asked, and remembers the levels they confirmed.
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "service_link/service_client.hpp"
 #include "units/level.hpp"
 #include "units/remembered_levels.hpp"
+#include "units/saved_scenes.hpp"
 #include "units/units_file.hpp"
 #include "units/units_file_reading.hpp"
 #include "vantrel/listing.hpp"
@@ -39,17 +41,44 @@ void warn(const std::string& warning) {
     std::fprintf(stderr, "vantrel: %s\n", warning.c_str());
 }
 
+// The units of the saved scene that the units file still has, in its order; the others are
+// told of in one line and skipped.
+void savedTargets(const UnitsFile& file, const SavedScene& scene, std::vector<Target>& targets) {
+  std::string gone;
+  for (const SavedUnit& saved : scene.units) {
+    const auto unit = std::find_if(file.units.begin(), file.units.end(),
+                                   [&](const Unit& u) { return u.key() == saved.key; });
+    if (unit == file.units.end())
+      gone += (gone.empty() ? "" : ", ") + saved.name;
+    else
+      targets.push_back({static_cast<int>(unit - file.units.begin()), saved.level});
+  }
+  std::sort(targets.begin(), targets.end(),
+            [](const Target& a, const Target& b) { return a.unit < b.unit; });
+  if (!gone.empty())
+    warn("scene '" + scene.name + "': skipped, no longer in the units file: " + gone);
+}
+
 // The units that the command names, each once, in the order of the file.
 bool chooseTargets(const UnitsFile& file, const VantrelOptions& options,
-                   const RememberedLevels& remembered, std::vector<Target>& targets,
-                   std::string& problem) {
+                   const RememberedLevels& remembered, const SavedScenes& saved,
+                   std::vector<Target>& targets, std::string& problem) {
   switch (options.command) {
     case VantrelOptions::Command::List:
+    case VantrelOptions::Command::SaveScene:
+    case VantrelOptions::Command::RemoveScene:
       return true;
     case VantrelOptions::Command::Scene: {
+      // The file's scenes first: a saved scene cannot take their names.
       const int scene = file.findScene(options.scene);
       if (scene < 0) {
-        problem = std::string("unknown scene '") + options.scene + "'";
+        if (const SavedScene* found = saved.find(options.scene)) {
+          savedTargets(file, *found, targets);
+          return true;
+        }
+        const std::string name = options.scene;
+        problem = name == "save" || name == "remove" ? "scene " + name + ": missing NAME"
+                                                     : "unknown scene '" + name + "'";
         return false;
       }
       for (const auto& [unit, level] : file.scenes[static_cast<std::size_t>(scene)].levels)
@@ -178,6 +207,80 @@ int runThroughService(ServiceClient& service, const UnitsFile& file,
   return report.finish(stop.load());
 }
 
+// Where a saved scene would take the name of one the units file writes, in the compiler's form.
+std::string writtenSceneAt(const UnitsFile& file, const std::string& name) {
+  const int scene = file.findScene(name);
+  if (scene < 0)
+    return "";
+  return file.path + ":" + std::to_string(file.scenes[static_cast<std::size_t>(scene)].line) +
+         ": scene '" + name + "' is written in the units file";
+}
+
+// `scene save`: the remembered level of each unit named, or of every unit.
+int saveFromLevels(const UnitsFile& file, const VantrelOptions& options,
+                   const RememberedLevels& remembered, const std::string& scenesPath) {
+  const std::string name = options.scene;
+  if (!isValidSceneName(name))
+    return usageError("invalid scene name '" + name + "': 1 to 32 of a-z, 0-9, - and _");
+  const std::string written = writtenSceneAt(file, name);
+  if (!written.empty()) {
+    std::fprintf(stderr, "%s: a saved scene takes another name\n", written.c_str());
+    return 2;
+  }
+  std::vector<int> units;
+  for (const char* target : options.targets) {
+    if (!file.addTarget(target, units))
+      return usageError(std::string("unknown unit or group '") + target + "'");
+  }
+  if (options.targets.empty()) {
+    for (std::size_t unit = 0; unit < file.units.size(); ++unit)
+      units.push_back(static_cast<int>(unit));
+  }
+  SavedScene scene{name, {}};
+  std::string unknown;
+  for (int index : units) {
+    const Unit& unit = file.units[static_cast<std::size_t>(index)];
+    const int level = remembered.find(unit.key()).level;
+    if (level < 0)
+      unknown += (unknown.empty() ? "" : ", ") + unit.name;
+    else
+      scene.units.push_back({unit.key(), unit.name, level});
+  }
+  if (scene.units.empty()) {
+    warn("scene '" + name + "' not saved: no unit's level is known: " + unknown);
+    return 1;
+  }
+  if (!unknown.empty())
+    warn("scene '" + name + "': left out, level not known: " + unknown);
+  std::string reason;
+  if (!saveScene(scenesPath, scene, reason)) {
+    warn("scene '" + name + "' not saved: " + reason);
+    return 1;
+  }
+  if (!options.quiet)
+    std::printf("Saved scene '%s': %zu unit%s.\n", name.c_str(), scene.units.size(),
+                scene.units.size() == 1 ? "" : "s");
+  return 0;
+}
+
+int removeSaved(const UnitsFile& file, const VantrelOptions& options,
+                const SavedScenes& saved, const std::string& scenesPath) {
+  const std::string name = options.scene;
+  const std::string written = writtenSceneAt(file, name);
+  if (!written.empty()) {
+    std::fprintf(stderr, "%s: remove it there\n", written.c_str());
+    return 2;
+  }
+  if (saved.find(name) == nullptr)
+    return usageError("no saved scene '" + name + "'");
+  std::string reason;
+  if (!removeScene(scenesPath, name, reason)) {
+    warn("scene '" + name + "' not removed: " + reason);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -202,9 +305,22 @@ int main(int argc, char* argv[]) {
   const std::string levelsPath = levelsFilePath();
   std::string warning;
   RememberedLevels remembered = RememberedLevels::read(levelsPath, warning);
+  // Kept beside the levels; read only when the command may need them.
+  const std::string scenesPath = savedScenesPath(levelsPath);
+  std::vector<std::string> sceneWarnings;
+  SavedScenes saved;
+  if (options.command != VantrelOptions::Command::Set &&
+      (options.command != VantrelOptions::Command::Scene || file.findScene(options.scene) < 0))
+    saved = SavedScenes::read(scenesPath, sceneWarnings);
+  for (const std::string& sceneWarning : sceneWarnings)
+    warn(sceneWarning);
   std::vector<Target> targets;
-  if (!chooseTargets(file, options, remembered, targets, problem))
+  if (!chooseTargets(file, options, remembered, saved, targets, problem))
     return usageError(problem);
+  if (options.command == VantrelOptions::Command::Scene && targets.empty()) {
+    warn(std::string("scene '") + options.scene + "': none of its units is in the units file");
+    return 1;
+  }
 
   // While vantreld runs it owns the units: the command goes through it.
   ServiceClient service("vantrel");
@@ -224,6 +340,24 @@ int main(int argc, char* argv[]) {
   if (through && options.verbose)
     std::fprintf(stderr, "vantrel: through vantreld at %s\n", service.path().c_str());
 
+  if (options.command == VantrelOptions::Command::SaveScene ||
+      options.command == VantrelOptions::Command::RemoveScene) {
+    // The levels to save are the service's while it runs, and it does not take this yet: the
+    // user's own file would be older than what the units are at.
+    if (through) {
+      std::fprintf(stderr,
+                   "vantrel: %s: vantreld does not take 'scene %s' yet; --direct uses the levels "
+                   "file of this user, %s\n",
+                   service.path().c_str(),
+                   options.command == VantrelOptions::Command::SaveScene ? "save" : "remove",
+                   levelsPath.c_str());
+      return 1;
+    }
+    return options.command == VantrelOptions::Command::SaveScene
+               ? saveFromLevels(file, options, remembered, scenesPath)
+               : removeSaved(file, options, saved, scenesPath);
+  }
+
   if (options.command == VantrelOptions::Command::List) {
     if (through) {
       // The service's live levels, over those it does not drive.
@@ -240,10 +374,10 @@ int main(int argc, char* argv[]) {
         if (levels[i].level >= 0)
           remembered.set(keys[i], levels[i]);
       }
-      std::fputs(listing(file, remembered, notKnown, wallClockMs()).c_str(), stdout);
+      std::fputs(listing(file, remembered, notKnown, wallClockMs(), saved.scenes()).c_str(), stdout);
       return 0;
     }
-    std::fputs(listing(file, remembered).c_str(), stdout);
+    std::fputs(listing(file, remembered, {}, 0, saved.scenes()).c_str(), stdout);
     return 0;
   }
 

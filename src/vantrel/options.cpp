@@ -9,6 +9,8 @@
 const char kVantrelUsage[] =
     "usage: vantrel [OPTION]... set TARGET... LEVEL\n"
     "       vantrel [OPTION]... scene NAME\n"
+    "       vantrel [OPTION]... scene save NAME [TARGET]...\n"
+    "       vantrel [OPTION]... scene remove NAME\n"
     "       vantrel [OPTION]... list\n"
     "Try 'vantrel --help' for more information.\n";
 
@@ -16,6 +18,8 @@ std::string vantrelHelp() {
   return std::string(
              "usage: vantrel [OPTION]... set TARGET... LEVEL\n"
              "       vantrel [OPTION]... scene NAME\n"
+             "       vantrel [OPTION]... scene save NAME [TARGET]...\n"
+             "       vantrel [OPTION]... scene remove NAME\n"
              "       vantrel [OPTION]... list\n"
              "       vantrel --help | --version\n"
              "Sets many Vantrel power units at once, by the names of a units file: the\n"
@@ -24,6 +28,10 @@ std::string vantrelHelp() {
              "\n"
              "  set TARGET... LEVEL each unit named, directly or in a group, to LEVEL\n"
              "  scene NAME          each unit of the scene to its level in it\n"
+             "  scene save NAME [TARGET]...\n"
+             "                      saves as scene NAME the last confirmed level of each\n"
+             "                      unit named (default: all); sends nothing\n"
+             "  scene remove NAME   removes the saved scene NAME\n"
              "  list                the units with their last confirmed levels, the\n"
              "                      groups and the scenes; sends nothing\n"
              "  LEVEL               0..255, a percentage such as 50%, off (0), or on: the\n"
@@ -34,7 +42,8 @@ std::string vantrelHelp() {
              "                      level (default: one command to the level)\n"
              "  --from LEVEL        with --over: fade every unit from LEVEL\n") +
          kFadeTimingHelp + kServiceHelp + kFadeReportHelp +
-         "While vantreld runs, set, scene and list go through it (see vantrel(1)).\n"
+         "While vantreld runs, set, scene and list go through it, and scene save and\n"
+         "scene remove need --direct (see vantrel(1)).\n"
          "Exit status: 0 when every unit confirmed its level (with --no-wait: when the\n"
          "service took the command), 1 when any did not, 2 for a usage or units file\n"
          "error, 130 when interrupted.\n";
@@ -77,6 +86,22 @@ bool readCommand(const std::vector<const char*>& operands, VantrelOptions& optio
   }
   if (command == "scene") {
     options.command = VantrelOptions::Command::Scene;
+    // "scene save" alone is still the scene of that name.
+    const std::string verb = count >= 2 ? operands[1] : "";
+    if (verb == "save") {
+      options.command = VantrelOptions::Command::SaveScene;
+      options.scene = operands[2];
+      options.targets.assign(operands.begin() + 3, operands.end());
+      return true;
+    }
+    if (verb == "remove") {
+      options.command = VantrelOptions::Command::RemoveScene;
+      options.scene = operands[2];
+      if (count == 2)
+        return true;
+      problem = "scene remove: unexpected " + quoted(operands[3]);
+      return false;
+    }
     if (count != 1) {
       problem = count == 0 ? "scene: missing NAME" : "scene: expected one NAME, not " +
                                                          std::to_string(count);
@@ -135,8 +160,14 @@ VantrelRequest parseVantrelArguments(int argc, const char* const argv[], Vantrel
   problem = serviceOptionsProblem(options);
   if (!problem.empty() || !readCommand(operands, options, problem))
     return VantrelRequest::UsageError;
-  if (options.noWait && options.command == VantrelOptions::Command::List) {
-    problem = "list: --no-wait is for set and scene";
+  if (options.noWait && (options.command == VantrelOptions::Command::List ||
+                         options.command == VantrelOptions::Command::SaveScene ||
+                         options.command == VantrelOptions::Command::RemoveScene)) {
+    problem = std::string(options.command == VantrelOptions::Command::List ? "list" : "scene ") +
+              (options.command == VantrelOptions::Command::SaveScene     ? "save"
+               : options.command == VantrelOptions::Command::RemoveScene ? "remove"
+                                                                          : "") +
+              ": --no-wait is for set and scene";
     return VantrelRequest::UsageError;
   }
   if (options.from >= 0 && !options.over) {

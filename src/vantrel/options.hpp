@@ -8,12 +8,12 @@
 
 /// What the command line asks of vantrel.
 struct VantrelOptions : FadeTiming, FadeReporting, ServiceUse {
-  enum class Command { Set, Scene, List };
+  enum class Command { Set, Scene, SaveScene, RemoveScene, List };
   Command command = Command::List;
-  std::vector<const char*> targets;  ///< set: the units and groups named
+  std::vector<const char*> targets;  ///< set, scene save: the units and groups named
   int level = 0;                     ///< set: 0..255
   bool on = false;                   ///< set: LEVEL was "on": each unit's last level above 0
-  const char* scene = nullptr;       ///< scene: its name
+  const char* scene = nullptr;       ///< scene, scene save, scene remove: its name
   const char* config = nullptr;      ///< --config, or null to look for the file
   bool over = false;                 ///< whether --over was given: without it, no fade
   int from = -1;                     ///< --from, or -1
