@@ -40,12 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(warning.rfind(path + ":", 0) == 0 && warning.find('\n') == std::string::npos);
   require(scenes.scenes().size() <= kMaxSavedScenes);
   for (const SavedScene& scene : scenes.scenes()) {
-    require(isValidSceneName(scene.name) && !scene.units.empty() &&
+    require(isValidName(scene.name) && !scene.units.empty() &&
             scene.units.size() <= kMaxSavedSceneUnits);
     for (const SavedUnit& unit : scene.units)
       require(isValidAddress(unit.key.address) && unit.key.port >= 1 &&
               (unit.key.type == 1 || unit.key.type == 2) && unit.level >= 0 &&
-              unit.level <= 255 && isValidSceneName(unit.name));
+              unit.level <= 255 && isValidName(unit.name));
   }
   // What is read writes back whole.
   require(writeFile(path, scenes.text()));

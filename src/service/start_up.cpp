@@ -3,17 +3,7 @@
 #include <cstdlib>
 
 #include "common/files.hpp"
-
-namespace {
-
-std::string trimmed(const std::string& text) {
-  const auto begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos)
-    return "";
-  return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-}  // namespace
+#include "common/text_lines.hpp"
 
 StartFacts startFacts(const BootRecord& remembered, const std::string& bootId, std::int64_t nowMs) {
   if (bootId.empty() || remembered.bootId != bootId)
@@ -44,7 +34,7 @@ std::string currentBootId() {
   FileError error;
   if (readWholeFile(path, text, error) != ReadOutcome::Read)
     return "";
-  return trimmed(text);
+  return std::string(trimmed(text));
 }
 
 std::string bootRecordPath(const std::string& levelsPath) { return levelsPath + ".boot"; }
@@ -55,7 +45,7 @@ BootRecord readBootRecord(const std::string& path) {
   BootRecord record;
   if (readWholeFile(path, text, error) != ReadOutcome::Read)
     return record;
-  text = trimmed(text);
+  text = std::string(trimmed(text));
   const auto space = text.find(' ');
   if (space == std::string::npos)
     return record;

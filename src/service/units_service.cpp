@@ -103,10 +103,11 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
     served.key = unit.key();
     served.name = unit.name;
     served.file = &unit;
-    served.state = stateOf(remembered.find(unit.key()), start_);
+    const RememberedLevel level = remembered.find(unit.key());
+    served.state = stateOf(level, start_);
     engine_->setKnownLevel(index, served.state.level, served.state.lastOn);
     if (served.state.level >= 0)
-      served.confirmedMs = remembered.find(unit.key()).confirmedMs;
+      served.confirmedMs = level.confirmedMs;
     served.owed = served.state.level;
     if (unit.refreshUs > 0) {
       // Each unit at its own point of the interval, so that the refreshes

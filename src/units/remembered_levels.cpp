@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/files.hpp"
+#include "common/text_lines.hpp"
 #include "common/whole_number.hpp"
 #include "units/units_file.hpp"
 #include "units/utc_time.hpp"
@@ -23,29 +24,18 @@ RememberedLevel newer(const RememberedLevel& known, const RememberedLevel& confi
   return winner;
 }
 
-std::vector<std::string> fields(const std::string& line) {
-  std::vector<std::string> found;
-  std::size_t at = 0;
-  while ((at = line.find_first_not_of(" \t", at)) != std::string::npos) {
-    const std::size_t end = line.find_first_of(" \t", at);
-    found.push_back(line.substr(at, end - at));
-    at = end;
-  }
-  return found;
-}
-
 bool readLine(const std::string& line, UnitKey& key, RememberedLevel& level) {
-  const std::vector<std::string> field = fields(line);
+  const std::vector<TextField> field = fieldsOf(line);
   int port = 0;
   if ((field.size() != 6 && field.size() != 7) ||
-      !parseWholeNumber(field[1].c_str(), 1, 65535, port) ||
-      !parseWholeNumber(field[2].c_str(), 1, 2, key.type) ||
-      !parseWholeNumber(field[3].c_str(), 0, 255, level.level) ||
-      !parseUtcTime(field[4], level.confirmedMs) ||
-      (field[5] != "-" && !parseWholeNumber(field[5].c_str(), 1, 255, level.lastOn)) ||
-      (field.size() == 7 && !parseWholeNumber(field[6].c_str(), 0, 255, level.sent)))
+      !parseWholeNumber(field[1].text.c_str(), 1, 65535, port) ||
+      !parseWholeNumber(field[2].text.c_str(), 1, 2, key.type) ||
+      !parseWholeNumber(field[3].text.c_str(), 0, 255, level.level) ||
+      !parseUtcTime(field[4].text, level.confirmedMs) ||
+      (field[5].text != "-" && !parseWholeNumber(field[5].text.c_str(), 1, 255, level.lastOn)) ||
+      (field.size() == 7 && !parseWholeNumber(field[6].text.c_str(), 0, 255, level.sent)))
     return false;
-  key.address = field[0];
+  key.address = field[0].text;
   key.port = static_cast<std::uint16_t>(port);
   return true;
 }
@@ -79,25 +69,23 @@ RememberedLevels RememberedLevels::read(const std::string& path, std::string& wa
       warning = describe(error);
     return levels;
   }
-  std::size_t number = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find('\n', at);
-    std::string line = text.substr(at, end - at);
-    at = end == std::string::npos ? text.size() : end + 1;
-    ++number;
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
+  bool damaged = false;
+  forEachLine(text, [&](std::size_t number, const std::string& line) {
     if (line.empty() || line[0] == '#')
-      continue;
+      return true;
     UnitKey key;
     RememberedLevel level;
     if (!readLine(line, key, level)) {
       warning = path + ":" + std::to_string(number) + ": damaged, expected " + kColumns +
                 "; the levels in it count as unknown";
-      return RememberedLevels();
+      damaged = true;
+      return false;
     }
     levels.set(key, newer(levels.find(key), level));
-  }
+    return true;
+  });
+  if (damaged)
+    return RememberedLevels();
   return levels;
 }
 

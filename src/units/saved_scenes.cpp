@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/files.hpp"
+#include "common/text_lines.hpp"
 #include "common/whole_number.hpp"
 #include "units/units_file.hpp"
 
@@ -12,26 +13,10 @@ const char kVersionLine[] = "# vantrel saved scenes 1";
 const char kVersionPrefix[] = "# vantrel saved scenes ";
 const char kColumns[] = "# SCENE ADDRESS PORT TYPE LEVEL UNIT";
 
-struct Field {
-  std::string text;
-  std::size_t column;  ///< 1-based
-};
-
-std::vector<Field> fields(const std::string& line) {
-  std::vector<Field> found;
-  std::size_t at = 0;
-  while ((at = line.find_first_not_of(" \t", at)) != std::string::npos) {
-    const std::size_t end = line.find_first_of(" \t", at);
-    found.push_back({line.substr(at, end - at), at + 1});
-    at = end;
-  }
-  return found;
-}
-
 // The first field that is wrong, with what was expected there; empty when the line reads.
 std::string readLine(const std::string& line, std::string& scene, SavedUnit& unit,
                      std::size_t& column) {
-  const std::vector<Field> field = fields(line);
+  const std::vector<TextField> field = fieldsOf(line);
   static const char* const expected[] = {
       "a scene name (a-z, 0-9, - and _)", "a unit's address", "a port from 1 to 65535",
       "type 1 or 2", "a level from 0 to 255", "the unit's name"};
@@ -43,12 +28,12 @@ std::string readLine(const std::string& line, std::string& scene, SavedUnit& uni
     }
     const std::string& text = field[i].text;
     column = field[i].column;
-    const bool good = i == 0   ? isValidSceneName(text)
+    const bool good = i == 0   ? isValidName(text)
                       : i == 1 ? isValidAddress(text)
                       : i == 2 ? parseWholeNumber(text.c_str(), 1, 65535, port)
                       : i == 3 ? parseWholeNumber(text.c_str(), 1, 2, unit.key.type)
                       : i == 4 ? parseWholeNumber(text.c_str(), 0, 255, unit.level)
-                               : isValidSceneName(text);
+                               : isValidName(text);
     if (!good)
       return std::string("expected ") + expected[i] + ", not '" + text + "'";
   }
@@ -109,14 +94,7 @@ SavedScenes SavedScenes::read(const std::string& path, std::vector<std::string>&
     }
     return scenes;
   }
-  std::size_t number = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find('\n', at);
-    std::string line = text.substr(at, end - at);
-    at = end == std::string::npos ? text.size() : end + 1;
-    ++number;
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
+  forEachLine(text, [&](std::size_t number, const std::string& line) {
     const std::string where = path + ":" + std::to_string(number) + ":";
     if (number == 1 && line != kVersionLine) {
       const bool versioned = line.rfind(kVersionPrefix, 0) == 0;
@@ -126,10 +104,10 @@ SavedScenes SavedScenes::read(const std::string& path, std::vector<std::string>&
                          "; no scene of it is read");
       scenes.scenes_.clear();
       scenes.writable_ = false;
-      return scenes;
+      return false;
     }
     if (line.empty() || line[0] == '#')
-      continue;
+      return true;
     std::string name;
     SavedUnit unit;
     std::size_t column = 1;
@@ -158,7 +136,8 @@ SavedScenes SavedScenes::read(const std::string& path, std::vector<std::string>&
     }
     if (!problem.empty())
       warnings.push_back(where + std::to_string(column) + ": " + problem + "; the line is left out");
-  }
+    return true;
+  });
   return scenes;
 }
 
@@ -202,19 +181,16 @@ std::string savedScenesPath(const std::string& levelsPath) {
   return levelsPath.empty() ? "" : levelsPath + ".scenes";
 }
 
-bool isValidSceneName(const std::string& name) {
-  if (name.empty() || name.size() > 32 || name[0] == '-' || name[0] == '_')
-    return false;
-  return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-  });
+std::string sceneNameProblem(const std::string& name) {
+  if (isValidName(name))
+    return "";
+  return "invalid scene name '" + name + "': 1 to 32 of a-z, 0-9, - and _";
 }
 
 bool saveScene(const std::string& path, const SavedScene& scene, std::string& reason) {
-  if (!isValidSceneName(scene.name)) {
-    reason = "invalid scene name '" + scene.name + "': 1 to 32 of a-z, 0-9, - and _";
+  reason = sceneNameProblem(scene.name);
+  if (!reason.empty())
     return false;
-  }
   if (scene.units.empty()) {
     reason = "scene '" + scene.name + "' has no unit to save";
     return false;

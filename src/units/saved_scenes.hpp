@@ -63,9 +63,8 @@ class SavedScenes {
 /// `levelsPath` is.
 std::string savedScenesPath(const std::string& levelsPath);
 
-/// Whether `name` can name a saved scene: as the units file's names, 1 to 32 of a-z, 0-9, "-" and
-/// "_", not beginning with "-" or "_".
-bool isValidSceneName(const std::string& name);
+/// Why `name` cannot name a saved scene (isValidName()), one line; empty when it can.
+std::string sceneNameProblem(const std::string& name);
 
 /// Saves `scene` in the file at `path` under its lock (PATH.lock), replacing the one of its name,
 /// then writes the file anew and renames it into place: the scenes before are kept whatever happens

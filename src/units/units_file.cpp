@@ -27,6 +27,7 @@
 #include "common/files.hpp"
 #include "common/front_end_tables.hpp"
 #include "common/ipv4_address.hpp"
+#include "common/text_lines.hpp"
 #include "common/whole_number.hpp"
 #include "units/level.hpp"
 
@@ -111,19 +112,6 @@ std::string addressProblem(std::string_view address) {
            std::string(address.substr(0, colon)) + "\" and port = " + std::to_string(port);
   return "address " + quotedName(address) +
          " is neither a dotted IPv4 address (four numbers 0 to 255) nor a host name";
-}
-
-bool isNameCharacter(char c, bool first) {
-  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (!first && (c == '-' || c == '_'));
-}
-
-bool isValidName(std::string_view name) {
-  if (name.empty() || name.size() > 32)
-    return false;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (!isNameCharacter(name[i], i == 0))
-      return false;
-  return true;
 }
 
 // A level as a TOML integer 0..255 or a string "N%".
@@ -548,6 +536,17 @@ void Reader::checkUnitStarts() {
 
 }  // namespace
 
+bool isValidName(std::string_view name) {
+  if (name.empty() || name.size() > 32)
+    return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (i > 0 && (c == '-' || c == '_'))))
+      return false;
+  }
+  return true;
+}
+
 int UnitsFile::findUnit(std::string_view name) const {
   for (std::size_t i = 0; i < units.size(); ++i)
     if (units[i].name == name)
@@ -621,13 +620,6 @@ bool isValidAddress(std::string_view address) {
 }
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-  const std::size_t begin = text.find_first_not_of(" \t\r");
-  if (begin == std::string_view::npos)
-    return {};
-  return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
-}
 
 // One more clause for a syntax error that a common mistake causes: a level or an address left
 // unquoted, or a table written twice.

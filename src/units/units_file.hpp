@@ -85,6 +85,10 @@ struct UnitsFile {
   bool addTarget(std::string_view target, std::vector<int>& units) const;
 };
 
+/// Whether `name` can name a unit, a group or a scene, written or saved: 1 to 32 of a-z, 0-9,
+/// "-" and "_", beginning with a letter or a digit.
+bool isValidName(std::string_view name);
+
 /// Whether `address` can be a unit's address: a dotted IPv4 address (four numbers 0..255,
 /// without leading zeros) or a host name (labels of letters, digits and hyphens, 1 to 63
 /// characters each, no hyphen at either end, 253 characters in all).

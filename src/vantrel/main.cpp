@@ -220,8 +220,9 @@ std::string writtenSceneAt(const UnitsFile& file, const std::string& name) {
 int saveFromLevels(const UnitsFile& file, const VantrelOptions& options,
                    const RememberedLevels& remembered, const std::string& scenesPath) {
   const std::string name = options.scene;
-  if (!isValidSceneName(name))
-    return usageError("invalid scene name '" + name + "': 1 to 32 of a-z, 0-9, - and _");
+  const std::string badName = sceneNameProblem(name);
+  if (!badName.empty())
+    return usageError(badName);
   const std::string written = writtenSceneAt(file, name);
   if (!written.empty()) {
     std::fprintf(stderr, "%s: a saved scene takes another name\n", written.c_str());
