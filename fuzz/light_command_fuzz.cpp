@@ -25,7 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   LightCommand light;
   std::string problem;
   if (readLightCommand(payload, light, problem)) {
-    require(light.state != LightCommand::Switch::None || light.brightness >= 0);
+    // A flash alone blinks and goes back to the level before.
+    require(light.state != LightCommand::Switch::None || light.brightness >= 0 ||
+            light.flashUs > 0);
+    require(light.flashUs >= 0 && light.flashUs <= 60 * 1000000);
     require(light.brightness >= -1 && light.brightness <= 255);
     require(light.transitionUs >= -1 && light.transitionUs <= kDayUs);
     for (const int lastOn : {-1, 1, 255}) {
