@@ -1,7 +1,9 @@
 #include "schedules/local_clock.hpp"
 
 #include <algorithm>
+#include <ctime>
 
+#include "common/files.hpp"
 #include "units/utc_time.hpp"
 
 namespace {
@@ -27,6 +29,14 @@ LocalDate dateOfDay(std::int64_t days) {
 int weekdayOf(const LocalDate& date) {
   const std::int64_t sinceASunday = dayNumber(date) + 4;  // 1970-01-01 was a Thursday
   return static_cast<int>(sinceASunday - floorDiv(sinceASunday, 7) * 7);
+}
+
+std::int64_t localWallSeconds(std::int64_t utcSeconds) {
+  std::tm local{};
+  if (!localCalendarTime(static_cast<std::time_t>(utcSeconds), local))
+    return utcSeconds;  // beyond the C library's years: taken as UTC
+  return daysFromCivil(std::int64_t{local.tm_year} + 1900, local.tm_mon + 1, local.tm_mday) * kDaySeconds +
+         local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
 }
 
 LocalDate localDateOf(std::int64_t utcMs) {

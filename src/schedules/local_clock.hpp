@@ -25,7 +25,7 @@ LocalDate dateOfDay(std::int64_t dayNumber);
 int weekdayOf(const LocalDate& date);
 
 /// What the local clock shows at `utcSeconds`, counted as seconds since 1970-01-01 on the local
-/// calendar: the C library's `localtime_r`.
+/// calendar: the C library's `localtime_r` (`localCalendarTime()`).
 std::int64_t localWallSeconds(std::int64_t utcSeconds);
 
 /// The local date at the instant `utcMs`.

@@ -4,13 +4,16 @@
 #include <cstdio>
 #include <utility>
 
+#include "common/files.hpp"
 #include "common/platform.hpp"
 #include "common/wall_clock.hpp"
 #include "engine/fade_timing.hpp"
 #include "engine/verdicts.hpp"
 #include "link/socket_wait.hpp"
 #include "units/level.hpp"
+#include "schedules/schedule_times.hpp"
 #include "units/remembered_levels.hpp"
+#include "units/saved_scenes.hpp"
 
 const char kProblemRefused[] = "refused";
 const char kProblemNoReply[] = "no reply";
@@ -122,6 +125,15 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
+  std::string scheduleWarning;
+  const ScheduleRecord kept = readScheduleRecord(scheduleRecordPath(levelsPath_), scheduleWarning);
+  if (!scheduleWarning.empty())
+    std::fprintf(stderr, "vantreld: %s\n", scheduleWarning.c_str());
+  for (const Schedule& schedule : file_.schedules) {
+    const auto found = kept.find(schedule.name);
+    scheduleRecord_[schedule.name] = found != kept.end() ? found->second : ScheduleMemory();
+  }
+  nextFiringMs_.resize(file_.schedules.size());
   if (start_.boot)
     queueStartCommands(remembered);
 }
@@ -152,6 +164,12 @@ void UnitsService::queueStartCommands(const RememberedLevels& remembered) {
 UnitsService::~UnitsService() { stop(); }
 
 void UnitsService::addListener(ServiceListener& listener) { listeners_.push_back(&listener); }
+
+void UnitsService::setScheduleNotes(std::function<void(const std::string&)> note) {
+  scheduleNotes_ = std::move(note);
+}
+
+void UnitsService::switchSchedule(int schedule, bool on) { queue(ScheduleSwitch{schedule, on}); }
 
 bool UnitsService::start(std::string& problem) {
   if (!wake_.ok()) {
@@ -224,6 +242,10 @@ ServiceSnapshot UnitsService::snapshot() const {
   }
   for (const Scene& scene : file_.scenes)
     snapshot.scenes.push_back(scene.name);
+  for (std::size_t i = 0; i < file_.schedules.size(); ++i) {
+    const ScheduleMemory& memory = scheduleRecord_.at(file_.schedules[i].name);
+    snapshot.schedules.push_back({&file_.schedules[i], memory.on, nextFiringMs_[i], memory.lastFiredMs});
+  }
   snapshot.levelsFile = writer_.state();
   return snapshot;
 }
@@ -237,18 +259,25 @@ int UnitsService::levelOfGroup(int group) const {
 
 void UnitsService::serve() {
   std::vector<SocketWait> waits;
+  // The start-up's commands first: what catch-up fires is newer.
+  if (!takeQueued())
+    return;
+  checkSchedules(true);
   for (;;) {
     waits.clear();
     engine_->addWaits(waits);
     const std::size_t wakeAt = waits.size();
     waits.push_back({wake_.handle(), true, false, false});
+    const std::size_t clockAt = waits.size();
+    if (clockChange_.ok())
+      waits.push_back({clockChange_.handle(), true, false, false});
     std::int64_t dueUs = engine_->nextDueUs();
     for (const ServedUnit& unit : units_)
       if (unit.settleUs > 0)
         dueUs = std::min(dueUs, unit.settleUs);
     // A refresh or a blink needs no fade step's precision: one plain wait
     // for it, however far, rather than the engine's turns.
-    const std::int64_t timersUs = timersDueUs();
+    const std::int64_t timersUs = std::min(timersDueUs(), scheduleDueUs_);
     if (timersUs < dueUs)
       waitForSockets(waits, std::max<std::int64_t>(timersUs - monotonicUs(), 0));
     else if (dueUs == INT64_MAX)
@@ -261,7 +290,133 @@ void UnitsService::serve() {
     if (waits[wakeAt].ready && !takeQueued())
       return;
     runTimers();
+    const bool clockSet = clockChange_.ok() && waits[clockAt].ready && clockChange_.take();
+    if (clockSet || monotonicUs() >= scheduleDueUs_)
+      checkSchedules(clockSet);
   }
+}
+
+void UnitsService::checkSchedules(bool catchingUp) {
+  const std::int64_t nowMs = wallClockMs();
+  // What a schedule switched off misses is not missed.
+  const auto lastFired = [&] {
+    std::vector<std::optional<std::int64_t>> last;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Schedule& schedule : file_.schedules) {
+      const ScheduleMemory& memory = scheduleRecord_.at(schedule.name);
+      last.push_back(memory.on ? memory.lastFiredMs : std::optional<std::int64_t>(nowMs));
+    }
+    return last;
+  };
+  if (catchingUp) {
+    std::vector<std::string> warnings;
+    const SavedScenes saved = SavedScenes::read(savedScenesPath(levelsPath_), warnings);
+    const auto savedUnits = [&](const std::string& name) {
+      std::vector<int> units;
+      if (const SavedScene* scene = saved.find(name))
+        for (const SavedUnit& unit : scene->units)
+          for (std::size_t i = 0; i < file_.units.size(); ++i)
+            if (file_.units[i].key() == unit.key)
+              units.push_back(static_cast<int>(i));
+      return units;
+    };
+    for (const CatchUp& late : catchUp(file_, lastFired(), nowMs, file_.catchUpMs, savedUnits))
+      fireSchedule(late.schedule, late.firedAtMs, late.units.empty() ? nullptr : &late.units, true,
+                   late.intoOverUs);
+  }
+  const std::vector<std::optional<std::int64_t>> last = lastFired();
+  for (std::size_t i = 0; i < file_.schedules.size(); ++i) {
+    const std::optional<std::int64_t> due = nextFiringMs_[i];
+    if (due && *due <= nowMs && (!last[i] || *last[i] < *due))
+      fireSchedule(static_cast<int>(i), *due, nullptr, false, 0);
+  }
+  planSchedules();
+}
+
+void UnitsService::planSchedules() {
+  const std::int64_t nowMs = wallClockMs();
+  std::vector<std::optional<std::int64_t>> next;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Schedule& schedule : file_.schedules) {
+      const ScheduleMemory& memory = scheduleRecord_.at(schedule.name);
+      next.push_back(memory.on ? nextDue(schedule, file_.location, memory.lastFiredMs, nowMs) : std::nullopt);
+    }
+    nextFiringMs_ = next;
+  }
+  // The wait is on the monotonic clock: a change of the wall clock is told apart (ClockChange).
+  std::int64_t firstMs = INT64_MAX;
+  for (const std::optional<std::int64_t>& at : next)
+    if (at)
+      firstMs = std::min(firstMs, *at);
+  scheduleDueUs_ = firstMs == INT64_MAX ? INT64_MAX : monotonicUs() + std::max<std::int64_t>(firstMs - nowMs, 0) * 1000;
+}
+
+void UnitsService::rememberSchedules() {
+  ScheduleRecord record;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record = scheduleRecord_;
+  }
+  std::string reason;
+  if (!writeScheduleRecord(scheduleRecordPath(levelsPath_), record, reason))
+    std::fprintf(stderr, "vantreld: %s: a restart may fire a schedule again\n", reason.c_str());
+}
+
+void UnitsService::fireSchedule(int index, std::int64_t firedAtMs, const std::vector<int>* only, bool late,
+                                std::int64_t intoOverUs) {
+  const Schedule& schedule = file_.schedules[static_cast<std::size_t>(index)];
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scheduleRecord_[schedule.name].lastFiredMs = firedAtMs;
+  }
+  rememberSchedules();
+  const std::string what = "schedule " + quotedName(schedule.name);
+  UnitCommand command;
+  command.from = "the " + what;
+  const auto wanted = [&](int unit) {
+    return only == nullptr || std::find(only->begin(), only->end(), unit) != only->end();
+  };
+  const auto& levels = schedule.scene >= 0 ? file_.scenes[static_cast<std::size_t>(schedule.scene)].levels
+                                           : schedule.levels;
+  for (const auto& [unit, level] : levels)
+    if (wanted(unit)) {
+      command.units.push_back(unit);
+      command.levels.push_back(level);
+    }
+  if (!schedule.savedScene.empty()) {
+    std::vector<std::string> warnings;
+    const SavedScenes saved = SavedScenes::read(savedScenesPath(levelsPath_), warnings);
+    const SavedScene* scene = saved.find(schedule.savedScene);
+    if (scene == nullptr) {
+      std::fprintf(stderr, "vantreld: %s: no scene %s is saved: nothing set\n", what.c_str(),
+                   quotedName(schedule.savedScene).c_str());
+      return;
+    }
+    for (const SavedUnit& unit : scene->units) {
+      const int inFile = file_.findUnit(unit.name);
+      if (inFile >= 0 && file_.units[static_cast<std::size_t>(inFile)].key() == unit.key && !wanted(inFile))
+        continue;
+      command.keyed.push_back({unit.key, unit.name, OutputCurve(), 255});
+      command.levels.push_back(unit.level);
+    }
+  }
+  if (command.levels.empty())
+    return;
+  if (schedule.overUs > 0 && intoOverUs < schedule.overUs) {
+    command.over(schedule.overUs);
+    // Joined where it would be now, to end when it would have.
+    if (intoOverUs > 0)
+      command.plan.zeroUs = monotonicUs() - intoOverUs;
+  }
+  if (scheduleNotes_) {
+    std::string line = what + (late ? " caught up, missed at " : " fired at ") + localTimeText(firedAtMs);
+    if (late && schedule.overUs > 0)
+      line += intoOverUs < schedule.overUs ? ", joining its fade " + std::to_string(intoOverUs / 1000000) + "s in"
+                                           : ", its fade over";
+    scheduleNotes_(line);
+  }
+  carryOut(command);
 }
 
 bool UnitsService::takeQueued() {
@@ -287,10 +442,22 @@ bool UnitsService::takeQueued() {
       listener->levelsFileChanged(levelsFile);
   }
   for (const Queued& next : queued) {
-    if (const auto* command = std::get_if<UnitCommand>(&next))
+    if (const auto* command = std::get_if<UnitCommand>(&next)) {
       carryOut(*command);
-    else
+    } else if (const auto* change = std::get_if<ScheduleSwitch>(&next)) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ScheduleMemory& memory = scheduleRecord_[file_.schedules[static_cast<std::size_t>(change->schedule)].name];
+        memory.on = change->on;
+        // Turned on, it fires from now: what it missed while off stays missed.
+        if (change->on)
+          memory.lastFiredMs = std::max(memory.lastFiredMs.value_or(0), wallClockMs());
+      }
+      rememberSchedules();
+      planSchedules();
+    } else {
       stopFades(std::get<std::shared_ptr<FadeFollower>>(next).get());
+    }
   }
   return true;
 }
