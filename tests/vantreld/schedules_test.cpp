@@ -20,10 +20,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The shop opens at 07:30 UTC: unit a to 200.
-void writeOpening(const TempDir& dir, const ServingUnit& unit) {
+// The shop opens at 07:30 UTC: unit a to 200, `more` said of the schedule.
+void writeOpening(const TempDir& dir, const ServingUnit& unit, const std::string& more = "") {
   writeText(dir.path("vantrel.toml"), "[units.a]\naddress = \"127.0.0.1\"\nport = " + unit.port() +
-                                          "\ntype = 1\n[schedules.open]\nat = \"07:30\"\nlevels = { a = 200 }\n");
+                                          "\ntype = 1\n[schedules.open]\nat = \"07:30\"\nlevels = { a = 200 }\n" +
+                                          more);
   sameBootAsBefore(dir);
 }
 
@@ -73,6 +74,31 @@ TEST(VantreldSchedules, AStartPastAMissedTimeCatchesUpOnceAndTheNextStartFiresNo
   EXPECT_EQ(again.stop(SIGTERM), 0);
   EXPECT_EQ(a.levels(), std::vector<int>{200});
   EXPECT_EQ(again.skipped().find("schedule 'open'"), std::string::npos) << again.skipped();
+}
+
+TEST(VantreldSchedules, AMissedFadeIsJoinedWhereItWouldBeAndEndsWhenItWould) {
+  if (std::string(VANTREL_LIBFAKETIME).empty())
+    GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
+  TempDir dir;
+  ServingUnit a;
+  writeOpening(dir, a, "over = \"10s\"\n");
+  // Known to be off, so that the fade is from 0.
+  writeText(dir.path("levels"), "127.0.0.1 " + a.port() + " 1 0 2026-12-10T07:00:00.000Z 255\n");
+  const auto started = ServingUnit::Clock::now();
+  VantreldProcess service = startAt(dir, "2026-12-10 07:30:05");
+  EXPECT_TRUE(service.sees("vantreld: schedule 'open' caught up, missed at 2026-12-10 07:30:00, joining its fade 5s in"));
+  const std::vector<int> levels = a.levelsEndingWith(200);
+  // The level it starts from (the engine's first command of any fade), then half-way at once,
+  // and at 200 about five seconds on.
+  ASSERT_GE(levels.size(), 3u);
+  EXPECT_EQ(levels[0], 0);
+  EXPECT_GE(levels[1], 80);
+  EXPECT_LE(levels[1], 130);
+  EXPECT_EQ(levels.back(), 200);
+  const auto ended = a.arrivals().back() - started;
+  EXPECT_GE(ended, 4s);
+  EXPECT_LE(ended, 7s);
+  EXPECT_EQ(service.stop(SIGTERM), 0);
 }
 
 }  // namespace
