@@ -134,6 +134,8 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
     scheduleRecord_[schedule.name] = found != kept.end() ? found->second : ScheduleMemory();
   }
   nextFiringMs_.resize(file_.schedules.size());
+  // Known before the thread starts, for the front ends' first snapshot.
+  planSchedules();
   if (start_.boot)
     queueStartCommands(remembered);
 }
@@ -445,13 +447,24 @@ bool UnitsService::takeQueued() {
     if (const auto* command = std::get_if<UnitCommand>(&next)) {
       carryOut(*command);
     } else if (const auto* change = std::get_if<ScheduleSwitch>(&next)) {
+      const auto index = static_cast<std::size_t>(change->schedule);
+      const Schedule& schedule = file_.schedules[index];
+      const std::int64_t nowMs = wallClockMs();
+      std::optional<std::int64_t> last;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        ScheduleMemory& memory = scheduleRecord_[file_.schedules[static_cast<std::size_t>(change->schedule)].name];
-        memory.on = change->on;
-        // Turned on, it fires from now: what it missed while off stays missed.
-        if (change->on)
-          memory.lastFiredMs = std::max(memory.lastFiredMs.value_or(0), wallClockMs());
+        last = scheduleRecord_[schedule.name].lastFiredMs;
+      }
+      // Turned on, it fires from now: what it missed while off stays missed.
+      if (change->on)
+        last = std::max(last.value_or(0), nowMs);
+      const std::optional<std::int64_t> nextMs =
+          change->on ? nextDue(schedule, file_.location, last, nowMs) : std::nullopt;
+      {
+        // Both at once, for a snapshot taken meanwhile.
+        std::lock_guard<std::mutex> lock(mutex_);
+        scheduleRecord_[schedule.name] = {change->on, last};
+        nextFiringMs_[index] = nextMs;
       }
       rememberSchedules();
       planSchedules();
