@@ -37,9 +37,24 @@ void UnitsService::checkSchedules(bool catchingUp) {
               units.push_back(static_cast<int>(i));
       return units;
     };
-    for (const CatchUp& late : catchUp(file_, lastFired(), nowMs, file_.catchUpMs, savedUnits))
-      fireSchedule(late.schedule, late.firedAtMs, late.units.empty() ? nullptr : &late.units, true,
-                   late.intoOverUs);
+    for (const CatchUp& late : catchUp(file_, lastFired(), nowMs, file_.catchUpMs, savedUnits)) {
+      if (late.units.empty()) {
+        fireSchedule(late.schedule, late.firedAtMs, nullptr, true, late.intoOverUs);
+        continue;
+      }
+      // Newest wins: a unit confirmed a level after the missed firing (a tool run direct, or a
+      // command before a restart) keeps it.
+      std::vector<int> units;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const int unit : late.units) {
+          const ServedUnit& served = units_[static_cast<std::size_t>(unit)];
+          if (std::max(served.confirmedMs, served.state.rememberedMs) <= late.firedAtMs)
+            units.push_back(unit);
+        }
+      }
+      fireSchedule(late.schedule, late.firedAtMs, &units, true, late.intoOverUs);
+    }
   }
   const std::vector<std::optional<std::int64_t>> last = lastFired();
   for (std::size_t i = 0; i < file_.schedules.size(); ++i) {

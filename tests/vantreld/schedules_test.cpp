@@ -76,6 +76,22 @@ TEST(VantreldSchedules, AStartPastAMissedTimeCatchesUpOnceAndTheNextStartFiresNo
   EXPECT_EQ(again.skipped().find("schedule 'open'"), std::string::npos) << again.skipped();
 }
 
+TEST(VantreldSchedules, CatchUpLeavesAUnitThatConfirmedALevelSinceTheMissedTime) {
+  if (std::string(VANTREL_LIBFAKETIME).empty())
+    GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
+  TempDir dir;
+  ServingUnit a;
+  writeOpening(dir, a);
+  // Set at 07:35, by a tool run direct while the service was off.
+  writeText(dir.path("levels"), "127.0.0.1 " + a.port() + " 1 40 2026-12-10T07:35:00.000Z 40\n");
+  VantreldProcess service = startAt(dir, "2026-12-10 07:40:00");
+  EXPECT_TRUE(service.sees("vantreld: serving 1 units"));
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(service.stop(SIGTERM), 0);
+  EXPECT_EQ(a.levels(), std::vector<int>{});
+  EXPECT_EQ(service.skipped().find("schedule 'open'"), std::string::npos) << service.skipped();
+}
+
 TEST(VantreldSchedules, AMissedFadeIsJoinedWhereItWouldBeAndEndsWhenItWould) {
   if (std::string(VANTREL_LIBFAKETIME).empty())
     GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
