@@ -48,27 +48,35 @@ std::int64_t refined(std::int64_t utcSeconds, ln_lnlat_posn& observer) {
 }  // namespace
 
 std::optional<std::int64_t> sunTime(SunEvent event, const Location& place, const LocalDate& date) {
-  // libnova gives the events of a day of UT; the local date's own lie in that day or one beside
-  // it, wherever the place is, and are the ones whose local date is `date`. An event that
-  // libnova moves by a day into the next or the one before is a day's change off: of the same
-  // event, the one nearest the middle of the day it was computed for is kept.
+  // libnova gives the events of a day of UT, where it finds one: each, moved by whole days onto
+  // the local date and brought to the horizon, is a guess at the date's own. A guess from the
+  // days beside it stands in on a day libnova misjudges at the edge of the polar day or night.
   ln_lnlat_posn observer{place.longitude, place.latitude};
+  const std::int64_t begins = localInstant(date, 0) / 1000;
+  const std::int64_t ends = localInstant(dateOfDay(dayNumber(date) + 1), 0) / 1000;
+  const auto crosses = [&](std::int64_t t) {
+    const double before = sunAltitude(static_cast<double>(t - 60), observer) - LN_SOLAR_STANDART_HORIZON;
+    const double after = sunAltitude(static_cast<double>(t + 60), observer) - LN_SOLAR_STANDART_HORIZON;
+    return event == SunEvent::Rise ? before < 0 && after > 0 : before > 0 && after < 0;
+  };
   std::optional<std::int64_t> found;
-  std::int64_t foundDistance = 0;
-  for (std::int64_t day = dayNumber(date) - 1; day <= dayNumber(date) + 1; ++day) {
-    const std::int64_t noonMs = day * 86400000 + 43200000;
-    std::time_t noon = static_cast<std::time_t>(noonMs / 1000);
+  for (std::int64_t day = dayNumber(date) - 2; day <= dayNumber(date) + 2; ++day) {
+    std::time_t noon = static_cast<std::time_t>(day * 86400 + 43200);
     ln_rst_time times{};
     if (ln_get_solar_rst(ln_get_julian_from_timet(&noon), &observer, &times) != 0)
       continue;
     std::time_t when = 0;
     ln_get_timet_from_julian(event == SunEvent::Rise ? times.rise : times.set, &when);
-    const std::int64_t ms = refined(std::int64_t{when}, observer) * 1000;
-    const std::int64_t distance = ms > noonMs ? ms - noonMs : noonMs - ms;
-    if (localDateOf(ms) == date && (!found || distance < foundDistance)) {
-      found = ms;
-      foundDistance = distance;
+    for (std::int64_t shift = -2; shift <= 2; ++shift) {
+      const std::int64_t guess = std::int64_t{when} + shift * 86400;
+      if (guess < begins - 3600 || guess >= ends + 3600)
+        continue;
+      const std::int64_t at = refined(guess, observer);
+      if (at >= begins && at < ends && crosses(at) && (!found || at < *found))
+        found = at;
     }
   }
-  return found;
+  if (!found)
+    return std::nullopt;
+  return *found * 1000;
 }

@@ -11,7 +11,7 @@ enum class SunEvent { Rise, Set };
 
 /// When the sun rises or sets at `place` on the local date `date` (libnova, the standard
 /// horizon of -0.833 degrees), as UTC milliseconds; none on a day it does not (polar day or
-/// night), or when it does only on the dates either side.
+/// night). Of two on one date (at the edge of the midnight sun), the first.
 std::optional<std::int64_t> sunTime(SunEvent event, const Location& place, const LocalDate& date);
 
 #endif

@@ -80,9 +80,11 @@ TEST(ScheduleTimes, FireOnceADayAcrossBothDaysOfDaylightSaving) {
   LocalZone north("Europe/Oslo");
   const std::optional<std::int64_t> afterMidsummer = nextFiring(polar, {true, 69.6492, 18.9553}, at("2026-06-01T12:00:00.000Z"));
   ASSERT_TRUE(afterMidsummer);
-  EXPECT_GT(*afterMidsummer, at("2026-07-20T00:00:00.000Z")) << textOf(afterMidsummer);
-  // NOAA: 2026-07-26T22:13Z; the days at the edge of the midnight sun are left to libnova.
-  EXPECT_LT(*afterMidsummer, at("2026-07-29T00:00:00.000Z")) << textOf(afterMidsummer);
+  // The first sunset after the midnight sun in Tromso, 00:37 on the 26th: NOAA's solar position
+  // has the sun below the standard horizon from 22:37 UTC, though its sunset table, which takes
+  // the sun where it is at one time of the day, finds the first a day later. Grazing the
+  // horizon, a minute of error elsewhere is a few here.
+  EXPECT_LE(std::llabs(*afterMidsummer - at("2026-07-25T22:37:00.000Z")), 180000) << textOf(afterMidsummer);
 }
 
 class CatchUpTest : public ::testing::Test {
