@@ -39,7 +39,8 @@ std::optional<std::int64_t> firingOn(const Schedule& schedule, const Location& p
   return at;
 }
 
-std::optional<std::int64_t> nextFiring(const Schedule& schedule, const Location& place, std::int64_t afterMs) {
+std::optional<std::int64_t> nextFiring(const Schedule& schedule, const Location& place,
+                                       std::int64_t afterMs) {
   // A day before too: an offset may put its firing past midnight.
   const std::int64_t first = dayNumber(localDateOf(afterMs)) - 1;
   for (std::int64_t day = first; day <= first + kLongestSearchDays; ++day) {
@@ -70,8 +71,10 @@ std::optional<std::int64_t> nextDue(const Schedule& schedule, const Location& pl
   return nextFiring(schedule, place, lastFiredMs ? std::max(*lastFiredMs, nowMs) : nowMs);
 }
 
-std::vector<CatchUp> catchUp(const UnitsFile& file, const std::vector<std::optional<std::int64_t>>& lastFiredMs,
-                             std::int64_t nowMs, std::int64_t windowMs, const SavedSceneUnits& savedSceneUnits) {
+std::vector<CatchUp> catchUp(const UnitsFile& file,
+                             const std::vector<std::optional<std::int64_t>>& lastFiredMs,
+                             std::int64_t nowMs, std::int64_t windowMs,
+                             const SavedSceneUnits& savedSceneUnits) {
   std::vector<CatchUp> missed;
   if (windowMs <= 0)
     return missed;

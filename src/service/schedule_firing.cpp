@@ -81,7 +81,9 @@ void UnitsService::planSchedules() {
   for (const std::optional<std::int64_t>& at : next)
     if (at)
       firstMs = std::min(firstMs, *at);
-  scheduleDueUs_ = firstMs == INT64_MAX ? INT64_MAX : monotonicUs() + std::max<std::int64_t>(firstMs - nowMs, 0) * 1000;
+  scheduleDueUs_ = firstMs == INT64_MAX
+                       ? INT64_MAX
+                       : monotonicUs() + std::max<std::int64_t>(firstMs - nowMs, 0) * 1000;
 }
 
 void UnitsService::rememberSchedules() {
@@ -144,8 +146,9 @@ void UnitsService::fireSchedule(int index, std::int64_t firedAtMs, const std::ve
   if (scheduleNotes_) {
     std::string line = what + (late ? " caught up, missed at " : " fired at ") + localTimeText(firedAtMs);
     if (late && schedule.overUs > 0)
-      line += intoOverUs < schedule.overUs ? ", joining its fade " + std::to_string(intoOverUs / 1000000) + "s in"
-                                           : ", its fade over";
+      line += intoOverUs < schedule.overUs
+                  ? ", joining its fade " + std::to_string(intoOverUs / 1000000) + "s in"
+                  : ", its fade over";
     scheduleNotes_(line);
   }
   carryOut(command);
