@@ -62,18 +62,32 @@ void UnitsService::checkSchedules(bool catchingUp) {
     if (due && *due <= nowMs && (!last[i] || *last[i] < *due))
       fireSchedule(static_cast<int>(i), *due, nullptr, false, 0);
   }
-  planSchedules();
+  planSchedules(catchingUp);
 }
 
-void UnitsService::planSchedules() {
+void UnitsService::planSchedules(bool all) {
   const std::int64_t nowMs = wallClockMs();
+  std::vector<ScheduleMemory> memories;
   std::vector<std::optional<std::int64_t>> next;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const Schedule& schedule : file_.schedules) {
-      const ScheduleMemory& memory = scheduleRecord_.at(schedule.name);
-      next.push_back(memory.on ? nextDue(schedule, file_.location, memory.lastFiredMs, nowMs) : std::nullopt);
-    }
+    for (const Schedule& schedule : file_.schedules)
+      memories.push_back(scheduleRecord_.at(schedule.name));
+    next = nextFiringMs_;
+  }
+  // A time of the sun takes a few milliseconds: only the times that passed or fired are computed
+  // anew, unless the clock was set. No lock is held meanwhile.
+  for (std::size_t i = 0; i < file_.schedules.size(); ++i) {
+    const ScheduleMemory& memory = memories[i];
+    const bool stands = next[i] && *next[i] > nowMs &&
+                        (!memory.lastFiredMs || *memory.lastFiredMs < *next[i]);
+    if (!memory.on)
+      next[i] = std::nullopt;
+    else if (all || !stands)
+      next[i] = nextDue(file_.schedules[i], file_.location, memory.lastFiredMs, nowMs);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
     nextFiringMs_ = next;
   }
   // The wait is on the monotonic clock: a change of the wall clock is told apart (ClockChange).

@@ -133,7 +133,7 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
   }
   nextFiringMs_.resize(file_.schedules.size());
   // Known before the thread starts, for the front ends' first snapshot.
-  planSchedules();
+  planSchedules(true);
   if (start_.boot)
     queueStartCommands(remembered);
 }
@@ -342,7 +342,7 @@ bool UnitsService::takeQueued() {
         nextFiringMs_[index] = nextMs;
       }
       rememberSchedules();
-      planSchedules();
+      planSchedules(false);
     } else {
       stopFades(std::get<std::shared_ptr<FadeFollower>>(next).get());
     }

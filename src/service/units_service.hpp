@@ -279,8 +279,9 @@ class UnitsService : private EngineListener {
   /// Fires the schedules due by the wall clock now, and at start or after the clock was set
   /// (`catchingUp`) what was missed within catch_up; then plans the next.
   void checkSchedules(bool catchingUp);
-  /// Each schedule's next firing, and when on monotonicUs() the first of them is due.
-  void planSchedules();
+  /// Each schedule's next firing (`all` anew, else those passed or fired), and when on
+  /// monotonicUs() the first of them is due.
+  void planSchedules(bool all);
   /// Remembers the firing, then carries it out: of `only` units when given; `late` for a
   /// catch-up's, `intoOverUs` into its fade.
   void fireSchedule(int schedule, std::int64_t firedAtMs, const std::vector<int>* only, bool late,
