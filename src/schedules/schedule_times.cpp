@@ -74,7 +74,8 @@ std::optional<std::int64_t> nextDue(const Schedule& schedule, const Location& pl
 std::vector<CatchUp> catchUp(const UnitsFile& file,
                              const std::vector<std::optional<std::int64_t>>& lastFiredMs,
                              std::int64_t nowMs, std::int64_t windowMs,
-                             const SavedSceneUnits& savedSceneUnits) {
+                             const SavedSceneUnits& savedSceneUnits,
+                             const std::vector<bool>& switchedOn) {
   std::vector<CatchUp> missed;
   if (windowMs <= 0)
     return missed;
@@ -87,6 +88,8 @@ std::vector<CatchUp> catchUp(const UnitsFile& file,
   std::vector<std::optional<std::int64_t>> missedAt(file.schedules.size());
   std::vector<std::vector<int>> units(file.schedules.size());
   for (std::size_t s = 0; s < file.schedules.size(); ++s) {
+    if (s < switchedOn.size() && !switchedOn[s])
+      continue;
     const std::optional<std::int64_t> last = s < lastFiredMs.size() ? lastFiredMs[s] : std::nullopt;
     std::int64_t from = nowMs - windowMs;
     if (last)

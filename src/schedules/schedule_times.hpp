@@ -46,10 +46,12 @@ using SavedSceneUnits = std::function<std::vector<int>(const std::string& name)>
 /// The firings missed within `windowMs` before `nowMs`: for each unit, the latest of all the
 /// schedules that set it, when that is a missed one, and not one already fired (a firing at or
 /// before a schedule's `lastFiredMs` is never missed). A schedule that sets no unit the file
-/// knows of (a saved scene unknown) is caught up by itself. In order of `firedAtMs`.
+/// knows of (a saved scene unknown) is caught up by itself. A schedule that `switchedOn` says
+/// is off (when given) counts for nothing. In order of `firedAtMs`.
 std::vector<CatchUp> catchUp(const UnitsFile& file,
                              const std::vector<std::optional<std::int64_t>>& lastFiredMs,
                              std::int64_t nowMs, std::int64_t windowMs,
-                             const SavedSceneUnits& savedSceneUnits = {});
+                             const SavedSceneUnits& savedSceneUnits = {},
+                             const std::vector<bool>& switchedOn = {});
 
 #endif

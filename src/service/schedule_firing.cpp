@@ -15,13 +15,15 @@
 
 void UnitsService::checkSchedules(bool catchingUp) {
   const std::int64_t nowMs = wallClockMs();
-  // What a schedule switched off misses is not missed.
+  std::vector<bool> on;
   const auto lastFired = [&] {
     std::vector<std::optional<std::int64_t>> last;
+    on.clear();
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Schedule& schedule : file_.schedules) {
       const ScheduleMemory& memory = scheduleRecord_.at(schedule.name);
-      last.push_back(memory.on ? memory.lastFiredMs : std::optional<std::int64_t>(nowMs));
+      last.push_back(memory.lastFiredMs);
+      on.push_back(memory.on);
     }
     return last;
   };
@@ -37,7 +39,9 @@ void UnitsService::checkSchedules(bool catchingUp) {
               units.push_back(static_cast<int>(i));
       return units;
     };
-    for (const CatchUp& late : catchUp(file_, lastFired(), nowMs, file_.catchUpMs, savedUnits)) {
+    const std::vector<std::optional<std::int64_t>> before = lastFired();
+    // What a schedule switched off misses is not missed, and takes no unit from another.
+    for (const CatchUp& late : catchUp(file_, before, nowMs, file_.catchUpMs, savedUnits, on)) {
       if (late.units.empty()) {
         fireSchedule(late.schedule, late.firedAtMs, nullptr, true, late.intoOverUs);
         continue;
@@ -59,7 +63,7 @@ void UnitsService::checkSchedules(bool catchingUp) {
   const std::vector<std::optional<std::int64_t>> last = lastFired();
   for (std::size_t i = 0; i < file_.schedules.size(); ++i) {
     const std::optional<std::int64_t> due = nextFiringMs_[i];
-    if (due && *due <= nowMs && (!last[i] || *last[i] < *due))
+    if (on[i] && due && *due <= nowMs && (!last[i] || *last[i] < *due))
       fireSchedule(static_cast<int>(i), *due, nullptr, false, 0);
   }
   planSchedules(catchingUp);

@@ -103,9 +103,9 @@ class CatchUpTest : public ::testing::Test {
 
   // Each caught-up schedule as "INDEX@TIME:UNITS+SECONDS".
   std::vector<std::string> caught(std::vector<std::optional<std::int64_t>> lastFired, const char* now,
-                                  std::int64_t windowMs = 3600000) {
+                                  std::int64_t windowMs = 3600000, const std::vector<bool>& on = {}) {
     std::vector<std::string> lines;
-    for (const CatchUp& late : catchUp(file_, lastFired, at(now), windowMs)) {
+    for (const CatchUp& late : catchUp(file_, lastFired, at(now), windowMs, {}, on)) {
       std::string line = std::to_string(late.schedule) + "@" + utcTimeText(late.firedAtMs).substr(11, 5) + ":";
       for (const int unit : late.units)
         line += std::to_string(unit);
@@ -130,6 +130,9 @@ TEST_F(CatchUpTest, FiresTheLatestMissedFiringOfEachUnitOnce) {
   EXPECT_EQ(caught({never, never, never}, "2026-12-10T08:45:00.000Z", 7200000),
             (Lines{"0@07:00:0+0", "1@07:30:1+3600"}));
   EXPECT_EQ(caught({never, never, never}, "2026-12-10T08:00:00.000Z", 0), Lines{});
+  // b switched off: it neither fires nor takes unit 1 from a.
+  EXPECT_EQ(caught({never, never, never}, "2026-12-10T08:00:00.000Z", 3600000, {true, false, true}),
+            Lines{"0@07:00:01+0"});
   // A saved scene whose units are unknown is caught up by itself.
   file_.schedules[2].levels.clear();
   file_.schedules[2].savedScene = "night";
