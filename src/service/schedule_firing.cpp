@@ -90,10 +90,15 @@ void UnitsService::planSchedules(bool all) {
     else if (all || !stands)
       next[i] = nextDue(file_.schedules[i], file_.location, memory.lastFiredMs, nowMs);
   }
+  std::vector<std::optional<std::int64_t>> before;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    before.swap(nextFiringMs_);
     nextFiringMs_ = next;
   }
+  for (std::size_t i = 0; i < next.size(); ++i)
+    if (next[i] != before[i])
+      tellSchedule(static_cast<int>(i));
   // The wait is on the monotonic clock: a change of the wall clock is told apart (ClockChange).
   std::int64_t firstMs = INT64_MAX;
   for (const std::optional<std::int64_t>& at : next)
@@ -102,6 +107,18 @@ void UnitsService::planSchedules(bool all) {
   scheduleDueUs_ = firstMs == INT64_MAX
                        ? INT64_MAX
                        : monotonicUs() + std::max<std::int64_t>(firstMs - nowMs, 0) * 1000;
+}
+
+void UnitsService::tellSchedule(int schedule) {
+  ServiceSnapshot::Schedule state;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Schedule& file = file_.schedules[static_cast<std::size_t>(schedule)];
+    const ScheduleMemory& memory = scheduleRecord_.at(file.name);
+    state = {&file, memory.on, nextFiringMs_[static_cast<std::size_t>(schedule)], memory.lastFiredMs};
+  }
+  for (ServiceListener* listener : listeners_)
+    listener->scheduleChanged(schedule, state);
 }
 
 void UnitsService::rememberSchedules() {

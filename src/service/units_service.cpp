@@ -342,6 +342,7 @@ bool UnitsService::takeQueued() {
         nextFiringMs_[index] = nextMs;
       }
       rememberSchedules();
+      tellSchedule(change->schedule);
       planSchedules(false);
     } else {
       stopFades(std::get<std::shared_ptr<FadeFollower>>(next).get());

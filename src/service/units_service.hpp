@@ -98,6 +98,9 @@ class ServiceListener {
   virtual void groupChanged(int group, int level, bool commandEnded) = 0;
   /// The levels file began or ceased to take the confirmed levels.
   virtual void levelsFileChanged(const LevelsFileState&) {}
+  /// Schedule `schedule` (index into UnitsFile::schedules) was switched on or off, or its next
+  /// firing changed (it fired, or the clock was set).
+  virtual void scheduleChanged(int /*schedule*/, const ServiceSnapshot::Schedule& /*state*/) {}
 
  protected:
   ~ServiceListener() = default;
@@ -288,6 +291,8 @@ class UnitsService : private EngineListener {
                     std::int64_t intoOverUs);
   /// Writes the schedules' record (taken under mutex_) before what it records is done.
   void rememberSchedules();
+  /// Tells every listener of schedule `schedule` as it is now.
+  void tellSchedule(int schedule);
 
   const UnitsFile file_;
   const std::string levelsPath_;

@@ -374,6 +374,19 @@ TEST(UnitCommands, AFollowerHearsItsCommandAloneAndUnitsByKeyOutsideTheFileAreDr
 
 namespace {
 
+// What the service tells of its schedules, as "INDEX on|off NEXT|-".
+struct ScheduleEar : ServiceListener {
+  void unitChanged(int, const UnitState&, bool) override {}
+  void groupChanged(int, int, bool) override {}
+  void scheduleChanged(int schedule, const ServiceSnapshot::Schedule& state) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    told.push_back(std::to_string(schedule) + (state.on ? " on " : " off ") +
+                   (state.nextMs ? std::to_string(*state.nextMs) : "-"));
+  }
+  std::mutex mutex;
+  std::vector<std::string> told;
+};
+
 // Waits (5 s at most) until the snapshot's first schedule is `on`.
 ServiceSnapshot::Schedule awaitSchedule(const UnitsService& service, bool on) {
   for (int i = 0; i < 500; ++i) {
@@ -398,6 +411,8 @@ TEST(UnitsService, ASwitchedScheduleHasNoNextTimeUntilOnAgainAndARestartKeepsIt)
   file.schedules = {daily};
   {
     UnitsService service(file, levels);
+    ScheduleEar ear;
+    service.addListener(ear);
     std::string problem;
     ASSERT_TRUE(service.start(problem)) << problem;
     const ServiceSnapshot::Schedule first = awaitSchedule(service, true);
@@ -406,6 +421,8 @@ TEST(UnitsService, ASwitchedScheduleHasNoNextTimeUntilOnAgainAndARestartKeepsIt)
     service.switchSchedule(0, false);
     EXPECT_FALSE(awaitSchedule(service, false).nextMs);
     service.stop();
+    // Told once, as the snapshot says.
+    EXPECT_EQ(ear.told, (std::vector<std::string>{"0 off -"}));
   }
   std::string warning;
   EXPECT_FALSE(readScheduleRecord(scheduleRecordPath(levels), warning).at("daily").on) << warning;
