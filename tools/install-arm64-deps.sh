@@ -11,4 +11,4 @@ set -euo pipefail
 dpkg --add-architecture arm64
 apt-get update
 apt-get install -y --no-install-recommends --no-remove g++-aarch64-linux-gnu qemu-user \
-  libmosquitto-dev:arm64 libmicrohttpd-dev:arm64 libgtest-dev:arm64
+  libmosquitto-dev:arm64 libmicrohttpd-dev:arm64 libgtest-dev:arm64 libnova-dev:arm64

@@ -10,6 +10,7 @@
 #include "engine/verdicts.hpp"
 #include "link/socket_wait.hpp"
 #include "units/level.hpp"
+#include "schedules/schedule_times.hpp"
 #include "units/remembered_levels.hpp"
 
 const char kProblemRefused[] = "refused";
@@ -122,6 +123,17 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
   }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
+  std::string scheduleWarning;
+  const ScheduleRecord kept = readScheduleRecord(scheduleRecordPath(levelsPath_), scheduleWarning);
+  if (!scheduleWarning.empty())
+    std::fprintf(stderr, "vantreld: %s\n", scheduleWarning.c_str());
+  for (const Schedule& schedule : file_.schedules) {
+    const auto found = kept.find(schedule.name);
+    scheduleRecord_[schedule.name] = found != kept.end() ? found->second : ScheduleMemory();
+  }
+  nextFiringMs_.resize(file_.schedules.size());
+  // Known before the thread starts, for the front ends' first snapshot.
+  planSchedules(true);
   if (start_.boot)
     queueStartCommands(remembered);
 }
@@ -152,6 +164,12 @@ void UnitsService::queueStartCommands(const RememberedLevels& remembered) {
 UnitsService::~UnitsService() { stop(); }
 
 void UnitsService::addListener(ServiceListener& listener) { listeners_.push_back(&listener); }
+
+void UnitsService::setScheduleNotes(std::function<void(const std::string&)> note) {
+  scheduleNotes_ = std::move(note);
+}
+
+void UnitsService::switchSchedule(int schedule, bool on) { queue(ScheduleSwitch{schedule, on}); }
 
 bool UnitsService::start(std::string& problem) {
   if (!wake_.ok()) {
@@ -224,6 +242,10 @@ ServiceSnapshot UnitsService::snapshot() const {
   }
   for (const Scene& scene : file_.scenes)
     snapshot.scenes.push_back(scene.name);
+  for (std::size_t i = 0; i < file_.schedules.size(); ++i) {
+    const ScheduleMemory& memory = scheduleRecord_.at(file_.schedules[i].name);
+    snapshot.schedules.push_back({&file_.schedules[i], memory.on, nextFiringMs_[i], memory.lastFiredMs});
+  }
   snapshot.levelsFile = writer_.state();
   return snapshot;
 }
@@ -237,18 +259,25 @@ int UnitsService::levelOfGroup(int group) const {
 
 void UnitsService::serve() {
   std::vector<SocketWait> waits;
+  // The start-up's commands first: what catch-up fires is newer.
+  if (!takeQueued())
+    return;
+  checkSchedules(true);
   for (;;) {
     waits.clear();
     engine_->addWaits(waits);
     const std::size_t wakeAt = waits.size();
     waits.push_back({wake_.handle(), true, false, false});
+    const std::size_t clockAt = waits.size();
+    if (clockChange_.ok())
+      waits.push_back({clockChange_.handle(), true, false, false});
     std::int64_t dueUs = engine_->nextDueUs();
     for (const ServedUnit& unit : units_)
       if (unit.settleUs > 0)
         dueUs = std::min(dueUs, unit.settleUs);
     // A refresh or a blink needs no fade step's precision: one plain wait
     // for it, however far, rather than the engine's turns.
-    const std::int64_t timersUs = timersDueUs();
+    const std::int64_t timersUs = std::min(timersDueUs(), scheduleDueUs_);
     if (timersUs < dueUs)
       waitForSockets(waits, std::max<std::int64_t>(timersUs - monotonicUs(), 0));
     else if (dueUs == INT64_MAX)
@@ -261,6 +290,9 @@ void UnitsService::serve() {
     if (waits[wakeAt].ready && !takeQueued())
       return;
     runTimers();
+    const bool clockSet = clockChange_.ok() && waits[clockAt].ready && clockChange_.take();
+    if (clockSet || monotonicUs() >= scheduleDueUs_)
+      checkSchedules(clockSet);
   }
 }
 
@@ -287,10 +319,34 @@ bool UnitsService::takeQueued() {
       listener->levelsFileChanged(levelsFile);
   }
   for (const Queued& next : queued) {
-    if (const auto* command = std::get_if<UnitCommand>(&next))
+    if (const auto* command = std::get_if<UnitCommand>(&next)) {
       carryOut(*command);
-    else
+    } else if (const auto* change = std::get_if<ScheduleSwitch>(&next)) {
+      const auto index = static_cast<std::size_t>(change->schedule);
+      const Schedule& schedule = file_.schedules[index];
+      const std::int64_t nowMs = wallClockMs();
+      std::optional<std::int64_t> last;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        last = scheduleRecord_[schedule.name].lastFiredMs;
+      }
+      // Turned on, it fires from now: what it missed while off stays missed.
+      if (change->on)
+        last = std::max(last.value_or(0), nowMs);
+      const std::optional<std::int64_t> nextMs =
+          change->on ? nextDue(schedule, file_.location, last, nowMs) : std::nullopt;
+      {
+        // Both at once, for a snapshot taken meanwhile.
+        std::lock_guard<std::mutex> lock(mutex_);
+        scheduleRecord_[schedule.name] = {change->on, last};
+        nextFiringMs_[index] = nextMs;
+      }
+      rememberSchedules();
+      tellSchedule(change->schedule);
+      planSchedules(false);
+    } else {
       stopFades(std::get<std::shared_ptr<FadeFollower>>(next).get());
+    }
   }
   return true;
 }

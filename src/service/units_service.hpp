@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -14,6 +16,8 @@
 
 #include "engine/fade_engine.hpp"
 #include "link/socket_wait.hpp"
+#include "schedules/schedule_record.hpp"
+#include "service/clock_change.hpp"
 #include "service/levels_writer.hpp"
 #include "service/light_command.hpp"
 #include "service/refresh_schedule.hpp"
@@ -69,6 +73,14 @@ struct ServiceSnapshot {
   std::vector<Unit> units;          ///< in file order
   std::vector<Group> groups;        ///< in file order
   std::vector<std::string> scenes;  ///< in file order
+  struct Schedule {
+    const ::Schedule* file = nullptr;          ///< what the units file says of it
+    bool on = true;                            ///< switched on (switchSchedule())
+    std::optional<std::int64_t> nextMs;        ///< its next firing, UTC ms; none when off or never
+    /// The firing it last carried out, or when it was last turned on if later.
+    std::optional<std::int64_t> lastFiredMs;
+  };
+  std::vector<Schedule> schedules;  ///< in file order
   LevelsFileState levelsFile;       ///< whether the confirmed levels reach their file
 };
 
@@ -86,6 +98,9 @@ class ServiceListener {
   virtual void groupChanged(int group, int level, bool commandEnded) = 0;
   /// The levels file began or ceased to take the confirmed levels.
   virtual void levelsFileChanged(const LevelsFileState&) {}
+  /// Schedule `schedule` (index into UnitsFile::schedules) was switched on or off, or its next
+  /// firing changed (it fired, or the clock was set).
+  virtual void scheduleChanged(int /*schedule*/, const ServiceSnapshot::Schedule& /*state*/) {}
 
  protected:
   ~ServiceListener() = default;
@@ -125,6 +140,11 @@ class UnitsService : private EngineListener {
 
   /// Before start() only, from the thread that starts it.
   void addListener(ServiceListener& listener);
+  /// Before start() only: where a line (for --verbose) goes of each schedule's firing and catch-up.
+  void setScheduleNotes(std::function<void(const std::string&)> note);
+  /// Turns schedule `schedule` (index into file().schedules) on or off, remembered across
+  /// restarts; one turned on fires from its next time, nothing missed.
+  void switchSchedule(int schedule, bool on);
   /// Starts the service's thread. False, with `problem`, when it cannot.
   bool start(std::string& problem);
   /// Ends running fades (each unit keeps the level it confirmed; listeners
@@ -161,8 +181,12 @@ class UnitsService : private EngineListener {
   ServiceSnapshot snapshot() const;
 
  private:
-  /// A command, or a stop of what a follower follows.
-  using Queued = std::variant<UnitCommand, std::shared_ptr<FadeFollower>>;
+  struct ScheduleSwitch {
+    int schedule = 0;
+    bool on = true;
+  };
+  /// A command, a stop of what a follower follows, or a schedule switched.
+  using Queued = std::variant<UnitCommand, std::shared_ptr<FadeFollower>, ScheduleSwitch>;
   /// Who a unit's running fade answers to, and who takes it over next.
   struct Owner {
     std::shared_ptr<FadeFollower> follower;
@@ -255,6 +279,20 @@ class UnitsService : private EngineListener {
   void notify(int unit, bool commandEnded);
   int levelOfGroup(int group) const;  ///< under mutex_
   void report(int unit, const std::string& text);
+  /// Fires the schedules due by the wall clock now, and at start or after the clock was set
+  /// (`catchingUp`) what was missed within catch_up; then plans the next.
+  void checkSchedules(bool catchingUp);
+  /// Each schedule's next firing (`all` anew, else those passed or fired), and when on
+  /// monotonicUs() the first of them is due.
+  void planSchedules(bool all);
+  /// Remembers the firing, then carries it out: of `only` units when given; `late` for a
+  /// catch-up's, `intoOverUs` into its fade.
+  void fireSchedule(int schedule, std::int64_t firedAtMs, const std::vector<int>* only, bool late,
+                    std::int64_t intoOverUs);
+  /// Writes the schedules' record (taken under mutex_) before what it records is done.
+  void rememberSchedules();
+  /// Tells every listener of schedule `schedule` as it is now.
+  void tellSchedule(int schedule);
 
   const UnitsFile file_;
   const std::string levelsPath_;
@@ -267,6 +305,9 @@ class UnitsService : private EngineListener {
   std::unique_ptr<FadeEngine> engine_;
   LevelsWriter writer_;
   WakeUp wake_;
+  ClockChange clockChange_;
+  std::function<void(const std::string&)> scheduleNotes_;
+  std::int64_t scheduleDueUs_ = INT64_MAX;  ///< on monotonicUs(), the next schedule's firing
 
   mutable std::mutex mutex_;  ///< guards what follows
   /// The engine's units: those of the file first, in its order, then
@@ -277,6 +318,8 @@ class UnitsService : private EngineListener {
   std::deque<Queued> queued_;
   bool stopping_ = false;
   bool levelsFileChanged_ = false;  ///< the writer's state is to be told
+  ScheduleRecord scheduleRecord_;   ///< each schedule of the file, on or off, last fired
+  std::vector<std::optional<std::int64_t>> nextFiringMs_;  ///< by schedule, UTC ms
 
   std::thread thread_;
 };

@@ -166,6 +166,86 @@ bool readRefresh(const toml::node& node, std::int64_t& us) {
   return readSpan(node, kMaxDurationUs, us);
 }
 
+// A local clock time, "HH:MM" or "H:MM", as its minute of the day.
+bool readClockTime(std::string_view text, int& minute) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos || colon < 1 || colon > 2 || text.size() != colon + 3)
+    return false;
+  int hour = 0;
+  int minutes = 0;
+  if (!parseWholeNumber(std::string(text.substr(0, colon)).c_str(), 0, 23, hour) ||
+      text[colon + 1] < '0' || text[colon + 1] > '5' ||
+      !parseWholeNumber(std::string(text.substr(colon + 1)).c_str(), 0, 59, minutes))
+    return false;
+  minute = hour * 60 + minutes;
+  return true;
+}
+
+// The longest offset from the sun's time: half a day either way.
+constexpr std::int64_t kLongestSunOffsetUs = std::int64_t{12} * 3600 * kSecondUs;
+
+// `at`: "HH:MM", or "sunrise"/"sunset" with an optional "+SPAN" or "-SPAN".
+bool readScheduleTime(const toml::node& node, ScheduleTime& at) {
+  const auto* value = node.as_string();
+  if (value == nullptr)
+    return false;
+  const std::string_view text = value->get();
+  if (readClockTime(text, at.minute)) {
+    at.kind = ScheduleTime::Kind::Clock;
+    return true;
+  }
+  for (const auto& [word, kind] : {std::make_pair(std::string_view("sunrise"), ScheduleTime::Kind::Sunrise),
+                                   std::make_pair(std::string_view("sunset"), ScheduleTime::Kind::Sunset)}) {
+    if (text.substr(0, word.size()) != word)
+      continue;
+    const std::string_view offset = text.substr(word.size());
+    std::int64_t us = 0;
+    if (!offset.empty() && ((offset[0] != '+' && offset[0] != '-') ||
+                            !parseSpan(offset.substr(1), kLongestSunOffsetUs, us)))
+      return false;
+    at.kind = kind;
+    at.offsetMs = (!offset.empty() && offset[0] == '-' ? -us : us) / 1000;
+    return true;
+  }
+  return false;
+}
+
+// `days`: a word or an array of weekdays, as weekday bits; "" or the weekday written twice.
+std::string readDays(const toml::node& node, unsigned& days, const toml::node*& at) {
+  static const char* const kWeekdays[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+  const std::string shape = "days must be \"daily\", \"weekdays\", \"weekends\" or an array of \"mon\" to \"sun\"";
+  at = &node;
+  if (const auto* word = node.as_string()) {
+    if (word->get() == "daily")
+      days = kEveryDay;
+    else if (word->get() == "weekdays")
+      days = 0x3e;
+    else if (word->get() == "weekends")
+      days = 0x41;
+    else
+      return shape;
+    return "";
+  }
+  const toml::array* list = node.as_array();
+  if (list == nullptr || list->empty())
+    return shape;
+  days = 0;
+  for (const toml::node& element : *list) {
+    at = &element;
+    const auto* name = element.as_string();
+    const auto* day = name == nullptr ? std::end(kWeekdays)
+                                      : std::find_if(std::begin(kWeekdays), std::end(kWeekdays),
+                                                     [&](const char* d) { return name->get() == d; });
+    if (day == std::end(kWeekdays))
+      return shape;
+    const unsigned bit = 1u << (day - std::begin(kWeekdays));
+    if ((days & bit) != 0)
+      return "days names " + quotedName(name->get()) + " twice";
+    days |= bit;
+  }
+  return "";
+}
+
 // Reads the parsed document into a UnitsFile, noting every problem where it is.
 class Reader {
  public:
@@ -187,7 +267,12 @@ class Reader {
   void readCurve(const toml::node& value, const std::string& what, CurveKeys& curve);
   void readGroups(const toml::table& groups);
   void readScenes(const toml::table& scenes);
-  void readScene(const toml::table& settings, Scene& scene);
+  void readScene(const toml::table& settings, Scene& scene, const std::string& what);
+  void readLocation(const toml::table& location);
+  void readSchedules(const toml::table& schedules);
+  void readSchedule(const Entry& entry, Schedule& schedule);
+  void readScheduleScene(const toml::node& value, const std::string& what, Schedule& schedule);
+  void readScheduleLevels(const toml::node& value, const std::string& what, Schedule& schedule);
   void readDefaults(const toml::table& defaults);
   void checkUnitStarts();
 
@@ -206,6 +291,8 @@ class Reader {
       {"units", &Reader::readUnits},
       {"groups", &Reader::readGroups},
       {"scenes", &Reader::readScenes},
+      {"location", &Reader::readLocation},
+      {"schedules", &Reader::readSchedules},
       {"defaults", &Reader::readDefaults},
   };
 
@@ -261,7 +348,7 @@ void Reader::checkName(const char* kind, const toml::key& key) {
     report(key.source(), std::string("invalid ") + kind + " name " + quotedName(key.str()) +
                              ": a name is 1 to 32 characters of a-z, 0-9, - and _, starting with "
                              "a letter or digit");
-  else if (key.str() == kEveryUnit && std::strcmp(kind, "scene") != 0)
+  else if (key.str() == kEveryUnit && (std::strcmp(kind, "unit") == 0 || std::strcmp(kind, "group") == 0))
     report(key.source(), std::string(kind) + " name 'all' is reserved: it means every unit");
 }
 
@@ -419,15 +506,15 @@ void Reader::readScenes(const toml::table& scenes) {
     if (const toml::table* settings = entry.node->as_table()) {
       if (settings->empty())
         report(entry.key->source(), "scene " + quotedName(scene.name) + " sets no level");
-      readScene(*settings, scene);
+      readScene(*settings, scene, "scene " + quotedName(scene.name));
     } else {
       report(entry.node->source(), "scene " + quotedName(scene.name) + " must be a table");
     }
   }
 }
 
-void Reader::readScene(const toml::table& settings, Scene& scene) {
-  const std::string what = "scene " + quotedName(scene.name);
+// A scene's levels, or a schedule's, which are written as a scene's: `what` names which.
+void Reader::readScene(const toml::table& settings, Scene& scene, const std::string& what) {
   std::vector<const toml::node*> values;  // beside scene.settings, for where they are
   for (const Entry& entry : inFileOrder(settings)) {
     SceneSetting setting;
@@ -482,6 +569,126 @@ void Reader::readScene(const toml::table& settings, Scene& scene) {
       scene.levels.emplace_back(static_cast<int>(unit), choices[unit].level);
 }
 
+void Reader::readLocation(const toml::table& location) {
+  const std::string what = "[location]";
+  bool latitude = false;
+  bool longitude = false;
+  for (const Entry& field : inFileOrder(location)) {
+    const std::string_view key = field.key->str();
+    const toml::node& value = *field.node;
+    const std::optional<double> decimal = value.value<double>();
+    if (key == "latitude") {
+      latitude = true;
+      if (value.is_number() && decimal && *decimal >= -90.0 && *decimal <= 90.0)
+        file_.location.latitude = *decimal;
+      else
+        report(value.source(), what + " latitude must be a number from -90 to 90");
+    } else if (key == "longitude") {
+      longitude = true;
+      if (value.is_number() && decimal && *decimal >= -180.0 && *decimal <= 180.0)
+        file_.location.longitude = *decimal;
+      else
+        report(value.source(), what + " longitude must be a number from -180 to 180");
+    } else {
+      problems_.unknownKey(settingOf(field), what);
+    }
+  }
+  for (const auto& [given, name] : {std::make_pair(latitude, "latitude"), std::make_pair(longitude, "longitude")})
+    if (!given)
+      report(location.source(), what + " has no " + name);
+  file_.location.given = true;
+}
+
+void Reader::readSchedules(const toml::table& schedules) {
+  for (const Entry& entry : inFileOrder(schedules)) {
+    checkName("schedule", *entry.key);
+    file_.schedules.emplace_back();
+    Schedule& schedule = file_.schedules.back();
+    schedule.name = std::string(entry.key->str());
+    schedule.line = static_cast<int>(entry.key->source().begin.line);
+    readSchedule(entry, schedule);
+  }
+}
+
+void Reader::readSchedule(const Entry& entry, Schedule& schedule) {
+  const std::string what = "schedule " + quotedName(schedule.name);
+  const toml::table* fields = entry.node->as_table();
+  if (fields == nullptr) {
+    report(entry.node->source(), what + " must be a table");
+    return;
+  }
+  const toml::node* scene = nullptr;
+  const toml::node* levels = nullptr;
+  const toml::node* bound = nullptr;  // the first of not_before and not_after
+  for (const Entry& field : inFileOrder(*fields)) {
+    const std::string_view key = field.key->str();
+    const toml::node& value = *field.node;
+    if (key == "at") {
+      if (!readScheduleTime(value, schedule.at))
+        report(value.source(), what + ": at must be \"HH:MM\", \"sunrise\" or \"sunset\", the "
+                                      "last two with an offset if need be: \"sunset-15m\", \"sunrise+1h30m\"");
+      else if (schedule.at.kind != ScheduleTime::Kind::Clock && !file_.location.given)
+        report(value.source(), what + ": a time of the sun needs [location] with latitude and longitude");
+    } else if (key == "days") {
+      const toml::node* at = nullptr;
+      const std::string problem = readDays(value, schedule.days, at);
+      if (!problem.empty())
+        report(at->source(), what + ": " + problem);
+    } else if (key == "scene" || key == "levels") {
+      (key == "scene" ? scene : levels) = &value;
+      if (scene != nullptr && levels != nullptr)
+        report(field.key->source(), what + " has both scene and levels: write one of them");
+      else if (key == "scene")
+        readScheduleScene(value, what, schedule);
+      else
+        readScheduleLevels(value, what, schedule);
+    } else if (key == "over") {
+      if (!readSpan(value, kMaxDurationUs, schedule.overUs))
+        report(value.source(), what + ": over must be a span up to \"24h\", such as \"30m\" or \"1h30m\"");
+    } else if (key == "not_before" || key == "not_after") {
+      int& minute = key == "not_before" ? schedule.notBefore : schedule.notAfter;
+      const auto* text = value.as_string();
+      if (text == nullptr || !readClockTime(text->get(), minute))
+        report(value.source(), what + ": " + std::string(key) + " must be a clock time \"HH:MM\"");
+      else if (bound == nullptr)
+        bound = &value;
+    } else {
+      problems_.unknownKey(settingOf(field), what);
+    }
+  }
+  if (!fields->contains("at"))
+    report(entry.key->source(), what + " has no at");
+  if (scene == nullptr && levels == nullptr)
+    report(entry.key->source(), what + " has no scene or levels");
+  if (bound != nullptr && fields->contains("at") && schedule.at.kind == ScheduleTime::Kind::Clock)
+    report(bound->source(), what + ": not_before and not_after bound only a time of the sun");
+  else if (schedule.notBefore >= 0 && schedule.notAfter >= 0 && schedule.notAfter <= schedule.notBefore)
+    report(fields->get("not_after")->source(), what + ": not_after must be later than not_before");
+}
+
+void Reader::readScheduleScene(const toml::node& value, const std::string& what, Schedule& schedule) {
+  const auto* name = value.as_string();
+  if (name == nullptr || !isValidName(name->get())) {
+    report(value.source(), what + ": scene must be the name of a scene, of the file or saved");
+    return;
+  }
+  schedule.scene = file_.findScene(name->get());
+  if (schedule.scene < 0)
+    schedule.savedScene = name->get();
+}
+
+void Reader::readScheduleLevels(const toml::node& value, const std::string& what, Schedule& schedule) {
+  const toml::table* settings = value.as_table();
+  if (settings == nullptr || settings->empty()) {
+    report(value.source(), what + ": levels must be a table of units and groups and their levels, "
+                                  "as a scene's: levels = { counter = 255, shelves = \"80%\" }");
+    return;
+  }
+  Scene levels;
+  readScene(*settings, levels, what);
+  schedule.levels = std::move(levels.levels);
+}
+
 void Reader::readDefaults(const toml::table& defaults) {
   const std::string what = "[defaults]";
   StartPolicy onStart;
@@ -502,6 +709,16 @@ void Reader::readDefaults(const toml::table& defaults) {
     } else if (key == "refresh") {
       if (!readRefresh(value, refreshUs))
         report(value.source(), what + " refresh must be " + kRefreshValues);
+    } else if (key == "catch_up") {
+      std::int64_t us = 0;
+      const auto* text = value.as_string();
+      if (text != nullptr && text->get() == "0s")
+        file_.catchUpMs = 0;
+      else if (readSpan(value, kMaxDurationUs, us))
+        file_.catchUpMs = us / 1000;
+      else
+        report(value.source(), what + " catch_up must be \"0s\" (never) or a span up to \"24h\", "
+                                      "such as \"15m\" or \"1h\"");
     } else if (key == "restore_within") {
       std::int64_t us = 0;
       if (readSpan(value, kLongestRestoreWithinUs, us))

@@ -62,6 +62,38 @@ struct Scene {
   int line = 0;  ///< where its name is in the file, for a message that points there
 };
 
+/// `[location]`: where the sun's times are computed for.
+struct Location {
+  bool given = false;      ///< whether the file has a [location]
+  double latitude = 0.0;   ///< degrees north, -90..90
+  double longitude = 0.0;  ///< degrees east, -180..180
+};
+
+/// A schedule's `at`: a local clock time, or sunrise or sunset moved by an offset.
+struct ScheduleTime {
+  enum class Kind { Clock, Sunrise, Sunset };
+  Kind kind = Kind::Clock;
+  int minute = 0;              ///< Clock: the minute of the day, 0..1439
+  std::int64_t offsetMs = 0;   ///< Sunrise, Sunset: added to the sun's time, may be negative
+};
+
+/// The days of a schedule: bit N for weekday N, Sunday 0 to Saturday 6 (as `tm_wday`).
+constexpr unsigned kEveryDay = 0x7f;
+
+/// `[schedules.NAME]`: what is set when, by the local clock or the sun.
+struct Schedule {
+  std::string name;
+  ScheduleTime at{};
+  unsigned days = kEveryDay;  ///< `days` as weekday bits
+  int scene = -1;             ///< `scene` naming a scene of the file: index into UnitsFile::scenes
+  std::string savedScene;     ///< `scene` naming no scene of the file: a saved scene, checked when it fires
+  std::vector<std::pair<int, int>> levels;  ///< `levels`: (unit index, level), as Scene::levels
+  std::int64_t overUs = 0;    ///< `over`: the fade to it, 0 for at once
+  int notBefore = -1;         ///< `not_before`: minute of the day, or -1
+  int notAfter = -1;          ///< `not_after`: minute of the day, or -1
+  int line = 0;               ///< where its name is in the file
+};
+
 struct UnitsFile {
   std::string path;           ///< as given or as found
   std::vector<Unit> units;    ///< in file order
@@ -74,6 +106,10 @@ struct UnitsFile {
   /// [defaults] `on_start` naming a scene: set at a boot, before each
   /// unit's own on_start; index into `scenes`, or -1.
   int startScene = -1;
+  Location location{};                ///< [location]
+  std::vector<Schedule> schedules;    ///< [schedules], in file order
+  /// [defaults] `catch_up`: how late a missed schedule may still fire, in milliseconds; 0: never.
+  std::int64_t catchUpMs = std::int64_t{15} * 60 * 1000;
 
   int findUnit(std::string_view name) const;   ///< index, or -1
   int findGroup(std::string_view name) const;  ///< index, or -1

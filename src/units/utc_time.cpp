@@ -2,10 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-
-const std::int64_t kMsPerDay = 86400000;
-
 // Howard Hinnant's days_from_civil and civil_from_days, on the proleptic Gregorian calendar.
 std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
   year -= month <= 2;
@@ -28,6 +24,10 @@ void civilFromDays(std::int64_t days, std::int64_t& year, int& month, int& day) 
   month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
   year = yearOfEra + era * 400 + (month <= 2);
 }
+
+namespace {
+
+const std::int64_t kMsPerDay = 86400000;
 
 // The digits of text[at..at+count) as a number, or -1.
 int digits(std::string_view text, std::size_t at, std::size_t count) {

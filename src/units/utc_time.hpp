@@ -14,4 +14,8 @@ std::string utcTimeText(std::int64_t unixMs);
 /// `unixMs` alone, for anything else.
 bool parseUtcTime(std::string_view text, std::int64_t& unixMs);
 
+/// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
+std::int64_t daysFromCivil(std::int64_t year, int month, int day);
+void civilFromDays(std::int64_t days, std::int64_t& year, int& month, int& day);
+
 #endif

@@ -122,6 +122,11 @@ int main(int argc, char* argv[]) {
   const std::int64_t startedMs = wallClockMs();
   const StartFacts start = startFacts(readBootRecord(bootRecordPath(levelsPath)), bootId, startedMs);
   UnitsService service(file, levelsPath, start);
+  if (options.verbose)
+    service.setScheduleNotes([](const std::string& line) {
+      std::printf("vantreld: %s\n", line.c_str());
+      std::fflush(stdout);
+    });
   // Each front end opens in the list's order, the tools' socket first: a
   // live service there ends this one before any unit hears from it. One
   // that is absent here (no place for the socket) leaves the others to

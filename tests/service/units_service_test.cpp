@@ -371,3 +371,70 @@ TEST(UnitCommands, AFollowerHearsItsCommandAloneAndUnitsByKeyOutsideTheFileAreDr
 }
 
 }  // namespace
+
+namespace {
+
+// What the service tells of its schedules, as "INDEX on|off NEXT|-".
+struct ScheduleEar : ServiceListener {
+  void unitChanged(int, const UnitState&, bool) override {}
+  void groupChanged(int, int, bool) override {}
+  void scheduleChanged(int schedule, const ServiceSnapshot::Schedule& state) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    told.push_back(std::to_string(schedule) + (state.on ? " on " : " off ") +
+                   (state.nextMs ? std::to_string(*state.nextMs) : "-"));
+  }
+  std::mutex mutex;
+  std::vector<std::string> told;
+};
+
+// Waits (5 s at most) until the snapshot's first schedule is `on`.
+ServiceSnapshot::Schedule awaitSchedule(const UnitsService& service, bool on) {
+  for (int i = 0; i < 500; ++i) {
+    const ServiceSnapshot snapshot = service.snapshot();
+    if (snapshot.schedules.at(0).on == on)
+      return snapshot.schedules.at(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "the schedule never turned " << (on ? "on" : "off");
+  return {};
+}
+
+TEST(UnitsService, ASwitchedScheduleHasNoNextTimeUntilOnAgainAndARestartKeepsIt) {
+  TempDir dir;
+  const std::string levels = dir.path("levels");
+  ServingUnit unit;
+  UnitsFile file = unitsOn({unit.port()});
+  Schedule daily;
+  daily.name = "daily";
+  daily.at.minute = 3 * 60;
+  daily.levels = {{0, 10}};
+  file.schedules = {daily};
+  {
+    UnitsService service(file, levels);
+    ScheduleEar ear;
+    service.addListener(ear);
+    std::string problem;
+    ASSERT_TRUE(service.start(problem)) << problem;
+    const ServiceSnapshot::Schedule first = awaitSchedule(service, true);
+    ASSERT_TRUE(first.nextMs);
+    EXPECT_GT(*first.nextMs, 0);
+    service.switchSchedule(0, false);
+    EXPECT_FALSE(awaitSchedule(service, false).nextMs);
+    service.stop();
+    // Told once, as the snapshot says.
+    EXPECT_EQ(ear.told, (std::vector<std::string>{"0 off -"}));
+  }
+  std::string warning;
+  EXPECT_FALSE(readScheduleRecord(scheduleRecordPath(levels), warning).at("daily").on) << warning;
+  UnitsService again(file, levels);
+  std::string problem;
+  ASSERT_TRUE(again.start(problem)) << problem;
+  EXPECT_FALSE(again.snapshot().schedules.at(0).on);
+  again.switchSchedule(0, true);
+  EXPECT_TRUE(awaitSchedule(again, true).nextMs);
+  again.stop();
+  EXPECT_TRUE(readScheduleRecord(scheduleRecordPath(levels), warning).at("daily").on);
+  EXPECT_EQ(unit.levels(), std::vector<int>{});  // nothing was due
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,11 +29,14 @@ inline void sameBootAsBefore(const TempDir& dir) {
 
 /// vantreld on `dir`'s vantrel.toml, with its levels, socket and boot id
 /// there, its standard error joined to its standard output, read a line at
-/// a time.
+/// a time; started through `wrapper` when given (faketime and its time), with
+/// `options` after the file and `environment` besides its own.
 class VantreldProcess {
  public:
-  explicit VantreldProcess(const TempDir& dir)
-      : child_(start(dir)) {}
+  explicit VantreldProcess(const TempDir& dir, const std::vector<std::string>& wrapper = {},
+                           const std::vector<std::string>& options = {},
+                           const std::vector<std::string>& environment = {})
+      : child_(start(dir, wrapper, options, environment)) {}
   /// Waits for a line that starts with `line`, skipping others; false when
   /// none came.
   bool sees(const std::string& line, int timeoutMs = 5000) {
@@ -53,14 +57,21 @@ class VantreldProcess {
   const std::string& skipped() const { return seen_; }
 
  private:
-  static BackgroundChild start(const TempDir& dir) {
+  static BackgroundChild start(const TempDir& dir, const std::vector<std::string>& wrapper,
+                               const std::vector<std::string>& options,
+                               std::vector<std::string> environment) {
     if (!std::filesystem::exists(bootIdFile(dir)))
       writeText(bootIdFile(dir), "boot-1\n");
-    return BackgroundChild({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", VANTRELD_PATH, "--config",
-                            dir.path("vantrel.toml")},
-                           {"VANTREL_STATE=" + dir.path("levels"),
-                            "VANTREL_SOCKET=" + dir.path("vantreld.sock"),
-                            "VANTREL_BOOT_ID_FILE=" + bootIdFile(dir)});
+    std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
+    argv.insert(argv.end(), wrapper.begin(), wrapper.end());
+    for (const std::string& arg : {std::string(VANTRELD_PATH), std::string("--config"), dir.path("vantrel.toml")})
+      argv.push_back(arg);
+    argv.insert(argv.end(), options.begin(), options.end());
+    for (const std::string& variable : {"VANTREL_STATE=" + dir.path("levels"),
+                                        "VANTREL_SOCKET=" + dir.path("vantreld.sock"),
+                                        "VANTREL_BOOT_ID_FILE=" + bootIdFile(dir)})
+      environment.push_back(variable);
+    return BackgroundChild(argv, environment);
   }
 
   BackgroundChild child_;

@@ -322,3 +322,118 @@ TEST(LoadUnitsFile, SaysWhyAFileCannotBeRead) {
 
 }  // namespace
 
+
+TEST(ParseUnitsFile, ReadsTheLocationSchedulesAndCatchUp) {
+  const UnitsFile file = parsed(unit("counter") + unit("shelves") +
+                                "[groups]\nfront = [\"shelves\"]\n"
+                                "[scenes.open]\nall = 255\n"
+                                "[location]\nlatitude = 52.52\nlongitude = 13\n"
+                                "[schedules.opening]\n"                       // 16
+                                "at = \"7:05\"\ndays = \"weekdays\"\nscene = \"open\"\nover = \"30m\"\n"
+                                "[schedules.dusk]\n"
+                                "at = \"sunset-1h30m\"\ndays = [\"sat\", \"sun\"]\n"
+                                "not_before = \"17:00\"\nnot_after = \"21:00\"\n"
+                                "levels = { all = 10, front = \"100%\" }\n"
+                                "[schedules.late]\nat = \"sunrise+15m\"\ndays = \"weekends\"\nscene = \"night\"\n"
+                                "[defaults]\ncatch_up = \"1h\"\n");
+  EXPECT_TRUE(file.location.given);
+  EXPECT_DOUBLE_EQ(file.location.latitude, 52.52);
+  EXPECT_DOUBLE_EQ(file.location.longitude, 13.0);
+  ASSERT_EQ(file.schedules.size(), 3u);
+  const Schedule& opening = file.schedules[0];
+  EXPECT_EQ(opening.name, "opening");
+  EXPECT_EQ(opening.at.kind, ScheduleTime::Kind::Clock);
+  EXPECT_EQ(opening.at.minute, 7 * 60 + 5);
+  EXPECT_EQ(opening.days, 0x3eu);
+  EXPECT_EQ(opening.scene, 0);
+  EXPECT_EQ(opening.savedScene, "");
+  EXPECT_EQ(opening.overUs, std::int64_t{1800} * 1000000);
+  EXPECT_EQ(opening.line, 16);
+  const Schedule& dusk = file.schedules[1];
+  EXPECT_EQ(dusk.at.kind, ScheduleTime::Kind::Sunset);
+  EXPECT_EQ(dusk.at.offsetMs, -5400000);
+  EXPECT_EQ(dusk.days, 0x41u);
+  EXPECT_EQ(dusk.notBefore, 17 * 60);
+  EXPECT_EQ(dusk.notAfter, 21 * 60);
+  EXPECT_EQ(dusk.scene, -1);
+  // As a scene's: the group overrides "all".
+  EXPECT_EQ(dusk.levels, (std::vector<std::pair<int, int>>{{0, 10}, {1, 255}}));
+  const Schedule& late = file.schedules[2];
+  EXPECT_EQ(late.at.kind, ScheduleTime::Kind::Sunrise);
+  EXPECT_EQ(late.at.offsetMs, 900000);
+  EXPECT_EQ(late.days, 0x41u);
+  EXPECT_EQ(late.scene, -1);
+  EXPECT_EQ(late.savedScene, "night");
+  EXPECT_EQ(file.catchUpMs, 3600000);
+
+  const UnitsFile plain = parsed(unit("a") + "[schedules.x]\nat = \"23:59\"\nlevels = { a = 1 }\n");
+  EXPECT_EQ(plain.schedules[0].days, kEveryDay);
+  EXPECT_EQ(plain.schedules[0].overUs, 0);
+  EXPECT_EQ(plain.catchUpMs, 900000);
+  EXPECT_FALSE(plain.location.given);
+  EXPECT_EQ(parsed(unit("a") + "[defaults]\ncatch_up = \"0s\"\n").catchUpMs, 0);
+}
+
+TEST(ParseUnitsFile, ReportsEachBadLocationAndScheduleKeyWhereItIs) {
+  const std::string at = ": at must be \"HH:MM\", \"sunrise\" or \"sunset\", the last two with an offset "
+                         "if need be: \"sunset-15m\", \"sunrise+1h30m\"";
+  const std::string days = ": days must be \"daily\", \"weekdays\", \"weekends\" or an array of \"mon\" to \"sun\"";
+  const std::string head = unit("a") + "[scenes.open]\na = 1\n";  // lines 1-6
+  const struct {
+    std::string text;
+    std::vector<std::string> problems;
+  } cases[] = {
+      {"[location]\nlatitude = 90.5\nlongitude = \"13\"\nheight = 3\n",
+       {"v.toml:8:12: [location] latitude must be a number from -90 to 90",
+        "v.toml:9:13: [location] longitude must be a number from -180 to 180",
+        "v.toml:10:1: unknown key 'height' in [location]"}},
+      {"[location]\nlatitude = -90\n", {"v.toml:7:1: [location] has no longitude"}},
+      {"[schedules.x]\nat = \"24:00\"\nscene = \"open\"\n", {"v.toml:8:6: schedule 'x'" + at}},
+      {"[schedules.x]\nat = \"7:5\"\nscene = \"open\"\n", {"v.toml:8:6: schedule 'x'" + at}},
+      {"[schedules.x]\nat = \"07:60\"\nscene = \"open\"\n", {"v.toml:8:6: schedule 'x'" + at}},
+      {"[schedules.x]\nat = \"sunset 15m\"\nscene = \"open\"\n", {"v.toml:8:6: schedule 'x'" + at}},
+      {"[schedules.x]\nat = \"sunrise+13h\"\nscene = \"open\"\n", {"v.toml:8:6: schedule 'x'" + at}},
+      {"[schedules.x]\nat = 730\nscene = \"open\"\n", {"v.toml:8:6: schedule 'x'" + at}},
+      {"[schedules.x]\nat = \"sunset-15m\"\nscene = \"open\"\n",
+       {"v.toml:8:6: schedule 'x': a time of the sun needs [location] with latitude and longitude"}},
+      {"[schedules.x]\nat = \"7:30\"\ndays = \"workdays\"\nscene = \"open\"\n", {"v.toml:9:8: schedule 'x'" + days}},
+      {"[schedules.x]\nat = \"7:30\"\ndays = []\nscene = \"open\"\n", {"v.toml:9:8: schedule 'x'" + days}},
+      {"[schedules.x]\nat = \"7:30\"\ndays = [\"mon\", \"Tue\"]\nscene = \"open\"\n",
+       {"v.toml:9:16: schedule 'x'" + days}},
+      {"[schedules.x]\nat = \"7:30\"\ndays = [\"mon\", \"mon\"]\nscene = \"open\"\n",
+       {"v.toml:9:16: schedule 'x': days names 'mon' twice"}},
+      {"[schedules.x]\nat = \"7:30\"\nscene = \"open\"\nlevels = { a = 1 }\n",
+       {"v.toml:10:1: schedule 'x' has both scene and levels: write one of them"}},
+      {"[schedules.x]\nover = \"1m\"\n",
+       {"v.toml:7:12: schedule 'x' has no at", "v.toml:7:12: schedule 'x' has no scene or levels"}},
+      {"[schedules.x]\nat = \"7:30\"\nscene = \"Open\"\n",
+       {"v.toml:9:9: schedule 'x': scene must be the name of a scene, of the file or saved"}},
+      {"[schedules.x]\nat = \"7:30\"\nlevels = {}\n",
+       {"v.toml:9:10: schedule 'x': levels must be a table of units and groups and their levels, as a "
+        "scene's: levels = { counter = 255, shelves = \"80%\" }"}},
+      {"[schedules.x]\nat = \"7:30\"\nlevels = { b = 1, a = 256 }\n",
+       {"v.toml:9:12: schedule 'x' names unknown unit or group 'b'",
+        "v.toml:9:23: schedule 'x': level for 'a' must be 0 to 255 or \"0%\" to \"100%\""}},
+      {"[schedules.x]\nat = \"7:30\"\nscene = \"open\"\nover = \"24h1s\"\n",
+       {"v.toml:10:8: schedule 'x': over must be a span up to \"24h\", such as \"30m\" or \"1h30m\""}},
+      {"[schedules.x]\nat = \"7:30\"\nscene = \"open\"\nnot_after = \"21:00\"\n",
+       {"v.toml:10:13: schedule 'x': not_before and not_after bound only a time of the sun"}},
+      {"[location]\nlatitude = 1\nlongitude = 2\n[schedules.x]\nat = \"sunset\"\nscene = \"open\"\n"
+       "not_before = \"9\"\nnot_after = \"17:00\"\n",
+       {"v.toml:13:14: schedule 'x': not_before must be a clock time \"HH:MM\""}},
+      {"[location]\nlatitude = 1\nlongitude = 2\n[schedules.x]\nat = \"sunset\"\nscene = \"open\"\n"
+       "not_before = \"17:00\"\nnot_after = \"17:00\"\n",
+       {"v.toml:14:13: schedule 'x': not_after must be later than not_before"}},
+      {"[schedules.x]\nat = \"7:30\"\nscene = \"open\"\nwhen = 1\n",
+       {"v.toml:10:1: unknown key 'when' in schedule 'x'"}},
+      {"[schedules.X]\nat = \"7:30\"\nscene = \"open\"\n",
+       {"v.toml:7:12: invalid schedule name 'X': a name is 1 to 32 characters of a-z, 0-9, - and _, "
+        "starting with a letter or digit"}},
+      {"[schedules]\nx = 1\n", {"v.toml:8:5: schedule 'x' must be a table"}},
+      {"[defaults]\ncatch_up = \"0m\"\n",
+       {"v.toml:8:12: [defaults] catch_up must be \"0s\" (never) or a span up to \"24h\", such as \"15m\" "
+        "or \"1h\""}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(problemsOf(head + c.text), c.problems) << c.text;
+}

@@ -1,0 +1,120 @@
+// vantreld's schedules end to end: the built vantreld under faketime (its clock set to a
+// moment before or after a schedule's time, and running from there), a unit served on
+// 127.0.0.1, and what it received.
+
+#include <signal.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/child_process.hpp"
+#include "support/serving_unit.hpp"
+#include "support/temp_dir.hpp"
+#include "support/vantreld_process.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The shop opens at 07:30 UTC: unit a to 200, `more` said of the schedule.
+void writeOpening(const TempDir& dir, const ServingUnit& unit, const std::string& more = "") {
+  writeText(dir.path("vantrel.toml"), "[units.a]\naddress = \"127.0.0.1\"\nport = " + unit.port() +
+                                          "\ntype = 1\n[schedules.open]\nat = \"07:30\"\nlevels = { a = 200 }\n" +
+                                          more);
+  sameBootAsBefore(dir);
+}
+
+// libfaketime itself rather than its faketime program, which would stand between the test's
+// signals and vantreld: the clock starts at `moment` and runs on from there.
+VantreldProcess startAt(const TempDir& dir, const char* moment) {
+  return VantreldProcess(dir, {}, {"--verbose"},
+                         {"LD_PRELOAD=" VANTREL_LIBFAKETIME, std::string("FAKETIME=@") + moment,
+                          "TZ=UTC"});
+}
+
+TEST(VantreldSchedules, AScheduleFiresWithinASecondOfItsTime) {
+  if (std::string(VANTREL_LIBFAKETIME).empty())
+    GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
+  TempDir dir;
+  ServingUnit a;
+  writeOpening(dir, a);
+  const auto started = ServingUnit::Clock::now();
+  VantreldProcess service = startAt(dir, "2026-12-10 07:29:58");
+  EXPECT_TRUE(service.sees("vantreld: schedule 'open' fired at 2026-12-10 07:30:00", 10000));
+  EXPECT_EQ(a.levelsEndingWith(200), std::vector<int>{200});
+  const std::vector<ServingUnit::Clock::time_point> arrivals = a.arrivals();
+  ASSERT_EQ(arrivals.size(), 1u);
+  // Two seconds on the faked clock from the start, which itself takes some.
+  EXPECT_GE(arrivals[0] - started, 1900ms);
+  EXPECT_LE(arrivals[0] - started, 3500ms);
+  EXPECT_EQ(service.stop(SIGTERM), 0);
+  EXPECT_EQ(readText(dir.path("levels.schedules")),
+            "# vantreld's schedules: NAME on|off LAST-FIRED\nopen on 2026-12-10T07:30:00.000Z\n");
+}
+
+TEST(VantreldSchedules, AStartPastAMissedTimeCatchesUpOnceAndTheNextStartFiresNothing) {
+  if (std::string(VANTREL_LIBFAKETIME).empty())
+    GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
+  TempDir dir;
+  ServingUnit a;
+  writeOpening(dir, a);
+  {
+    VantreldProcess service = startAt(dir, "2026-12-10 07:40:00");
+    EXPECT_TRUE(service.sees("vantreld: schedule 'open' caught up, missed at 2026-12-10 07:30:00"));
+    EXPECT_EQ(a.levelsEndingWith(200), std::vector<int>{200});
+    EXPECT_EQ(service.stop(SIGTERM), 0);
+  }
+  VantreldProcess again = startAt(dir, "2026-12-10 07:41:00");
+  EXPECT_TRUE(again.sees("vantreld: serving 1 units"));
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(again.stop(SIGTERM), 0);
+  EXPECT_EQ(a.levels(), std::vector<int>{200});
+  EXPECT_EQ(again.skipped().find("schedule 'open'"), std::string::npos) << again.skipped();
+}
+
+TEST(VantreldSchedules, CatchUpLeavesAUnitThatConfirmedALevelSinceTheMissedTime) {
+  if (std::string(VANTREL_LIBFAKETIME).empty())
+    GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
+  TempDir dir;
+  ServingUnit a;
+  writeOpening(dir, a);
+  // Set at 07:35, by a tool run direct while the service was off.
+  writeText(dir.path("levels"), "127.0.0.1 " + a.port() + " 1 40 2026-12-10T07:35:00.000Z 40\n");
+  VantreldProcess service = startAt(dir, "2026-12-10 07:40:00");
+  EXPECT_TRUE(service.sees("vantreld: serving 1 units"));
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(service.stop(SIGTERM), 0);
+  EXPECT_EQ(a.levels(), std::vector<int>{});
+  EXPECT_EQ(service.skipped().find("schedule 'open'"), std::string::npos) << service.skipped();
+}
+
+TEST(VantreldSchedules, AMissedFadeIsJoinedWhereItWouldBeAndEndsWhenItWould) {
+  if (std::string(VANTREL_LIBFAKETIME).empty())
+    GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
+  TempDir dir;
+  ServingUnit a;
+  writeOpening(dir, a, "over = \"10s\"\n");
+  // Known to be off, so that the fade is from 0.
+  writeText(dir.path("levels"), "127.0.0.1 " + a.port() + " 1 0 2026-12-10T07:00:00.000Z 255\n");
+  const auto started = ServingUnit::Clock::now();
+  VantreldProcess service = startAt(dir, "2026-12-10 07:30:05");
+  EXPECT_TRUE(service.sees("vantreld: schedule 'open' caught up, missed at 2026-12-10 07:30:00, joining its fade 5s in"));
+  const std::vector<int> levels = a.levelsEndingWith(200);
+  // The level it starts from (the engine's first command of any fade), then half-way at once,
+  // and at 200 about five seconds on.
+  ASSERT_GE(levels.size(), 3u);
+  EXPECT_EQ(levels[0], 0);
+  EXPECT_GE(levels[1], 80);
+  EXPECT_LE(levels[1], 130);
+  EXPECT_EQ(levels.back(), 200);
+  const auto ended = a.arrivals().back() - started;
+  EXPECT_GE(ended, 4s);
+  EXPECT_LE(ended, 7s);
+  EXPECT_EQ(service.stop(SIGTERM), 0);
+}
+
+}  // namespace
