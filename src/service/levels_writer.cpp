@@ -65,7 +65,7 @@ LevelsWriter::Clock::time_point LevelsWriter::dueAt() const {
     return Clock::time_point::max();
   if (!state_.remembered)
     return retryAt_;
-  return urgent_ ? Clock::time_point() : lastWrite_ + pace_.stepPause;
+  return urgent_ || !lastWrite_ ? Clock::time_point() : *lastWrite_ + pace_.stepPause;
 }
 
 void LevelsWriter::run() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -75,7 +76,9 @@ class LevelsWriter {
   LevelsFileState state_;
   std::chrono::milliseconds retry_{0};  ///< the pause after the last failure
   Clock::time_point retryAt_;
-  Clock::time_point lastWrite_;
+  /// None before the first write, which no pause holds back: the steady clock may
+  /// start at the machine's boot, less than a pause ago.
+  std::optional<Clock::time_point> lastWrite_;
   std::thread thread_;
 };
 
