@@ -20,6 +20,8 @@
 #include "service/start_up.hpp"
 #include "service/unit_command.hpp"
 #include "units/remembered_levels.hpp"
+#include "units/saved_scenes.hpp"
+#include "units/scene_saving.hpp"
 #include "units/units_file.hpp"
 
 /// What the service knows of a unit: only what the unit confirmed.
@@ -69,6 +71,8 @@ struct ServiceSnapshot {
   std::vector<Unit> units;          ///< in file order
   std::vector<Group> groups;        ///< in file order
   std::vector<std::string> scenes;  ///< in file order
+  /// The saved scenes that the file's do not shadow, in the order saved.
+  std::vector<std::string> savedScenes;
   LevelsFileState levelsFile;       ///< whether the confirmed levels reach their file
 };
 
@@ -86,6 +90,8 @@ class ServiceListener {
   virtual void groupChanged(int group, int level, bool commandEnded) = 0;
   /// The levels file began or ceased to take the confirmed levels.
   virtual void levelsFileChanged(const LevelsFileState&) {}
+  /// A scene was saved or removed: `saved` names every saved scene now, as the snapshot does.
+  virtual void savedScenesChanged(const std::vector<std::string>& saved) { (void)saved; }
 
  protected:
   ~ServiceListener() = default;
@@ -159,6 +165,22 @@ class UnitsService : private EngineListener {
   std::vector<KeyedLevels> levelsOf(const std::vector<UnitKey>& keys) const;
 
   ServiceSnapshot snapshot() const;
+
+  /// Saves scene `name` of the units and groups `targets` names in file(), none for every unit,
+  /// as the other saveScene().
+  bool saveScene(const std::string& name, const std::vector<std::string>& targets,
+                 SceneSaving& saving);
+  /// Saves the units `saving` chose (chooseSceneUnits(), by key, of the file or not) at the level
+  /// each last confirmed, never a fade's target in flight; those not known are left out
+  /// (saving.leftOut). Written to savedScenesPath() of the levels path with no lock of the
+  /// service held, on the caller's thread. False with saving.problem, one line, when refused or
+  /// not written; on success the listeners hear savedScenesChanged() on the service's thread.
+  bool saveScene(SceneSaving& saving);
+  /// Removes the saved scene `name`, as saveScene() writes. False with `problem`, one line
+  /// (removalProblem(), with `written` true for a scene the file writes, or notRemovedLine()).
+  bool removeSavedScene(const std::string& name, std::string& problem, bool& written);
+  /// The saved scene `name`, when there is one and the file writes none of that name.
+  bool findSavedScene(const std::string& name, SavedScene& scene) const;
 
  private:
   /// A command, or a stop of what a follower follows.
@@ -255,6 +277,10 @@ class UnitsService : private EngineListener {
   void notify(int unit, bool commandEnded);
   int levelOfGroup(int group) const;  ///< under mutex_
   void report(int unit, const std::string& text);
+  /// Reads the saved scenes anew after a change and has the listeners told.
+  void savedScenesWritten();
+  /// The saved scene's units of the file at their levels, into `units` and `levels`.
+  void recallSaved(const std::string& name, std::vector<int>& units, std::vector<int>& levels);
 
   const UnitsFile file_;
   const std::string levelsPath_;
@@ -277,6 +303,10 @@ class UnitsService : private EngineListener {
   std::deque<Queued> queued_;
   bool stopping_ = false;
   bool levelsFileChanged_ = false;  ///< the writer's state is to be told
+  bool savedScenesChanged_ = false;  ///< the saved scenes are to be told
+
+  mutable std::mutex savedMutex_;  ///< guards savedScenes_; never held across the disk
+  SavedScenes savedScenes_;
 
   std::thread thread_;
 };
