@@ -319,6 +319,40 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
         client.mailbox->post(levelsLine(confirmed, notKnown));
       }
       return;
+    case LocalRequest::Kind::Save: {
+      // The tool chose the units by its own file; their levels are the service's.
+      SceneSaving saving;
+      saving.scene.name = request.scene;
+      saving.problem = sceneNameProblem(request.scene);
+      saving.refusal = saving.problem.empty() ? SceneSaving::Refusal::None
+                                              : SceneSaving::Refusal::BadName;
+      saving.chosen = request.units;
+      if (saving.refusal == SceneSaving::Refusal::None && service_.saveScene(saving))
+        client.mailbox->post(savedReplyLine(saving));
+      else
+        client.mailbox->post(refusedLine(saving.problem, saving.refusal));
+      return;
+    }
+    case LocalRequest::Kind::Remove: {
+      std::string problem;
+      bool written = false;
+      if (service_.removeSavedScene(request.scene, problem, written))
+        client.mailbox->post(removedLine(request.scene));
+      else
+        client.mailbox->post(refusedLine(problem, written ? SceneSaving::Refusal::Written
+                                                          : SceneSaving::Refusal::None,
+                                         problem == "no saved scene '" + request.scene + "'"));
+      return;
+    }
+    case LocalRequest::Kind::SavedScene: {
+      SavedScene scene;
+      if (service_.findSavedScene(request.scene, scene))
+        client.mailbox->post(sceneLine(scene));
+      else
+        client.mailbox->post(refusedLine("unknown scene '" + request.scene + "'",
+                                         SceneSaving::Refusal::None, true));
+      return;
+    }
     case LocalRequest::Kind::Stop:
       if (client.follower && !client.follower->over())
         service_.stopFollowing(client.follower);

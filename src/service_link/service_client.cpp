@@ -127,6 +127,19 @@ bool ServiceClient::submit(const LocalFade& fade, std::vector<int>& known, std::
   return true;
 }
 
+bool ServiceClient::askScenes(const std::string& request, LocalReply& reply, std::string& problem) {
+  LocalLink::Got got;
+  if (!link_->link.send(request, problem) ||
+      !link_->next(reply, monotonicUs() + kAnswerUs, nullptr, got, problem))
+    return false;
+  if (reply.kind != LocalReply::Kind::Saved && reply.kind != LocalReply::Kind::Removed &&
+      reply.kind != LocalReply::Kind::Scene && reply.kind != LocalReply::Kind::Refused) {
+    problem = "the service's answer is wrong: not an answer about saved scenes";
+    return false;
+  }
+  return true;
+}
+
 bool ServiceClient::follow(int units, EngineListener& listener, const std::atomic<bool>& stop,
                            std::string& problem) {
   int ended = 0;

@@ -42,6 +42,9 @@ class ServiceClient {
   /// Hands over `fade`; on success `known` holds each unit's level as the
   /// service knew it before (-1: not known).
   bool submit(const LocalFade& fade, std::vector<int>& known, std::string& problem);
+  /// Sends one request about saved scenes (saveRequestLine(), removeRequestLine(),
+  /// savedSceneRequestLine()) and reads its one answer: Saved, Removed, Scene or Refused.
+  bool askScenes(const std::string& request, LocalReply& reply, std::string& problem);
   /// Tells `listener` of each command and each unit's end, in `fade`'s unit
   /// indices, until every one of `units` has ended. Once `stop` turns true
   /// the service stops them (within 100 ms) and their ends still come.

@@ -19,6 +19,8 @@ bool ServiceClient::levels(const std::vector<UnitKey>&, std::vector<RememberedLe
 
 bool ServiceClient::submit(const LocalFade&, std::vector<int>&, std::string&) { return false; }
 
+bool ServiceClient::askScenes(const std::string&, LocalReply&, std::string&) { return false; }
+
 bool ServiceClient::follow(int, EngineListener&, const std::atomic<bool>&, std::string&) {
   return false;
 }
