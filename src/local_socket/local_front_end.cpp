@@ -344,13 +344,8 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
                                          problem == "no saved scene '" + request.scene + "'"));
       return;
     }
-    case LocalRequest::Kind::SavedScene: {
-      SavedScene scene;
-      if (service_.findSavedScene(request.scene, scene))
-        client.mailbox->post(sceneLine(scene));
-      else
-        client.mailbox->post(refusedLine("unknown scene '" + request.scene + "'",
-                                         SceneSaving::Refusal::None, true));
+    case LocalRequest::Kind::SavedScenes: {
+      client.mailbox->post(savedScenesLine(service_.savedScenes()));
       return;
     }
     case LocalRequest::Kind::Stop:

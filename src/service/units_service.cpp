@@ -229,11 +229,18 @@ ServiceSnapshot UnitsService::snapshot() const {
   for (const Scene& scene : file_.scenes)
     snapshot.scenes.push_back(scene.name);
   snapshot.levelsFile = writer_.state();
-  std::lock_guard<std::mutex> savedLock(savedMutex_);
+  for (const SavedScene& scene : savedScenes())
+    snapshot.savedScenes.push_back(scene.name);
+  return snapshot;
+}
+
+std::vector<SavedScene> UnitsService::savedScenes() const {
+  std::vector<SavedScene> scenes;
+  std::lock_guard<std::mutex> lock(savedMutex_);
   for (const SavedScene& scene : savedScenes_.scenes())
     if (file_.findScene(scene.name) < 0)
-      snapshot.savedScenes.push_back(scene.name);
-  return snapshot;
+      scenes.push_back(scene);
+  return scenes;
 }
 
 bool UnitsService::saveScene(const std::string& name, const std::vector<std::string>& targets,

@@ -179,6 +179,8 @@ class UnitsService : private EngineListener {
   /// Removes the saved scene `name`, as saveScene() writes. False with `problem`, one line
   /// (removalProblem(), with `written` true for a scene the file writes, or notRemovedLine()).
   bool removeSavedScene(const std::string& name, std::string& problem, bool& written);
+  /// The saved scenes that the file's do not shadow, in the order saved.
+  std::vector<SavedScene> savedScenes() const;
   /// The saved scene `name`, when there is one and the file writes none of that name.
   bool findSavedScene(const std::string& name, SavedScene& scene) const;
 

@@ -345,11 +345,16 @@ bool readLocalRequest(std::string_view text, LocalRequest& request, std::string&
         return false;
       read.units.push_back(std::move(unit));
     }
-  } else if (object.contains("remove") || object.contains("saved_scene")) {
-    const bool remove = object.contains("remove");
-    read.kind = remove ? LocalRequest::Kind::Remove : LocalRequest::Kind::SavedScene;
-    if (!::text(object, remove ? "remove" : "saved_scene", read.scene, problem))
+  } else if (object.contains("remove")) {
+    read.kind = LocalRequest::Kind::Remove;
+    if (!::text(object, "remove", read.scene, problem))
       return false;
+  } else if (object.contains("saved_scenes")) {
+    read.kind = LocalRequest::Kind::SavedScenes;
+    if (object["saved_scenes"] != true) {
+      problem = "saved_scenes must be true";
+      return false;
+    }
   } else if (object.contains("stop")) {
     read.kind = LocalRequest::Kind::Stop;
     if (object["stop"] != true) {
@@ -357,7 +362,7 @@ bool readLocalRequest(std::string_view text, LocalRequest& request, std::string&
       return false;
     }
   } else {
-    problem = "not a request: expected protocol, fade, levels, save, remove, saved_scene or stop";
+    problem = "not a request: expected protocol, fade, levels, save, remove, saved_scenes or stop";
     return false;
   }
   request = std::move(read);
@@ -467,22 +472,29 @@ bool readLocalReply(std::string_view text, LocalReply& reply, std::string& probl
     read.kind = LocalReply::Kind::Removed;
     if (!::text(object, "removed", read.scene.name, problem))
       return false;
-  } else if (object.contains("scene")) {
-    read.kind = LocalReply::Kind::Scene;
-    const Json& scene = object["scene"];
-    if (!scene.is_object() || !::text(scene, "name", read.scene.name, problem))
-      return problem.empty() ? (problem = "scene must be an object", false) : false;
-    const Json& units = scene.value("units", Json());
-    if (!units.is_array()) {
-      problem = "scene must hold a list of units";
+  } else if (object.contains("saved_scenes")) {
+    read.kind = LocalReply::Kind::Scenes;
+    const Json& scenes = object["saved_scenes"];
+    if (!scenes.is_array() || scenes.size() > kMaxSavedScenes) {
+      problem = "saved_scenes must be a list of at most " + std::to_string(kMaxSavedScenes);
       return false;
     }
-    for (const Json& entry : units) {
-      SavedUnit unit;
-      if (!readKey(entry, unit.key, problem) || !::text(entry, "name", unit.name, problem) ||
-          !wholeInt(entry, "level", 0, 255, unit.level, problem))
+    for (const Json& scene : scenes) {
+      SavedScene& saved = read.scenes.emplace_back();
+      if (!scene.is_object() || !::text(scene, "name", saved.name, problem))
+        return problem.empty() ? (problem = "each saved scene must be an object", false) : false;
+      const Json& units = scene.value("units", Json());
+      if (!units.is_array() || units.size() > kMaxSavedSceneUnits) {
+        problem = "a saved scene must hold a list of units";
         return false;
-      read.scene.units.push_back(std::move(unit));
+      }
+      for (const Json& entry : units) {
+        SavedUnit unit;
+        if (!readKey(entry, unit.key, problem) || !::text(entry, "name", unit.name, problem) ||
+            !wholeInt(entry, "level", 0, 255, unit.level, problem))
+          return false;
+        saved.units.push_back(std::move(unit));
+      }
     }
   } else if (object.contains("refused")) {
     read.kind = LocalReply::Kind::Refused;
@@ -604,7 +616,7 @@ std::string saveRequestLine(const std::string& name, const std::vector<SavedUnit
 
 std::string removeRequestLine(const std::string& name) { return line({{"remove", name}}); }
 
-std::string savedSceneRequestLine(const std::string& name) { return line({{"saved_scene", name}}); }
+std::string savedScenesRequestLine() { return line({{"saved_scenes", true}}); }
 
 std::string savedReplyLine(const SceneSaving& saving) {
   return line({{"saved", saving.scene.name},
@@ -614,15 +626,19 @@ std::string savedReplyLine(const SceneSaving& saving) {
 
 std::string removedLine(const std::string& name) { return line({{"removed", name}}); }
 
-std::string sceneLine(const SavedScene& scene) {
+std::string savedScenesLine(const std::vector<SavedScene>& scenes) {
   Json list = Json::array();
-  for (const SavedUnit& unit : scene.units) {
-    Json entry = keyJson(unit.key);
-    entry["name"] = unit.name;
-    entry["level"] = unit.level;
-    list.push_back(std::move(entry));
+  for (const SavedScene& scene : scenes) {
+    Json units = Json::array();
+    for (const SavedUnit& unit : scene.units) {
+      Json entry = keyJson(unit.key);
+      entry["name"] = unit.name;
+      entry["level"] = unit.level;
+      units.push_back(std::move(entry));
+    }
+    list.push_back({{"name", scene.name}, {"units", std::move(units)}});
   }
-  return line({{"scene", {{"name", scene.name}, {"units", std::move(list)}}}});
+  return line({{"saved_scenes", std::move(list)}});
 }
 
 std::string refusedLine(const std::string& refusal, SceneSaving::Refusal why, bool notFound) {

@@ -133,7 +133,7 @@ bool ServiceClient::askScenes(const std::string& request, LocalReply& reply, std
       !link_->next(reply, monotonicUs() + kAnswerUs, nullptr, got, problem))
     return false;
   if (reply.kind != LocalReply::Kind::Saved && reply.kind != LocalReply::Kind::Removed &&
-      reply.kind != LocalReply::Kind::Scene && reply.kind != LocalReply::Kind::Refused) {
+      reply.kind != LocalReply::Kind::Scenes && reply.kind != LocalReply::Kind::Refused) {
     problem = "the service's answer is wrong: not an answer about saved scenes";
     return false;
   }

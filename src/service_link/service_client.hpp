@@ -43,7 +43,7 @@ class ServiceClient {
   /// service knew it before (-1: not known).
   bool submit(const LocalFade& fade, std::vector<int>& known, std::string& problem);
   /// Sends one request about saved scenes (saveRequestLine(), removeRequestLine(),
-  /// savedSceneRequestLine()) and reads its one answer: Saved, Removed, Scene or Refused.
+  /// savedScenesRequestLine()) and reads its one answer: Saved, Removed, Scenes or Refused.
   bool askScenes(const std::string& request, LocalReply& reply, std::string& problem);
   /// Tells `listener` of each command and each unit's end, in `fade`'s unit
   /// indices, until every one of `units` has ended. Once `stop` turns true

@@ -359,17 +359,17 @@ int main(int argc, char* argv[]) {
   if (through && options.verbose)
     std::fprintf(stderr, "vantrel: through vantreld at %s\n", service.path().c_str());
 
-  if (savedScene && !options.direct) {
-    if (through) {
-      saved = SavedScenes();
-      LocalReply reply;
-      if (!service.askScenes(savedSceneRequestLine(options.scene), reply, problem)) {
-        std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
-        return 1;
-      }
-      if (reply.kind == LocalReply::Kind::Scene)
-        saved.put(reply.scene);
+  if (through && (savedScene || options.command == VantrelOptions::Command::List)) {
+    saved = SavedScenes();
+    LocalReply reply;
+    if (!service.askScenes(savedScenesRequestLine(), reply, problem)) {
+      std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
+      return 1;
     }
+    for (const SavedScene& scene : reply.scenes)
+      saved.put(scene);
+  }
+  if (savedScene && !options.direct) {
     if (const int status = choose())
       return status;
   }
