@@ -120,10 +120,16 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
     unitOfKey_[served.key] = index;
     units_.push_back(std::move(served));
   }
+  const std::string scenesPath = savedScenesPath(levelsPath_);
   std::vector<std::string> sceneWarnings;
-  savedScenes_ = SavedScenes::read(savedScenesPath(levelsPath_), sceneWarnings);
-  for (const std::string& sceneWarning : sceneWarnings)
-    std::fprintf(stderr, "vantreld: %s\n", sceneWarning.c_str());
+  savedScenes_ = SavedScenes::read(scenesPath, sceneWarnings);
+  for (const std::string& sceneWarning : sceneWarnings) {
+    // A state folder that cannot be read is said once, by the levels file beside.
+    const std::string reason = sceneWarning.substr(std::min(scenesPath.size(), sceneWarning.size()));
+    if (warning.empty() || warning.compare(0, levelsPath_.size(), levelsPath_) != 0 ||
+        warning.substr(levelsPath_.size()) != reason)
+      std::fprintf(stderr, "vantreld: %s\n", sceneWarning.c_str());
+  }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
   if (start_.boot)
