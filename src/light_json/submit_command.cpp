@@ -52,10 +52,9 @@ bool carryOutSavedSceneRequest(UnitsService& service, std::string_view payload,
                                SavedSceneAnswer& answer) {
   if (!readSavedSceneRequest(payload, answer.request, answer.problem))
     return false;
-  if (answer.request.remove) {
-    bool written = false;
-    return service.removeSavedScene(answer.request.name, answer.problem, written);
-  }
+  if (answer.request.remove)
+    return service.removeSavedScene(answer.request.name, answer.problem) ==
+           UnitsService::Removal::Removed;
   if (service.saveScene(answer.request.name, answer.request.units, answer.saving))
     return true;
   answer.problem = answer.saving.problem;

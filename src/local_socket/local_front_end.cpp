@@ -335,13 +335,15 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
     }
     case LocalRequest::Kind::Remove: {
       std::string problem;
-      bool written = false;
-      if (service_.removeSavedScene(request.scene, problem, written))
+      const UnitsService::Removal removal = service_.removeSavedScene(request.scene, problem);
+      if (removal == UnitsService::Removal::Removed)
         client.mailbox->post(removedLine(request.scene));
       else
-        client.mailbox->post(refusedLine(problem, written ? SceneSaving::Refusal::Written
-                                                          : SceneSaving::Refusal::None,
-                                         problem == "no saved scene '" + request.scene + "'"));
+        client.mailbox->post(refusedLine(problem,
+                                         removal == UnitsService::Removal::Written
+                                             ? SceneSaving::Refusal::Written
+                                             : SceneSaving::Refusal::None,
+                                         removal == UnitsService::Removal::NotSaved));
       return;
     }
     case LocalRequest::Kind::SavedScenes: {

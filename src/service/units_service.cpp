@@ -275,20 +275,21 @@ bool UnitsService::saveScene(SceneSaving& saving) {
   return true;
 }
 
-bool UnitsService::removeSavedScene(const std::string& name, std::string& problem, bool& written) {
+UnitsService::Removal UnitsService::removeSavedScene(const std::string& name, std::string& problem) {
+  bool written = false;
   {
     std::lock_guard<std::mutex> lock(savedMutex_);
     problem = removalProblem(file_, savedScenes_, name, written);
   }
   if (!problem.empty())
-    return false;
+    return written ? Removal::Written : Removal::NotSaved;
   std::string reason;
   if (!removeScene(savedScenesPath(levelsPath_), name, reason)) {
     problem = notRemovedLine(name, reason);
-    return false;
+    return Removal::NotWritten;
   }
   savedScenesWritten();
-  return true;
+  return Removal::Removed;
 }
 
 bool UnitsService::findSavedScene(const std::string& name, SavedScene& scene) const {

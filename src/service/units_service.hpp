@@ -176,9 +176,12 @@ class UnitsService : private EngineListener {
   /// service held, on the caller's thread. False with saving.problem, one line, when refused or
   /// not written; on success the listeners hear savedScenesChanged() on the service's thread.
   bool saveScene(SceneSaving& saving);
-  /// Removes the saved scene `name`, as saveScene() writes. False with `problem`, one line
-  /// (removalProblem(), with `written` true for a scene the file writes, or notRemovedLine()).
-  bool removeSavedScene(const std::string& name, std::string& problem, bool& written);
+  /// What a removal came to.
+  enum class Removal { Removed, Written, NotSaved, NotWritten };
+  /// Removes the saved scene `name`, as saveScene() writes. Anything but Removed comes with
+  /// `problem`, one line: removalProblem() for a scene the file writes or none saved, else
+  /// notRemovedLine().
+  Removal removeSavedScene(const std::string& name, std::string& problem);
   /// The saved scenes that the file's do not shadow, in the order saved.
   std::vector<SavedScene> savedScenes() const;
   /// The saved scene `name`, when there is one and the file writes none of that name.
