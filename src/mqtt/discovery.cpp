@@ -147,6 +147,8 @@ void Discovery::subscribe(mosquitto* client) {
 void Discovery::publish(mosquitto* client) {
   for (const MqttMessage& message : messages_)
     publishRetained(client, message.topic, message.payload);
+  if (topics_.discovery.empty())
+    return;
   for (const std::string& name : saved_) {
     const MqttMessage message = savedSceneMessage(topics_, name);
     publishRetained(client, message.topic, message.payload);
