@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <chrono>
@@ -149,6 +150,47 @@ TEST_F(SavedScenesMqtt, ASaveThatCannotBeWrittenIsOneLineAndKeepsTheScenesBefore
   EXPECT_EQ(std::count(saved.err.begin(), saved.err.end(), '\n'), 1) << saved.err;
   EXPECT_EQ(probe_.last(kConfig), "(none)");
   ASSERT_EQ(vantrel({"scene", "before"}).exitStatus, 0);
+  a_.finish();
+  EXPECT_EQ(a_.levels(), (std::vector<int>{30, 30}));
+}
+
+// A real full disk: the service's state on a tiny tmpfs of its own mount namespace, filled up
+// from outside through /proc/PID/root.
+TEST_F(SavedScenesMqtt, AFullFilesystemIsOneClearLineAndLosesNoSceneBefore) {
+  if (runChild({"/usr/bin/unshare", "-m", "/bin/true"}, {}, 10000).exitStatus != 0)
+    GTEST_SKIP() << "no mount namespace may be made here";
+  const std::string state = dir_.path("state");
+  std::filesystem::create_directories(state);
+  writeText(bootIdFile(dir_), "boot-1\n");
+  BackgroundChild service({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                           "mount -t tmpfs -o size=64k tmpfs \"$1\" && shift && exec \"$@\" 2>&1", "sh",
+                           state, VANTRELD_PATH, "--config", dir_.path("vantrel.toml")},
+                          {"VANTREL_STATE=" + state + "/levels", "VANTREL_SOCKET=" + dir_.path("vantreld.sock"),
+                           "VANTREL_BOOT_ID_FILE=" + bootIdFile(dir_)});
+  probe_.await("vantrel/status", "online");
+  ASSERT_EQ(vantrel({"set", "a", "30"}).exitStatus, 0);
+  request(R"({"save": "before", "units": ["a"]})");
+  probe_.await("homeassistant/scene/vantrel/saved_scene_before/config",
+               [](const std::string& p) { return !p.empty(); });
+  {
+    std::ofstream filler("/proc/" + std::to_string(service.pid()) + "/root" + state + "/filler");
+    const std::string block(4096, 'x');
+    for (int i = 0; i < 64 && filler; ++i)
+      filler << block << std::flush;
+  }
+  request(R"({"save": "evening"})");
+  std::string line;
+  std::string seen;
+  for (int i = 0; i < 50 && line.find("vantrel/scenes/set") == std::string::npos; ++i) {
+    line = service.readLine(5000);
+    seen += line + "\n";
+  }
+  EXPECT_EQ(line.substr(0, line.find(": cannot ")),
+            "vantreld: vantrel/scenes/set: scene 'evening' not saved") << seen;
+  EXPECT_NE(line.find(state + "/levels.scenes.tmp: No space left on device"), std::string::npos) << line;
+  EXPECT_EQ(probe_.last(kConfig), "(none)");
+  ASSERT_EQ(vantrel({"scene", "before"}).exitStatus, 0);
+  EXPECT_EQ(service.stop(SIGTERM, 10000), 0);
   a_.finish();
   EXPECT_EQ(a_.levels(), (std::vector<int>{30, 30}));
 }
