@@ -235,9 +235,17 @@ ServiceSnapshot UnitsService::snapshot() const {
   for (const Scene& scene : file_.scenes)
     snapshot.scenes.push_back(scene.name);
   snapshot.levelsFile = writer_.state();
-  for (const SavedScene& scene : savedScenes())
-    snapshot.savedScenes.push_back(scene.name);
+  snapshot.savedScenes = savedSceneNames();
   return snapshot;
+}
+
+std::vector<std::string> UnitsService::savedSceneNames() const {
+  std::vector<std::string> names;
+  std::lock_guard<std::mutex> lock(savedMutex_);
+  for (const SavedScene& scene : savedScenes_.scenes())
+    if (file_.findScene(scene.name) < 0)
+      names.push_back(scene.name);
+  return names;
 }
 
 std::vector<SavedScene> UnitsService::savedScenes() const {
@@ -394,7 +402,7 @@ bool UnitsService::takeQueued() {
       listener->levelsFileChanged(levelsFile);
   }
   if (savedScenesChanged) {
-    const std::vector<std::string> saved = snapshot().savedScenes;
+    const std::vector<std::string> saved = savedSceneNames();
     for (ServiceListener* listener : listeners_)
       listener->savedScenesChanged(saved);
   }

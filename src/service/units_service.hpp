@@ -282,6 +282,8 @@ class UnitsService : private EngineListener {
   void notify(int unit, bool commandEnded);
   int levelOfGroup(int group) const;  ///< under mutex_
   void report(int unit, const std::string& text);
+  /// The names of savedScenes(), copying no unit.
+  std::vector<std::string> savedSceneNames() const;
   /// Reads the saved scenes anew after a change and has the listeners told.
   void savedScenesWritten();
   /// The saved scene's units of the file at their levels, into `units` and `levels`.
