@@ -1,6 +1,7 @@
 #include "units/scene_saving.hpp"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -59,8 +60,12 @@ SceneSaving chooseSceneUnits(const UnitsFile& file, const std::string& name,
 void keepKnown(SceneSaving& saving, const std::vector<int>& levels) {
   saving.scene.units.clear();
   saving.leftOut.clear();
+  std::set<UnitKey> seen;
   for (std::size_t i = 0; i < saving.chosen.size(); ++i) {
     const int level = i < levels.size() ? levels[i] : -1;
+    // A unit named twice (by a client of the socket) counts once.
+    if (!seen.insert(saving.chosen[i].key).second)
+      continue;
     if (level < 0 || level > 255)
       saving.leftOut.push_back(saving.chosen[i].name);
     else
