@@ -52,11 +52,20 @@ bool carryOutSavedSceneRequest(UnitsService& service, std::string_view payload,
                                SavedSceneAnswer& answer) {
   if (!readSavedSceneRequest(payload, answer.request, answer.problem))
     return false;
-  if (answer.request.remove)
-    return service.removeSavedScene(answer.request.name, answer.problem) ==
-           UnitsService::Removal::Removed;
+  if (answer.request.remove) {
+    answer.removal = service.removeSavedScene(answer.request.name, answer.problem);
+    return answer.removal == UnitsService::Removal::Removed;
+  }
   if (service.saveScene(answer.request.name, answer.request.units, answer.saving))
     return true;
   answer.problem = answer.saving.problem;
   return false;
+}
+
+bool SavedSceneAnswer::notWritten() const {
+  if (request.remove)
+    return removal == UnitsService::Removal::NotWritten;
+  // Refused before the disk, the save has a refusal; one the disk refused has its units.
+  return !problem.empty() && saving.refusal == SceneSaving::Refusal::None &&
+         !saving.scene.units.empty();
 }

@@ -25,7 +25,10 @@ bool submitJsonSavedScene(UnitsService& service, std::string from, const std::st
 struct SavedSceneAnswer {
   SavedSceneRequest request;
   SceneSaving saving;  ///< of a save: what was saved and left out, or why not
+  UnitsService::Removal removal = UnitsService::Removal::Removed;  ///< of a removal
   std::string problem;  ///< one line, when refused or not written
+  /// The file could not be written: the request was right, the disk failed.
+  bool notWritten() const;
 };
 
 /// Reads `payload` as a saved scenes request and carries it out: UnitsService::saveScene() with

@@ -478,12 +478,10 @@ int WebFrontEnd::answerSavedScenes(Request& request, std::string& body) {
     return MHD_HTTP_OK;
   }
   body = errorJson(answer.problem);
-  if (answer.saving.refusal == SceneSaving::Refusal::Written)
+  if (answer.saving.refusal == SceneSaving::Refusal::Written ||
+      answer.removal == UnitsService::Removal::Written)
     return MHD_HTTP_CONFLICT;
-  const bool unwritten = !answer.request.remove && !answer.request.name.empty() &&
-                         answer.saving.refusal == SceneSaving::Refusal::None &&
-                         !answer.saving.scene.units.empty();
-  return unwritten ? MHD_HTTP_INTERNAL_SERVER_ERROR : MHD_HTTP_BAD_REQUEST;
+  return answer.notWritten() ? MHD_HTTP_INTERNAL_SERVER_ERROR : MHD_HTTP_BAD_REQUEST;
 }
 
 void WebFrontEnd::savedScenesChanged(const std::vector<std::string>&) {
