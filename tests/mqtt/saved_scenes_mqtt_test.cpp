@@ -195,4 +195,27 @@ TEST_F(SavedScenesMqtt, AFullFilesystemIsOneClearLineAndLosesNoSceneBefore) {
   EXPECT_EQ(a_.levels(), (std::vector<int>{30, 30}));
 }
 
+// Killed while saving one scene after another: whatever it was writing, the file is whole, and
+// holds the scene saved before.
+TEST_F(SavedScenesMqtt, AKillDuringSavesLeavesTheScenesWhole) {
+  auto bridge = std::make_unique<VantreldProcess>(dir_);
+  probe_.await("vantrel/status", "online");
+  ASSERT_EQ(vantrel({"set", "a", "30"}).exitStatus, 0);
+  request(R"({"save": "before", "units": ["a"]})");
+  probe_.await("homeassistant/scene/vantrel/saved_scene_before/config",
+               [](const std::string& p) { return !p.empty(); });
+  for (int i = 0; i < 40; ++i)
+    request(R"({"save": "s)" + std::to_string(i) + R"("})");
+  probe_.await("homeassistant/scene/vantrel/saved_scene_s0/config",
+               [](const std::string& p) { return !p.empty(); });
+  bridge->stop(SIGKILL);
+  bridge.reset();
+  // The user's own run, direct, on the service's files: no damaged line, the scene before there.
+  std::vector<std::string> argv = {VANTREL_PATH, "--direct", "--config", dir_.path("vantrel.toml"), "list"};
+  const ChildResult listed = runChild(argv, {"VANTREL_STATE=" + dir_.path("levels")}, 30000);
+  EXPECT_EQ(listed.exitStatus, 0);
+  EXPECT_EQ(listed.err, "");
+  EXPECT_NE(listed.out.find("  before (saved)  a 30\n"), std::string::npos) << listed.out;
+}
+
 }  // namespace
