@@ -91,6 +91,11 @@ TEST_F(SavedScenesMqtt, SavedFromOneFrontEndRecalledFromTheOtherAndKeptAcrossARe
   const ChildResult saved = vantrel({"scene", "save", "evening", "ab"});
   EXPECT_EQ(saved.exitStatus, 0) << saved.err;
   EXPECT_EQ(saved.out, "Saved scene 'evening': 2 units.\n");
+  // Replaced: described again at once, the same entity.
+  for (int waited = 0; waited < 100 && probe_.all(kConfig).size() < 2; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(probe_.all(kConfig).size(), 2u);
+  EXPECT_EQ(probe_.all(kConfig)[1], probe_.all(kConfig)[0]);
   ASSERT_EQ(vantrel({"set", "ab", "0"}).exitStatus, 0);
   probe_.publish("vantrel/scene/evening/set", "ON");
   EXPECT_EQ(levelsOnce(a_, 6), (std::vector<int>{40, 0, 40, 7, 0, 7}));
