@@ -21,6 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!problem.empty() && problem.find('\n') == std::string::npos);
     return 0;
   }
+  if (request.kind == LocalRequest::Kind::Save) {
+    // A save's units are keys the service looks up, as many as a saved scene holds.
+    require(request.units.size() <= kMaxSavedSceneUnits);
+    for (const SavedUnit& unit : request.units)
+      require(unit.key.port > 0 && (unit.key.type == 1 || unit.key.type == 2) && !unit.key.address.empty());
+    LocalRequest again;
+    const std::string written = saveRequestLine(request.scene, request.units);
+    require(readLocalRequest(std::string_view(written).substr(0, written.size() - 1), again, problem));
+    require(again.scene == request.scene && again.units.size() == request.units.size());
+    return 0;
+  }
   if (request.kind != LocalRequest::Kind::Fade)
     return 0;
   const LocalFade& fade = request.fade;

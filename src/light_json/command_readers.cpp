@@ -1,6 +1,7 @@
 #include "light_json/command_readers.hpp"
 
 #include <cmath>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -116,5 +117,46 @@ bool readSceneCommand(std::string_view payload, SceneCommand& command, std::stri
   if (!readTransition(object, read.transitionUs, problem))
     return false;
   command = read;
+  return true;
+}
+
+bool readSavedSceneRequest(std::string_view payload, SavedSceneRequest& request, std::string& problem) {
+  Json object;
+  if (!parseJsonObject(payload, object, problem))
+    return false;
+  SavedSceneRequest read;
+  const bool save = object.contains("save");
+  read.remove = object.contains("remove");
+  if (save == read.remove) {
+    problem = "a saved scenes request takes save or remove";
+    return false;
+  }
+  for (const auto& [key, value] : object.items()) {
+    if (key != "save" && key != "remove" && !(save && key == "units")) {
+      problem = "unknown key '" + key + "'";
+      return false;
+    }
+  }
+  const Json& name = object[save ? "save" : "remove"];
+  if (!name.is_string()) {
+    problem = std::string(save ? "save" : "remove") + " must be a scene's name";
+    return false;
+  }
+  read.name = name.get<std::string>();
+  if (object.contains("units")) {
+    const Json& units = object["units"];
+    if (!units.is_array()) {
+      problem = "units must be a list of unit and group names";
+      return false;
+    }
+    for (const Json& unit : units) {
+      if (!unit.is_string()) {
+        problem = "units must be a list of unit and group names";
+        return false;
+      }
+      read.units.push_back(unit.get<std::string>());
+    }
+  }
+  request = std::move(read);
   return true;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "service/light_command.hpp"
 
@@ -11,6 +12,18 @@
 struct SceneCommand {
   std::int64_t transitionUs = -1; ///< 0..24 h, or -1 when not given
 };
+
+/// A request about saved scenes: {"save": "NAME"}, {"save": "NAME", "units": ["a", "group1"]} or
+/// {"remove": "NAME"}.
+struct SavedSceneRequest {
+  bool remove = false;
+  std::string name;
+  std::vector<std::string> units;  ///< units and groups of the file; none: every unit
+};
+
+/// Reads `payload` as a saved scenes request; any other key, or both save and remove, is refused
+/// with `problem`, as readLightCommand() words it.
+bool readSavedSceneRequest(std::string_view payload, SavedSceneRequest& request, std::string& problem);
 
 /// Reads `payload` as a light command: {"state": "ON"|"OFF", "brightness":
 /// 0..255, "transition": seconds, "flash": whole seconds 1..60}; a flash

@@ -319,6 +319,37 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
         client.mailbox->post(levelsLine(confirmed, notKnown));
       }
       return;
+    case LocalRequest::Kind::Save: {
+      // The tool chose the units by its own file; their levels are the service's.
+      SceneSaving saving;
+      saving.scene.name = request.scene;
+      saving.problem = sceneNameProblem(request.scene);
+      saving.refusal = saving.problem.empty() ? SceneSaving::Refusal::None
+                                              : SceneSaving::Refusal::BadName;
+      saving.chosen = request.units;
+      if (saving.refusal == SceneSaving::Refusal::None && service_.saveScene(saving))
+        client.mailbox->post(savedReplyLine(saving));
+      else
+        client.mailbox->post(refusedLine(saving.problem, saving.refusal));
+      return;
+    }
+    case LocalRequest::Kind::Remove: {
+      std::string problem;
+      const UnitsService::Removal removal = service_.removeSavedScene(request.scene, problem);
+      if (removal == UnitsService::Removal::Removed)
+        client.mailbox->post(removedLine(request.scene));
+      else
+        client.mailbox->post(refusedLine(problem,
+                                         removal == UnitsService::Removal::Written
+                                             ? SceneSaving::Refusal::Written
+                                             : SceneSaving::Refusal::None,
+                                         removal == UnitsService::Removal::NotSaved));
+      return;
+    }
+    case LocalRequest::Kind::SavedScenes: {
+      client.mailbox->post(savedScenesLine(service_.savedScenes()));
+      return;
+    }
     case LocalRequest::Kind::Stop:
       if (client.follower && !client.follower->over())
         service_.stopFollowing(client.follower);

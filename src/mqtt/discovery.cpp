@@ -66,6 +66,21 @@ Json serviceDevice(const MqttTopics& topics) {
           {"sw_version", VANTREL_VERSION}};
 }
 
+// A scene's entity: a written scene's id is "scene_NAME", a saved one's "saved_scene_NAME", so
+// that neither takes the other's history; both are recalled on T/scene/NAME/set.
+MqttMessage sceneMessage(const MqttTopics& topics, const char* kind, const std::string& name) {
+  const std::string id = kind + name;
+  const Json config = {{"name", name},
+                       {"unique_id", topics.nodeId + "_" + id},
+                       {"default_entity_id", defaultEntityId("scene", name)},
+                       {"command_topic", topics.scene(name)},
+                       {"payload_on", "ON"},
+                       {"availability_topic", topics.status},
+                       {"device", serviceDevice(topics)},
+                       {"origin", origin()}};
+  return {configTopic(topics, "scene", id), config.dump()};
+}
+
 }  // namespace
 
 std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopics& topics) {
@@ -98,19 +113,13 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
     config["origin"] = origin();
     messages.push_back({configTopic(topics, "light", id), config.dump()});
   }
-  for (const Scene& scene : file.scenes) {
-    const std::string id = "scene_" + scene.name;
-    const Json config = {{"name", scene.name},
-                         {"unique_id", topics.nodeId + "_" + id},
-                         {"default_entity_id", defaultEntityId("scene", scene.name)},
-                         {"command_topic", topics.scene(scene.name)},
-                         {"payload_on", "ON"},
-                         {"availability_topic", topics.status},
-                         {"device", serviceDevice(topics)},
-                         {"origin", origin()}};
-    messages.push_back({configTopic(topics, "scene", id), config.dump()});
-  }
+  for (const Scene& scene : file.scenes)
+    messages.push_back(sceneMessage(topics, "scene_", scene.name));
   return messages;
+}
+
+MqttMessage savedSceneMessage(const MqttTopics& topics, const std::string& name) {
+  return sceneMessage(topics, "saved_scene_", name);
 }
 
 std::vector<std::string> discoveryFilters(const MqttTopics& topics) {
@@ -138,6 +147,31 @@ void Discovery::subscribe(mosquitto* client) {
 void Discovery::publish(mosquitto* client) {
   for (const MqttMessage& message : messages_)
     publishRetained(client, message.topic, message.payload);
+  if (topics_.discovery.empty())
+    return;
+  for (const std::string& name : saved_) {
+    const MqttMessage message = savedSceneMessage(topics_, name);
+    publishRetained(client, message.topic, message.payload);
+  }
+}
+
+void Discovery::setSaved(const std::vector<std::string>& saved) {
+  saved_ = std::set<std::string>(saved.begin(), saved.end());
+}
+
+void Discovery::publishSaved(mosquitto* client, const std::vector<std::string>& saved) {
+  const std::set<std::string> now(saved.begin(), saved.end());
+  if (!topics_.discovery.empty()) {
+    for (const std::string& name : saved_)
+      if (now.count(name) == 0)
+        publishRetained(client, savedSceneMessage(topics_, name).topic, "");
+    // Each again, a replaced one too: its entity is the same, and published at once.
+    for (const std::string& name : now) {
+      const MqttMessage message = savedSceneMessage(topics_, name);
+      publishRetained(client, message.topic, message.payload);
+    }
+  }
+  saved_ = now;
 }
 
 void Discovery::startSweep(mosquitto* client) {
@@ -166,6 +200,9 @@ bool Discovery::heard(mosquitto* client, const std::string& topic, const std::st
   for (const MqttMessage& message : messages_)
     if (message.topic == topic)
       return true;
+  for (const std::string& name : saved_)
+    if (savedSceneMessage(topics_, name).topic == topic)
+      return true;
   stale_.insert(topic);
   return true;
 }
@@ -175,6 +212,12 @@ void Discovery::sweep(mosquitto* client) {
     return;
   syncing_ = false;
   for (const std::string& topic : stale_) {
+    // A scene saved since the configuration was read back is no longer stale.
+    bool saved = false;
+    for (const std::string& name : saved_)
+      saved = saved || savedSceneMessage(topics_, name).topic == topic;
+    if (saved)
+      continue;
     mosquitto_publish(client, nullptr, topic.c_str(), 0, nullptr, 0, true);
     if (verbose_) {
       std::printf("vantreld: cleared %s: no longer in the units file\n", topic.c_str());

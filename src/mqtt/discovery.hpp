@@ -23,6 +23,10 @@ struct MqttMessage {
 /// vantreld published it (its origin).
 std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopics& topics);
 
+/// The configuration of the saved scene `name`: a scene whose unique id is NODEID_saved_scene_NAME,
+/// recalled on T/scene/NAME/set as a written one.
+MqttMessage savedSceneMessage(const MqttTopics& topics, const std::string& name);
+
 /// The topic filters that match every configuration this bridge's node
 /// can have published, so that it can read back its own.
 std::vector<std::string> discoveryFilters(const MqttTopics& topics);
@@ -40,8 +44,13 @@ class Discovery {
   /// status, and reads back this node's configurations as the broker keeps
   /// them.
   void subscribe(mosquitto* client);
-  /// Publishes every configuration.
+  /// Publishes every configuration, the saved scenes' included.
   void publish(mosquitto* client);
+  /// The saved scenes, as the service's snapshot names them, before publish() on connecting.
+  void setSaved(const std::vector<std::string>& saved);
+  /// The saved scenes changed to `saved`: each is published, each gone cleared (an empty
+  /// retained configuration).
+  void publishSaved(mosquitto* client, const std::vector<std::string>& saved);
   /// Once the states went out after connecting: a message of our own whose
   /// echo says that every retained configuration has come.
   void startSweep(mosquitto* client);
@@ -56,6 +65,7 @@ class Discovery {
   const std::vector<MqttMessage> messages_;
   const std::string syncTopic_;  ///< a private topic: its echo says the retained ones have all come
   std::set<std::string> stale_;  ///< configurations read back that the file no longer has
+  std::set<std::string> saved_;  ///< the saved scenes published
   bool syncing_ = false;
 };
 

@@ -136,13 +136,20 @@ void MqttBridge::run() {
     while (result == MOSQ_ERR_SUCCESS) {
       waitForBroker();
       bool goodbye;
+      bool savedChanged;
+      std::vector<std::string> saved;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_)
           return;
         goodbye = goodbye_;
         goodbye_ = false;
+        savedChanged = savedChanged_;
+        savedChanged_ = false;
+        saved.swap(saved_);
       }
+      if (savedChanged && !goodbye)
+        discovery_.publishSaved(client_, saved);
       if (goodbye)
         sayGoodbye();
       else
@@ -331,11 +338,14 @@ void MqttBridge::connected(int result) {
     const std::string filter = topics_.prefix + "/" + kind + "/+/set";
     mosquitto_subscribe(client_, nullptr, filter.c_str(), 0);
   }
+  mosquitto_subscribe(client_, nullptr, topics_.scenes.c_str(), 0);
   discovery_.subscribe(client_);
   publishRetained(client_, topics_.status, "online");
-  discovery_.publish(client_);
   const std::uint64_t since = states_.told();
-  states_.queueAll(snapshot_(), since);
+  const ServiceSnapshot snapshot = snapshot_();
+  discovery_.setSaved(snapshot.savedScenes);
+  discovery_.publish(client_);
+  states_.queueAll(snapshot, since);
   states_.send(client_);
   discovery_.startSweep(client_);
 }
@@ -384,7 +394,8 @@ void MqttBridge::received(const std::string& topic, const std::string& payload, 
   // KIND/NAME/set: the subscriptions let no '/' into NAME.
   const std::string rest = topic.substr(start.size(), topic.size() - start.size() - 4);
   const std::size_t slash = rest.find('/');
-  if (slash == std::string::npos)
+  const bool scenes = topic == topics_.scenes;
+  if (slash == std::string::npos && !scenes)
     return;
   // A stray retained command would act again at every connect: the lights
   // would come on by themselves at each start and broker restart.
@@ -393,7 +404,10 @@ void MqttBridge::received(const std::string& topic, const std::string& payload, 
       log("mqtt: ignored the retained command on " + oneLine(topic) + ": commands are never retained");
     return;
   }
-  command(topic, rest.substr(0, slash), rest.substr(slash + 1), payload);
+  if (scenes)
+    savedScenes(topic, payload);
+  else
+    command(topic, rest.substr(0, slash), rest.substr(slash + 1), payload);
 }
 
 void MqttBridge::command(const std::string& topic, const std::string& kind, const std::string& name,
@@ -401,6 +415,13 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
   const UnitsFile& file = service_.file();
   const int index = kind == "unit" ? file.findUnit(name) : kind == "group" ? file.findGroup(name)
                                                                              : file.findScene(name);
+  std::string problem;
+  SavedScene saved;
+  if (index < 0 && kind == "scene" && service_.findSavedScene(name, saved)) {
+    if (!submitJsonSavedScene(service_, "MQTT", name, payload, settings_.transitionUs, problem))
+      log(oneLine(topic) + ": " + problem);
+    return;
+  }
   if (index < 0) {
     log(oneLine(topic) + ": unknown " + kind + " '" + oneLine(name) + "'");
     return;
@@ -408,9 +429,29 @@ void MqttBridge::command(const std::string& topic, const std::string& kind, cons
   const UnitsService::Target target = kind == "unit"    ? UnitsService::Target::Unit
                                      : kind == "group" ? UnitsService::Target::Group
                                                        : UnitsService::Target::Scene;
-  std::string problem;
   if (!submitJsonCommand(service_, "MQTT", target, index, payload, settings_.transitionUs, problem))
     log(oneLine(topic) + ": " + problem);
+}
+
+// A bad request is one line and changes nothing; a save that left units out says which.
+void MqttBridge::savedScenes(const std::string& topic, const std::string& payload) {
+  SavedSceneAnswer answer;
+  if (!carryOutSavedSceneRequest(service_, payload, answer)) {
+    log(oneLine(topic) + ": " + oneLine(answer.problem));
+    return;
+  }
+  const std::string leftOut = leftOutLine(answer.saving);
+  if (!answer.request.remove && !leftOut.empty())
+    log(oneLine(topic) + ": " + oneLine(leftOut));
+}
+
+void MqttBridge::savedScenesChanged(const std::vector<std::string>& saved) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    savedChanged_ = true;
+    saved_ = saved;
+  }
+  wakeUp_.signal();
 }
 
 void MqttBridge::unitChanged(int unit, const UnitState& state, bool commandEnded) {

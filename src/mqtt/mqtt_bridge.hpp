@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/socket_wait.hpp"
 #include "mqtt/discovery.hpp"
@@ -63,6 +64,8 @@ class MqttBridge final : public FrontEnd {
   /// bridge's thread, which publishes it; no lock is held across a publish.
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
+  /// On the service's thread: the bridge's thread publishes the saved scenes' discovery.
+  void savedScenesChanged(const std::vector<std::string>& saved) override;
 
  private:
   enum class Link { Starting, Up, Down };
@@ -85,6 +88,8 @@ class MqttBridge final : public FrontEnd {
   void received(const std::string& topic, const std::string& payload, bool retained);
   void command(const std::string& topic, const std::string& kind, const std::string& name,
                const std::string& payload);
+  /// A request on T/scenes/set: save or remove a saved scene.
+  void savedScenes(const std::string& topic, const std::string& payload);
   void log(const std::string& line);
 
   UnitsService& service_;
@@ -108,6 +113,8 @@ class MqttBridge final : public FrontEnd {
   bool refused_ = false;         ///< the broker refused the connection now ending
   std::string outageReason_;     ///< the last reason told of this outage
   std::shared_ptr<Attempt> attempt_;  ///< the connect under way
+  bool savedChanged_ = false;         ///< the saved scenes' discovery is to be published
+  std::vector<std::string> saved_;    ///< the saved scenes, as last told
 
   // The link thread's own.
   std::set<std::string> retainedTold_;  ///< topics whose retained command was logged

@@ -17,6 +17,7 @@ MqttTopics::MqttTopics(const MqttSettings& settings)
     : status(settings.topic + "/status"),
       discovery(settings.discoveryPrefix),
       nodeId(discoveryId(settings.topic)),
+      scenes(settings.topic + "/scenes/set"),
       prefix(settings.topic) {}
 
 std::string MqttTopics::unit(const std::string& name, const char* leaf) const {

@@ -14,6 +14,7 @@ struct MqttTopics {
   std::string status;      ///< T/status: online, offline
   std::string discovery;   ///< the discovery prefix, "" when discovery is off
   std::string nodeId;      ///< the discovery topics' node, made from T
+  std::string scenes;      ///< T/scenes/set: saved scenes saved and removed
   std::string unit(const std::string& name, const char* leaf) const;   ///< T/unit/NAME/LEAF
   std::string group(const std::string& name, const char* leaf) const;  ///< T/group/NAME/LEAF
   std::string scene(const std::string& name) const;                    ///< T/scene/NAME/set

@@ -36,6 +36,9 @@ struct UnitCommand {
   int group = -1;                ///< a group of the file, by index
   int scene = -1;                ///< a scene of the file, by index: each unit to its level there
   std::vector<KeyedUnit> keyed;  ///< units by key, of the file or not
+  /// A saved scene, by name: each of its units still in the file to its saved level, as the
+  /// saved scenes are when the command is carried out.
+  std::string savedScene;
 
   /// Each unit's level, in the order of `units` or `keyed` (0..255 or kOn);
   /// when empty, `light` gives every unit's.

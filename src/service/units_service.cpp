@@ -121,6 +121,16 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
     unitOfKey_[served.key] = index;
     units_.push_back(std::move(served));
   }
+  const std::string scenesPath = savedScenesPath(levelsPath_);
+  std::vector<std::string> sceneWarnings;
+  savedScenes_ = SavedScenes::read(scenesPath, sceneWarnings);
+  for (const std::string& sceneWarning : sceneWarnings) {
+    // A state folder that cannot be read is said once, by the levels file beside.
+    const std::string reason = sceneWarning.substr(std::min(scenesPath.size(), sceneWarning.size()));
+    if (warning.empty() || warning.compare(0, levelsPath_.size(), levelsPath_) != 0 ||
+        warning.substr(levelsPath_.size()) != reason)
+      std::fprintf(stderr, "vantreld: %s\n", sceneWarning.c_str());
+  }
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
   std::string scheduleWarning;
@@ -247,7 +257,109 @@ ServiceSnapshot UnitsService::snapshot() const {
     snapshot.schedules.push_back({&file_.schedules[i], memory.on, nextFiringMs_[i], memory.lastFiredMs});
   }
   snapshot.levelsFile = writer_.state();
+  snapshot.savedScenes = savedSceneNames();
   return snapshot;
+}
+
+std::vector<std::string> UnitsService::savedSceneNames() const {
+  std::vector<std::string> names;
+  std::lock_guard<std::mutex> lock(savedMutex_);
+  for (const SavedScene& scene : savedScenes_.scenes())
+    if (file_.findScene(scene.name) < 0)
+      names.push_back(scene.name);
+  return names;
+}
+
+std::vector<SavedScene> UnitsService::savedScenes() const {
+  std::vector<SavedScene> scenes;
+  std::lock_guard<std::mutex> lock(savedMutex_);
+  for (const SavedScene& scene : savedScenes_.scenes())
+    if (file_.findScene(scene.name) < 0)
+      scenes.push_back(scene);
+  return scenes;
+}
+
+bool UnitsService::saveScene(const std::string& name, const std::vector<std::string>& targets,
+                             SceneSaving& saving) {
+  saving = chooseSceneUnits(file_, name, targets);
+  return saving.refusal == SceneSaving::Refusal::None && saveScene(saving);
+}
+
+bool UnitsService::saveScene(SceneSaving& saving) {
+  std::vector<UnitKey> keys;
+  for (const SavedUnit& unit : saving.chosen)
+    keys.push_back(unit.key);
+  // What each confirmed, read under the service's mutex; the disk is written without it.
+  std::vector<int> levels;
+  for (const KeyedLevels& level : levelsOf(keys))
+    levels.push_back(level.confirmed.level);
+  keepKnown(saving, levels);
+  if (saving.refusal != SceneSaving::Refusal::None)
+    return false;
+  std::string reason;
+  if (!::saveScene(savedScenesPath(levelsPath_), saving.scene, reason)) {
+    saving.problem = notSavedLine(saving.scene.name, reason);
+    return false;
+  }
+  savedScenesWritten();
+  return true;
+}
+
+UnitsService::Removal UnitsService::removeSavedScene(const std::string& name, std::string& problem) {
+  bool written = false;
+  {
+    std::lock_guard<std::mutex> lock(savedMutex_);
+    problem = removalProblem(file_, savedScenes_, name, written);
+  }
+  if (!problem.empty())
+    return written ? Removal::Written : Removal::NotSaved;
+  std::string reason;
+  if (!removeScene(savedScenesPath(levelsPath_), name, reason)) {
+    problem = notRemovedLine(name, reason);
+    return Removal::NotWritten;
+  }
+  savedScenesWritten();
+  return Removal::Removed;
+}
+
+bool UnitsService::findSavedScene(const std::string& name, SavedScene& scene) const {
+  if (file_.findScene(name) >= 0)
+    return false;
+  std::lock_guard<std::mutex> lock(savedMutex_);
+  const SavedScene* found = savedScenes_.find(name);
+  if (found != nullptr)
+    scene = *found;
+  return found != nullptr;
+}
+
+void UnitsService::savedScenesWritten() {
+  std::vector<std::string> warnings;
+  SavedScenes scenes = SavedScenes::read(savedScenesPath(levelsPath_), warnings);
+  {
+    std::lock_guard<std::mutex> lock(savedMutex_);
+    savedScenes_ = std::move(scenes);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    savedScenesChanged_ = true;
+  }
+  wake_.signal();
+}
+
+void UnitsService::recallSaved(const std::string& name, std::vector<int>& units,
+                               std::vector<int>& levels) {
+  SavedScene scene;
+  if (!findSavedScene(name, scene)) {
+    std::fprintf(stderr, "vantreld: no saved scene '%s'\n", name.c_str());
+    return;
+  }
+  std::string skipped;
+  for (const auto& [unit, level] : savedSceneLevels(file_, scene, skipped)) {
+    units.push_back(unit);
+    levels.push_back(level);
+  }
+  if (!skipped.empty())
+    std::fprintf(stderr, "vantreld: %s\n", skipped.c_str());
 }
 
 int UnitsService::levelOfGroup(int group) const {
@@ -301,12 +413,15 @@ bool UnitsService::takeQueued() {
   std::deque<Queued> queued;
   bool stopping;
   bool levelsFileChanged;
+  bool savedScenesChanged;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     queued.swap(queued_);
     stopping = stopping_;
     levelsFileChanged = levelsFileChanged_;
     levelsFileChanged_ = false;
+    savedScenesChanged = savedScenesChanged_;
+    savedScenesChanged_ = false;
   }
   if (stopping) {
     shuttingDown_ = true;
@@ -317,6 +432,11 @@ bool UnitsService::takeQueued() {
     const LevelsFileState levelsFile = writer_.state();
     for (ServiceListener* listener : listeners_)
       listener->levelsFileChanged(levelsFile);
+  }
+  if (savedScenesChanged) {
+    const std::vector<std::string> saved = savedSceneNames();
+    for (ServiceListener* listener : listeners_)
+      listener->savedScenesChanged(saved);
   }
   for (const Queued& next : queued) {
     if (const auto* command = std::get_if<UnitCommand>(&next)) {
@@ -361,6 +481,8 @@ void UnitsService::carryOut(const UnitCommand& command) {
       units.push_back(unit);
       levels.push_back(level);
     }
+  } else if (!command.savedScene.empty()) {
+    recallSaved(command.savedScene, units, levels);
   } else if (!command.keyed.empty()) {
     std::unique_ptr<RememberedLevels> remembered;
     for (const KeyedUnit& named : command.keyed)

@@ -24,6 +24,8 @@
 #include "service/start_up.hpp"
 #include "service/unit_command.hpp"
 #include "units/remembered_levels.hpp"
+#include "units/saved_scenes.hpp"
+#include "units/scene_saving.hpp"
 #include "units/units_file.hpp"
 
 /// What the service knows of a unit: only what the unit confirmed.
@@ -81,6 +83,8 @@ struct ServiceSnapshot {
     std::optional<std::int64_t> lastFiredMs;
   };
   std::vector<Schedule> schedules;  ///< in file order
+  /// The saved scenes that the file's do not shadow, in the order saved.
+  std::vector<std::string> savedScenes;
   LevelsFileState levelsFile;       ///< whether the confirmed levels reach their file
 };
 
@@ -101,6 +105,8 @@ class ServiceListener {
   /// Schedule `schedule` (index into UnitsFile::schedules) was switched on or off, or its next
   /// firing changed (it fired, or the clock was set).
   virtual void scheduleChanged(int /*schedule*/, const ServiceSnapshot::Schedule& /*state*/) {}
+  /// A scene was saved or removed: `saved` names every saved scene now, as the snapshot does.
+  virtual void savedScenesChanged(const std::vector<std::string>& saved) { (void)saved; }
 
  protected:
   ~ServiceListener() = default;
@@ -179,6 +185,27 @@ class UnitsService : private EngineListener {
   std::vector<KeyedLevels> levelsOf(const std::vector<UnitKey>& keys) const;
 
   ServiceSnapshot snapshot() const;
+
+  /// Saves scene `name` of the units and groups `targets` names in file(), none for every unit,
+  /// as the other saveScene().
+  bool saveScene(const std::string& name, const std::vector<std::string>& targets,
+                 SceneSaving& saving);
+  /// Saves the units `saving` chose (chooseSceneUnits(), by key, of the file or not) at the level
+  /// each last confirmed, never a fade's target in flight; those not known are left out
+  /// (saving.leftOut). Written to savedScenesPath() of the levels path with no lock of the
+  /// service held, on the caller's thread. False with saving.problem, one line, when refused or
+  /// not written; on success the listeners hear savedScenesChanged() on the service's thread.
+  bool saveScene(SceneSaving& saving);
+  /// What a removal came to.
+  enum class Removal { Removed, Written, NotSaved, NotWritten };
+  /// Removes the saved scene `name`, as saveScene() writes. Anything but Removed comes with
+  /// `problem`, one line: removalProblem() for a scene the file writes or none saved, else
+  /// notRemovedLine().
+  Removal removeSavedScene(const std::string& name, std::string& problem);
+  /// The saved scenes that the file's do not shadow, in the order saved.
+  std::vector<SavedScene> savedScenes() const;
+  /// The saved scene `name`, when there is one and the file writes none of that name.
+  bool findSavedScene(const std::string& name, SavedScene& scene) const;
 
  private:
   struct ScheduleSwitch {
@@ -293,6 +320,12 @@ class UnitsService : private EngineListener {
   void rememberSchedules();
   /// Tells every listener of schedule `schedule` as it is now.
   void tellSchedule(int schedule);
+  /// The names of savedScenes(), copying no unit.
+  std::vector<std::string> savedSceneNames() const;
+  /// Reads the saved scenes anew after a change and has the listeners told.
+  void savedScenesWritten();
+  /// The saved scene's units of the file at their levels, into `units` and `levels`.
+  void recallSaved(const std::string& name, std::vector<int>& units, std::vector<int>& levels);
 
   const UnitsFile file_;
   const std::string levelsPath_;
@@ -320,6 +353,10 @@ class UnitsService : private EngineListener {
   bool levelsFileChanged_ = false;  ///< the writer's state is to be told
   ScheduleRecord scheduleRecord_;   ///< each schedule of the file, on or off, last fired
   std::vector<std::optional<std::int64_t>> nextFiringMs_;  ///< by schedule, UTC ms
+  bool savedScenesChanged_ = false;  ///< the saved scenes are to be told
+
+  mutable std::mutex savedMutex_;  ///< guards savedScenes_; never held across the disk
+  SavedScenes savedScenes_;
 
   std::thread thread_;
 };

@@ -1,5 +1,7 @@
 #include "service_link/local_protocol.hpp"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "common/json_object.hpp"
@@ -34,6 +36,12 @@ const Word<LinkFailure> kFailures[] = {
     {LinkFailure::Unreachable, "unreachable"}, {LinkFailure::TimedOut, "timed out"},
     {LinkFailure::Stopped, "stopped"},   {LinkFailure::Reset, "reset"},
     {LinkFailure::Other, "other"}};
+const Word<SceneSaving::Refusal> kRefusals[] = {
+    {SceneSaving::Refusal::None, "not written"},
+    {SceneSaving::Refusal::BadName, "bad name"},
+    {SceneSaving::Refusal::Written, "written"},
+    {SceneSaving::Refusal::UnknownTarget, "unknown target"},
+    {SceneSaving::Refusal::NothingKnown, "nothing known"}};
 const Word<OutputCurve::Shape> kShapes[] = {{OutputCurve::Shape::Linear, "linear"},
                                             {OutputCurve::Shape::Gamma, "gamma"},
                                             {OutputCurve::Shape::Dali, "dali"}};
@@ -321,6 +329,32 @@ bool readLocalRequest(std::string_view text, LocalRequest& request, std::string&
         return false;
       read.keys.push_back(std::move(key));
     }
+  } else if (object.contains("save")) {
+    read.kind = LocalRequest::Kind::Save;
+    const Json& save = object["save"];
+    if (!save.is_object() || !::text(save, "name", read.scene, problem))
+      return problem.empty() ? (problem = "save must be an object", false) : false;
+    const Json& units = save.value("units", Json());
+    if (!units.is_array() || units.size() > kMaxSavedSceneUnits) {
+      problem = "save must hold a list of at most " + std::to_string(kMaxSavedSceneUnits) + " units";
+      return false;
+    }
+    for (const Json& entry : units) {
+      SavedUnit unit;
+      if (!readKey(entry, unit.key, problem) || !::text(entry, "name", unit.name, problem))
+        return false;
+      read.units.push_back(std::move(unit));
+    }
+  } else if (object.contains("remove")) {
+    read.kind = LocalRequest::Kind::Remove;
+    if (!::text(object, "remove", read.scene, problem))
+      return false;
+  } else if (object.contains("saved_scenes")) {
+    read.kind = LocalRequest::Kind::SavedScenes;
+    if (object["saved_scenes"] != true) {
+      problem = "saved_scenes must be true";
+      return false;
+    }
   } else if (object.contains("stop")) {
     read.kind = LocalRequest::Kind::Stop;
     if (object["stop"] != true) {
@@ -328,7 +362,7 @@ bool readLocalRequest(std::string_view text, LocalRequest& request, std::string&
       return false;
     }
   } else {
-    problem = "not a request: expected protocol, fade, levels or stop";
+    problem = "not a request: expected protocol, fade, levels, save, remove, saved_scenes or stop";
     return false;
   }
   request = std::move(read);
@@ -414,6 +448,62 @@ bool readLocalReply(std::string_view text, LocalReply& reply, std::string& probl
       read.levels.push_back(level);
       if (!readNotKnown(entry, read.notKnown.emplace_back(), problem))
         return false;
+    }
+  } else if (object.contains("saved")) {
+    read.kind = LocalReply::Kind::Saved;
+    int units = 0;
+    if (!::text(object, "saved", read.scene.name, problem) ||
+        !wholeInt(object, "units", 1, INT32_MAX, units, problem))
+      return false;
+    read.scene.units.resize(static_cast<std::size_t>(std::min(units, static_cast<int>(kMaxSavedSceneUnits))));
+    const Json& leftOut = object.value("left_out", Json::array());
+    if (!leftOut.is_array()) {
+      problem = "left_out must be a list";
+      return false;
+    }
+    for (const Json& name : leftOut) {
+      if (!name.is_string()) {
+        problem = "left_out must be a list of names";
+        return false;
+      }
+      read.leftOut.push_back(name.get<std::string>());
+    }
+  } else if (object.contains("removed")) {
+    read.kind = LocalReply::Kind::Removed;
+    if (!::text(object, "removed", read.scene.name, problem))
+      return false;
+  } else if (object.contains("saved_scenes")) {
+    read.kind = LocalReply::Kind::Scenes;
+    const Json& scenes = object["saved_scenes"];
+    if (!scenes.is_array() || scenes.size() > kMaxSavedScenes) {
+      problem = "saved_scenes must be a list of at most " + std::to_string(kMaxSavedScenes);
+      return false;
+    }
+    for (const Json& scene : scenes) {
+      SavedScene& saved = read.scenes.emplace_back();
+      if (!scene.is_object() || !::text(scene, "name", saved.name, problem))
+        return problem.empty() ? (problem = "each saved scene must be an object", false) : false;
+      const Json& units = scene.value("units", Json());
+      if (!units.is_array() || units.size() > kMaxSavedSceneUnits) {
+        problem = "a saved scene must hold a list of units";
+        return false;
+      }
+      for (const Json& entry : units) {
+        SavedUnit unit;
+        if (!readKey(entry, unit.key, problem) || !::text(entry, "name", unit.name, problem) ||
+            !wholeInt(entry, "level", 0, 255, unit.level, problem))
+          return false;
+        saved.units.push_back(std::move(unit));
+      }
+    }
+  } else if (object.contains("refused")) {
+    read.kind = LocalReply::Kind::Refused;
+    if (!::text(object, "refused", read.refusal, problem) ||
+        !flag(object, "not_found", read.notFound, problem))
+      return false;
+    if (!valueOf(kRefusals, object.value("why", Json()), read.why)) {
+      problem = "refused has no why";
+      return false;
     }
   } else {
     problem = "not a reply of protocol " + std::to_string(kLocalProtocol);
@@ -512,4 +602,48 @@ std::string levelsLine(const std::vector<RememberedLevel>& levels,
     list.push_back(std::move(entry));
   }
   return line({{"levels", std::move(list)}});
+}
+
+std::string saveRequestLine(const std::string& name, const std::vector<SavedUnit>& units) {
+  Json list = Json::array();
+  for (const SavedUnit& unit : units) {
+    Json entry = keyJson(unit.key);
+    entry["name"] = unit.name;
+    list.push_back(std::move(entry));
+  }
+  return line({{"save", {{"name", name}, {"units", std::move(list)}}}});
+}
+
+std::string removeRequestLine(const std::string& name) { return line({{"remove", name}}); }
+
+std::string savedScenesRequestLine() { return line({{"saved_scenes", true}}); }
+
+std::string savedReplyLine(const SceneSaving& saving) {
+  return line({{"saved", saving.scene.name},
+               {"units", saving.scene.units.size()},
+               {"left_out", saving.leftOut}});
+}
+
+std::string removedLine(const std::string& name) { return line({{"removed", name}}); }
+
+std::string savedScenesLine(const std::vector<SavedScene>& scenes) {
+  Json list = Json::array();
+  for (const SavedScene& scene : scenes) {
+    Json units = Json::array();
+    for (const SavedUnit& unit : scene.units) {
+      Json entry = keyJson(unit.key);
+      entry["name"] = unit.name;
+      entry["level"] = unit.level;
+      units.push_back(std::move(entry));
+    }
+    list.push_back({{"name", scene.name}, {"units", std::move(units)}});
+  }
+  return line({{"saved_scenes", std::move(list)}});
+}
+
+std::string refusedLine(const std::string& refusal, SceneSaving::Refusal why, bool notFound) {
+  Json object = {{"refused", refusal}, {"why", wordOf(kRefusals, why)}};
+  if (notFound)
+    object["not_found"] = true;
+  return line(object);
 }

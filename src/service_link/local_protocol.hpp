@@ -10,13 +10,16 @@
 #include "common/output_curve.hpp"
 #include "engine/fade_engine.hpp"
 #include "units/remembered_levels.hpp"
+#include "units/saved_scenes.hpp"
+#include "units/scene_saving.hpp"
 
 /// What vantrel and vantrel-fade say to vantreld over its local socket, and
 /// what it says back: one JSON object a line. vantreld(8) documents it.
 ///
 /// Each side's first line is {"protocol": N}; a side that does not speak
 /// the other's N says so in an {"error": ...} line and closes. Then the tool
-/// sends one request: {"fade": ...} or {"levels": ...}, and for a fade
+/// sends one request: {"fade": ...}, {"levels": ...}, {"save": {"name": N, "units": [...]}},
+/// {"remove": N} or {"saved_scenes": true}, and for a fade
 /// that it waits for, {"stop": true} when it is interrupted.
 
 /// The version both sides must speak.
@@ -61,11 +64,13 @@ struct LocalFade {
 
 /// One line from a tool.
 struct LocalRequest {
-  enum class Kind { Protocol, Fade, Levels, Stop };
+  enum class Kind { Protocol, Fade, Levels, Stop, Save, Remove, SavedScenes };
   Kind kind = Kind::Protocol;
   int protocol = 0;            ///< Protocol
   LocalFade fade;              ///< Fade
   std::vector<UnitKey> keys;   ///< Levels
+  std::string scene;           ///< Save, Remove: the saved scene's name
+  std::vector<SavedUnit> units;  ///< Save: the units chosen (chooseSceneUnits()), levels unused
 };
 
 /// Reads one line from a tool (without its newline). False, with `problem`
@@ -85,7 +90,7 @@ struct LocalNotKnown {
 
 /// One line from the service.
 struct LocalReply {
-  enum class Kind { Protocol, Error, Accepted, Command, End, Levels };
+  enum class Kind { Protocol, Error, Accepted, Command, End, Levels, Saved, Removed, Scenes, Refused };
   Kind kind = Kind::Error;
   int protocol = 0;       ///< Protocol
   std::string error;      ///< Error
@@ -98,6 +103,16 @@ struct LocalReply {
   FadeEnd end;            ///< End
   std::vector<RememberedLevel> levels;  ///< Levels, in request order
   std::vector<LocalNotKnown> notKnown;  ///< Levels: one for each of `levels`
+  /// Saved: the scene's name, its units' count (as many units, of no key), those left out;
+  /// Removed: its name.
+  SavedScene scene;
+  std::vector<std::string> leftOut;
+  std::vector<SavedScene> scenes;  ///< Scenes: every saved scene the service keeps
+  /// Refused: the line vantrel says, what kind of refusal it is, and `notFound` for a removal
+  /// of a scene that is not saved.
+  std::string refusal;
+  SceneSaving::Refusal why = SceneSaving::Refusal::None;
+  bool notFound = false;
 };
 
 /// Reads one line from the service. False, with `problem`, when it is not
@@ -110,6 +125,16 @@ std::string errorLine(const std::string& problem);
 std::string requestLine(const LocalFade& fade);
 std::string levelsRequestLine(const std::vector<UnitKey>& keys);
 std::string stopLine();
+std::string saveRequestLine(const std::string& name, const std::vector<SavedUnit>& units);
+std::string removeRequestLine(const std::string& name);
+std::string savedScenesRequestLine();
+/// `{"saved": NAME, "units": N, "left_out": [...]}`.
+std::string savedReplyLine(const SceneSaving& saving);
+std::string removedLine(const std::string& name);
+/// `{"saved_scenes": [{"name", "units": [{address, port, type, name, level}]}]}`.
+std::string savedScenesLine(const std::vector<SavedScene>& scenes);
+/// A refused save or removal (`why`); `notFound`: no such saved scene to remove.
+std::string refusedLine(const std::string& refusal, SceneSaving::Refusal why, bool notFound = false);
 std::string acceptedLine(const std::vector<int>& known);
 std::string commandLine(int unit, int level, const CommandResult& result, std::int64_t beganUs);
 std::string endLine(int unit, const FadeEnd& end);

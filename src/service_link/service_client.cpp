@@ -127,6 +127,32 @@ bool ServiceClient::submit(const LocalFade& fade, std::vector<int>& known, std::
   return true;
 }
 
+bool ServiceClient::saveScene(const std::string& name, const std::vector<SavedUnit>& units,
+                              LocalReply& reply, std::string& problem) {
+  return askScenes(saveRequestLine(name, units), reply, problem);
+}
+
+bool ServiceClient::removeScene(const std::string& name, LocalReply& reply, std::string& problem) {
+  return askScenes(removeRequestLine(name), reply, problem);
+}
+
+bool ServiceClient::savedScenes(LocalReply& reply, std::string& problem) {
+  return askScenes(savedScenesRequestLine(), reply, problem);
+}
+
+bool ServiceClient::askScenes(const std::string& request, LocalReply& reply, std::string& problem) {
+  LocalLink::Got got;
+  if (!link_->link.send(request, problem) ||
+      !link_->next(reply, monotonicUs() + kAnswerUs, nullptr, got, problem))
+    return false;
+  if (reply.kind != LocalReply::Kind::Saved && reply.kind != LocalReply::Kind::Removed &&
+      reply.kind != LocalReply::Kind::Scenes && reply.kind != LocalReply::Kind::Refused) {
+    problem = "the service's answer is wrong: not an answer about saved scenes";
+    return false;
+  }
+  return true;
+}
+
 bool ServiceClient::follow(int units, EngineListener& listener, const std::atomic<bool>& stop,
                            std::string& problem) {
   int ended = 0;

@@ -42,6 +42,13 @@ class ServiceClient {
   /// Hands over `fade`; on success `known` holds each unit's level as the
   /// service knew it before (-1: not known).
   bool submit(const LocalFade& fade, std::vector<int>& known, std::string& problem);
+  /// Asks the service to save scene `name` of `units` (by key, each at no level yet), to remove
+  /// the saved scene `name`, or for its saved scenes, and reads the one answer: Saved, Removed,
+  /// Scenes or Refused.
+  bool saveScene(const std::string& name, const std::vector<SavedUnit>& units, LocalReply& reply,
+                 std::string& problem);
+  bool removeScene(const std::string& name, LocalReply& reply, std::string& problem);
+  bool savedScenes(LocalReply& reply, std::string& problem);
   /// Tells `listener` of each command and each unit's end, in `fade`'s unit
   /// indices, until every one of `units` has ended. Once `stop` turns true
   /// the service stops them (within 100 ms) and their ends still come.
@@ -50,6 +57,7 @@ class ServiceClient {
               std::string& problem);
 
  private:
+  bool askScenes(const std::string& request, LocalReply& reply, std::string& problem);
   struct Link;
   std::string program_;
   std::string path_;

@@ -19,6 +19,15 @@ bool ServiceClient::levels(const std::vector<UnitKey>&, std::vector<RememberedLe
 
 bool ServiceClient::submit(const LocalFade&, std::vector<int>&, std::string&) { return false; }
 
+bool ServiceClient::saveScene(const std::string&, const std::vector<SavedUnit>&, LocalReply&,
+                              std::string&) {
+  return false;
+}
+
+bool ServiceClient::removeScene(const std::string&, LocalReply&, std::string&) { return false; }
+
+bool ServiceClient::savedScenes(LocalReply&, std::string&) { return false; }
+
 bool ServiceClient::follow(int, EngineListener&, const std::atomic<bool>&, std::string&) {
   return false;
 }

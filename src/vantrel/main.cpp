@@ -17,6 +17,7 @@
 #include "units/level.hpp"
 #include "units/remembered_levels.hpp"
 #include "units/saved_scenes.hpp"
+#include "units/scene_saving.hpp"
 #include "units/units_file.hpp"
 #include "units/units_file_reading.hpp"
 #include "vantrel/listing.hpp"
@@ -44,19 +45,10 @@ void warn(const std::string& warning) {
 // The units of the saved scene that the units file still has, in its order; the others are
 // told of in one line and skipped.
 void savedTargets(const UnitsFile& file, const SavedScene& scene, std::vector<Target>& targets) {
-  std::string gone;
-  for (const SavedUnit& saved : scene.units) {
-    const auto unit = std::find_if(file.units.begin(), file.units.end(),
-                                   [&](const Unit& u) { return u.key() == saved.key; });
-    if (unit == file.units.end())
-      gone += (gone.empty() ? "" : ", ") + saved.name;
-    else
-      targets.push_back({static_cast<int>(unit - file.units.begin()), saved.level});
-  }
-  std::sort(targets.begin(), targets.end(),
-            [](const Target& a, const Target& b) { return a.unit < b.unit; });
-  if (!gone.empty())
-    warn("scene '" + scene.name + "': skipped, no longer in the units file: " + gone);
+  std::string skipped;
+  for (const auto& [unit, level] : savedSceneLevels(file, scene, skipped))
+    targets.push_back({unit, level});
+  warn(skipped);
 }
 
 // The units that the command names, each once, in the order of the file.
@@ -207,79 +199,99 @@ int runThroughService(ServiceClient& service, const UnitsFile& file,
   return report.finish(stop.load());
 }
 
-// Where a saved scene would take the name of one the units file writes, in the compiler's form.
-std::string writtenSceneAt(const UnitsFile& file, const std::string& name) {
-  const int scene = file.findScene(name);
-  if (scene < 0)
-    return "";
-  return file.path + ":" + std::to_string(file.scenes[static_cast<std::size_t>(scene)].line) +
-         ": scene '" + name + "' is written in the units file";
+// The exit status of a refused save or removal, its line said as vantrel says it.
+int refused(SceneSaving::Refusal refusal, const std::string& problem) {
+  switch (refusal) {
+    case SceneSaving::Refusal::BadName:
+    case SceneSaving::Refusal::UnknownTarget:
+      return usageError(problem);
+    case SceneSaving::Refusal::Written:
+      std::fprintf(stderr, "%s\n", problem.c_str());
+      return 2;
+    case SceneSaving::Refusal::NothingKnown:
+    case SceneSaving::Refusal::None:
+      break;
+  }
+  warn(problem);
+  return 1;
 }
 
 // `scene save`: the remembered level of each unit named, or of every unit.
 int saveFromLevels(const UnitsFile& file, const VantrelOptions& options,
                    const RememberedLevels& remembered, const std::string& scenesPath) {
-  const std::string name = options.scene;
-  const std::string badName = sceneNameProblem(name);
-  if (!badName.empty())
-    return usageError(badName);
-  const std::string written = writtenSceneAt(file, name);
-  if (!written.empty()) {
-    std::fprintf(stderr, "%s: a saved scene takes another name\n", written.c_str());
-    return 2;
+  const std::vector<std::string> targets(options.targets.begin(), options.targets.end());
+  SceneSaving saving = chooseSceneUnits(file, options.scene, targets);
+  if (saving.refusal == SceneSaving::Refusal::None) {
+    std::vector<int> known;
+    for (const SavedUnit& unit : saving.chosen)
+      known.push_back(remembered.find(unit.key).level);
+    keepKnown(saving, known);
   }
-  std::vector<int> units;
-  for (const char* target : options.targets) {
-    if (!file.addTarget(target, units))
-      return usageError(std::string("unknown unit or group '") + target + "'");
-  }
-  if (options.targets.empty()) {
-    for (std::size_t unit = 0; unit < file.units.size(); ++unit)
-      units.push_back(static_cast<int>(unit));
-  }
-  SavedScene scene{name, {}};
-  std::string unknown;
-  for (int index : units) {
-    const Unit& unit = file.units[static_cast<std::size_t>(index)];
-    const int level = remembered.find(unit.key()).level;
-    if (level < 0)
-      unknown += (unknown.empty() ? "" : ", ") + unit.name;
-    else
-      scene.units.push_back({unit.key(), unit.name, level});
-  }
-  if (scene.units.empty()) {
-    warn("scene '" + name + "' not saved: no unit's level is known: " + unknown);
-    return 1;
-  }
-  if (!unknown.empty())
-    warn("scene '" + name + "': left out, level not known: " + unknown);
+  if (saving.refusal != SceneSaving::Refusal::None)
+    return refused(saving.refusal, saving.problem);
+  warn(leftOutLine(saving));
   std::string reason;
-  if (!saveScene(scenesPath, scene, reason)) {
-    warn("scene '" + name + "' not saved: " + reason);
-    return 1;
-  }
+  if (!saveScene(scenesPath, saving.scene, reason))
+    return refused(SceneSaving::Refusal::None, notSavedLine(options.scene, reason));
   if (!options.quiet)
-    std::printf("Saved scene '%s': %zu unit%s.\n", name.c_str(), scene.units.size(),
-                scene.units.size() == 1 ? "" : "s");
+    std::printf("%s\n", savedLine(options.scene, saving.scene.units.size()).c_str());
   return 0;
 }
 
 int removeSaved(const UnitsFile& file, const VantrelOptions& options,
                 const SavedScenes& saved, const std::string& scenesPath) {
-  const std::string name = options.scene;
-  const std::string written = writtenSceneAt(file, name);
-  if (!written.empty()) {
-    std::fprintf(stderr, "%s: remove it there\n", written.c_str());
-    return 2;
-  }
-  if (saved.find(name) == nullptr)
-    return usageError("no saved scene '" + name + "'");
+  bool written = false;
+  const std::string problem = removalProblem(file, saved, options.scene, written);
+  if (!problem.empty())
+    return refused(written ? SceneSaving::Refusal::Written : SceneSaving::Refusal::BadName, problem);
   std::string reason;
-  if (!removeScene(scenesPath, name, reason)) {
-    warn("scene '" + name + "' not removed: " + reason);
+  if (!removeScene(scenesPath, options.scene, reason))
+    return refused(SceneSaving::Refusal::None, notRemovedLine(options.scene, reason));
+  return 0;
+}
+
+// A save or removal that the service answered: what it says, as vantrel says it direct.
+int sceneAnswer(const ServiceClient& service, bool answered, const LocalReply& reply,
+                const std::string& problem, const VantrelOptions& options, SceneSaving& saving) {
+  if (!answered) {
+    std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
     return 1;
   }
+  if (reply.kind == LocalReply::Kind::Refused)
+    return refused(reply.notFound ? SceneSaving::Refusal::BadName : reply.why, reply.refusal);
+  if (reply.kind == LocalReply::Kind::Saved) {
+    saving.leftOut = reply.leftOut;
+    warn(leftOutLine(saving));
+    if (!options.quiet)
+      std::printf("%s\n", savedLine(options.scene, reply.scene.units.size()).c_str());
+  }
   return 0;
+}
+
+// `scene save` through the service: the units chosen by this file, at the levels the service
+// last confirmed.
+int saveThroughService(ServiceClient& service, const UnitsFile& file, const VantrelOptions& options) {
+  const std::vector<std::string> targets(options.targets.begin(), options.targets.end());
+  SceneSaving saving = chooseSceneUnits(file, options.scene, targets);
+  if (saving.refusal != SceneSaving::Refusal::None)
+    return refused(saving.refusal, saving.problem);
+  LocalReply reply;
+  std::string problem;
+  const bool answered = service.saveScene(options.scene, saving.chosen, reply, problem);
+  return sceneAnswer(service, answered, reply, problem, options, saving);
+}
+
+int removeThroughService(ServiceClient& service, const UnitsFile& file,
+                         const VantrelOptions& options) {
+  bool written = false;
+  const std::string problem = removalProblem(file, SavedScenes(), options.scene, written);
+  if (written)
+    return refused(SceneSaving::Refusal::Written, problem);
+  SceneSaving saving;
+  LocalReply reply;
+  std::string notAnswered;
+  const bool answered = service.removeScene(options.scene, reply, notAnswered);
+  return sceneAnswer(service, answered, reply, notAnswered, options, saving);
 }
 
 }  // namespace
@@ -315,12 +327,22 @@ int main(int argc, char* argv[]) {
     saved = SavedScenes::read(scenesPath, sceneWarnings);
   for (const std::string& sceneWarning : sceneWarnings)
     warn(sceneWarning);
+  // A saved scene is the service's while it runs: which one is known once it is reached.
+  const bool savedScene =
+      options.command == VantrelOptions::Command::Scene && file.findScene(options.scene) < 0;
   std::vector<Target> targets;
-  if (!chooseTargets(file, options, remembered, saved, targets, problem))
-    return usageError(problem);
-  if (options.command == VantrelOptions::Command::Scene && targets.empty()) {
-    warn(std::string("scene '") + options.scene + "': none of its units is in the units file");
-    return 1;
+  const auto choose = [&]() -> int {
+    if (!chooseTargets(file, options, remembered, saved, targets, problem))
+      return usageError(problem);
+    if (options.command == VantrelOptions::Command::Scene && targets.empty()) {
+      warn(std::string("scene '") + options.scene + "': none of its units is in the units file");
+      return 1;
+    }
+    return 0;
+  };
+  if (!savedScene || options.direct) {
+    if (const int status = choose())
+      return status;
   }
 
   // While vantreld runs it owns the units: the command goes through it.
@@ -341,19 +363,29 @@ int main(int argc, char* argv[]) {
   if (through && options.verbose)
     std::fprintf(stderr, "vantrel: through vantreld at %s\n", service.path().c_str());
 
-  if (options.command == VantrelOptions::Command::SaveScene ||
-      options.command == VantrelOptions::Command::RemoveScene) {
-    // The levels to save are the service's while it runs, and it does not take this yet: the
-    // user's own file would be older than what the units are at.
-    if (through) {
-      std::fprintf(stderr,
-                   "vantrel: %s: vantreld does not take 'scene %s' yet; --direct uses the levels "
-                   "file of this user, %s\n",
-                   service.path().c_str(),
-                   options.command == VantrelOptions::Command::SaveScene ? "save" : "remove",
-                   levelsPath.c_str());
+  if (through && (savedScene || options.command == VantrelOptions::Command::List)) {
+    saved = SavedScenes();
+    LocalReply reply;
+    if (!service.savedScenes(reply, problem)) {
+      std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
       return 1;
     }
+    for (const SavedScene& scene : reply.scenes)
+      saved.put(scene);
+  }
+  if (savedScene && !options.direct) {
+    if (const int status = choose())
+      return status;
+  }
+
+  if (options.command == VantrelOptions::Command::SaveScene ||
+      options.command == VantrelOptions::Command::RemoveScene) {
+    // The levels to save are the service's while it runs: the user's own file would be older
+    // than what the units are at.
+    if (through)
+      return options.command == VantrelOptions::Command::SaveScene
+                 ? saveThroughService(service, file, options)
+                 : removeThroughService(service, file, options);
     return options.command == VantrelOptions::Command::SaveScene
                ? saveFromLevels(file, options, remembered, scenesPath)
                : removeSaved(file, options, saved, scenesPath);

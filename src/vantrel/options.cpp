@@ -42,8 +42,8 @@ std::string vantrelHelp() {
              "                      level (default: one command to the level)\n"
              "  --from LEVEL        with --over: fade every unit from LEVEL\n") +
          kFadeTimingHelp + kServiceHelp + kFadeReportHelp +
-         "While vantreld runs, set, scene and list go through it, and scene save and\n"
-         "scene remove need --direct (see vantrel(1)).\n"
+         "While vantreld runs, set, scene, scene save, scene remove and list go through\n"
+         "it, and scene save keeps the levels it confirmed (see vantrel(1)).\n"
          "Exit status: 0 when every unit confirmed its level (with --no-wait: when the\n"
          "service took the command), 1 when any did not, 2 for a usage or units file\n"
          "error, 130 when interrupted.\n";

@@ -78,7 +78,10 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::vector<InputSt
   json& groups = state["groups"] = json::array();
   for (const ServiceSnapshot::Group& group : snapshot.groups)
     groups.push_back(groupObject(group.name, group.members, group.level));
-  state["scenes"] = snapshot.scenes;
+  json& scenes = state["scenes"] = snapshot.scenes;
+  for (const std::string& saved : snapshot.savedScenes)
+    scenes.push_back(saved);
+  state["saved_scenes"] = snapshot.savedScenes;
   state["levels_file"] = levelsFileObject(snapshot.levelsFile);
   if (!inputs.empty())
     state["inputs"] = inputsObject(inputs);
@@ -100,6 +103,14 @@ std::string groupJson(const UnitsFile& file, int group, int level) {
 std::string levelsFileJson(const LevelsFileState& state) {
   return text(levelsFileObject(state));
 }
+
+std::string savedJson(const SceneSaving& saving) {
+  return text(json{{"saved", saving.scene.name},
+                   {"units", saving.scene.units.size()},
+                   {"left_out", saving.leftOut}});
+}
+
+std::string removedJson(const std::string& name) { return text(json{{"removed", name}}); }
 
 std::string errorJson(const std::string& problem) {
   return text(json{{"error", problem}});

@@ -9,7 +9,8 @@
 
 /// The control page's API as JSON text, one line each (vantreld(8)).
 
-/// {"title"?, "units": [...], "groups": [...], "scenes": [...], "levels_file",
+/// {"title"?, "units": [...], "groups": [...], "scenes": [...] (the file's, then the saved ones),
+/// "saved_scenes": [...], "levels_file",
 /// "inputs"?}; no title when `title` is empty, no inputs when `inputs` is empty:
 /// "inputs": {"sacn": {"sources": [{"universe", "address", "cid", "name",
 /// "priority"}], "packets": {"taken", "malformed", "ignored", "late",
@@ -23,6 +24,10 @@ std::string unitJson(const Unit& unit, const UnitState& state);
 std::string groupJson(const UnitsFile& file, int group, int level);
 /// {"remembered": true}, or {"remembered": false, "problem": REASON}.
 std::string levelsFileJson(const LevelsFileState& state);
+/// {"saved": NAME, "units": N, "left_out": [names]}.
+std::string savedJson(const SceneSaving& saving);
+/// {"removed": NAME}.
+std::string removedJson(const std::string& name);
 /// {"error": problem}.
 std::string errorJson(const std::string& problem);
 

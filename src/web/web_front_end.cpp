@@ -32,7 +32,7 @@ const char kSecurityPolicy[] =
     "connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; "
     "frame-ancestors 'none'";
 
-enum class Target { None, Page, State, Events, Unit, Group, Scene };
+enum class Target { None, Page, State, Events, Unit, Group, Scene, SavedScene, SavedScenes };
 
 std::int64_t nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -97,6 +97,7 @@ struct WebFrontEnd::Request {
   bool begun = false;
   Target target = Target::None;
   int index = -1;       ///< of the unit, group or scene
+  std::string saved;    ///< the saved scene's name
   int status = 0;       ///< a refusal, when not 0
   std::string problem;  ///< its words
   const char* allow = nullptr;  ///< for a 405
@@ -302,7 +303,8 @@ void WebFrontEnd::judge(MHD_Connection* connection, const std::string& url,
   if (request.status != 0)
     return;
   const bool command = request.target == Target::Unit || request.target == Target::Group ||
-                       request.target == Target::Scene;
+                       request.target == Target::Scene || request.target == Target::SavedScene ||
+                       request.target == Target::SavedScenes;
   if (!command)
     return;
   const char* origin = header(connection, MHD_HTTP_HEADER_ORIGIN);
@@ -351,7 +353,20 @@ void WebFrontEnd::route(const std::string& url, const std::string& method, Reque
   } else if (prefixed("/api/groups/")) {
     named("/api/groups/", Target::Group, file.findGroup(rest("/api/groups/")), "group");
   } else if (prefixed("/api/scenes/")) {
-    named("/api/scenes/", Target::Scene, file.findScene(rest("/api/scenes/")), "scene");
+    const std::string name(rest("/api/scenes/"));
+    SavedScene saved;
+    if (file.findScene(name) < 0 && service_.findSavedScene(name, saved)) {
+      named("/api/scenes/", Target::SavedScene, 0, "scene");
+      request.saved = name;
+    } else {
+      named("/api/scenes/", Target::Scene, file.findScene(name), "scene");
+    }
+  } else if (url == "/api/scenes") {
+    request.target = Target::SavedScenes;
+    if (method != MHD_HTTP_METHOD_POST) {
+      request.status = MHD_HTTP_METHOD_NOT_ALLOWED;
+      request.allow = "POST";
+    }
   } else {
     request.status = MHD_HTTP_NOT_FOUND;
     request.problem = "nothing here";
@@ -432,6 +447,16 @@ int WebFrontEnd::answerApi(Request& request, std::string& body) {
     body = state();
     return MHD_HTTP_OK;
   }
+  if (request.target == Target::SavedScenes)
+    return answerSavedScenes(request, body);
+  if (request.target == Target::SavedScene) {
+    if (!submitJsonSavedScene(service_, "the control page", request.saved, request.body, 0, problem)) {
+      body = errorJson(problem);
+      return MHD_HTTP_BAD_REQUEST;
+    }
+    body = "{\"accepted\": true}";
+    return MHD_HTTP_ACCEPTED;
+  }
   const UnitsService::Target target = request.target == Target::Unit    ? UnitsService::Target::Unit
                                      : request.target == Target::Group ? UnitsService::Target::Group
                                                                        : UnitsService::Target::Scene;
@@ -442,6 +467,26 @@ int WebFrontEnd::answerApi(Request& request, std::string& body) {
   }
   body = "{\"accepted\": true}";
   return MHD_HTTP_ACCEPTED;
+}
+
+// POST /api/scenes: a save or a removal, as on MQTT; a refusal is a 400 or, for a name the units
+// file writes, a 409; a save that cannot be written, a 500.
+int WebFrontEnd::answerSavedScenes(Request& request, std::string& body) {
+  SavedSceneAnswer answer;
+  if (carryOutSavedSceneRequest(service_, request.body, answer)) {
+    body = answer.request.remove ? removedJson(answer.request.name) : savedJson(answer.saving);
+    return MHD_HTTP_OK;
+  }
+  body = errorJson(answer.problem);
+  if (answer.saving.refusal == SceneSaving::Refusal::Written ||
+      answer.removal == UnitsService::Removal::Written)
+    return MHD_HTTP_CONFLICT;
+  return answer.notWritten() ? MHD_HTTP_INTERNAL_SERVER_ERROR : MHD_HTTP_BAD_REQUEST;
+}
+
+void WebFrontEnd::savedScenesChanged(const std::vector<std::string>&) {
+  // The page rebuilds its scene buttons from a whole state.
+  streams_.post([this] { return "event: state\ndata: " + state() + "\n\n"; });
 }
 
 FrontEndReader webFrontEnd() {

@@ -36,6 +36,7 @@ class WebFrontEnd final : public FrontEnd {
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
   void levelsFileChanged(const LevelsFileState& state) override;
+  void savedScenesChanged(const std::vector<std::string>& saved) override;
   /// The consoles' inputs, which the state shows.
   void showInputs(const std::vector<const InputView*>& inputs) override { inputs_ = inputs; }
 
@@ -48,6 +49,7 @@ class WebFrontEnd final : public FrontEnd {
   void route(const std::string& url, const std::string& method, Request& request);
   bool answer(MHD_Connection* connection, Request& request);
   int answerApi(Request& request, std::string& body);
+  int answerSavedScenes(Request& request, std::string& body);
   /// stateJson() of the service and the inputs, now.
   std::string state() const;
 

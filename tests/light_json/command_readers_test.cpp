@@ -3,6 +3,7 @@
 #include "light_json/command_readers.hpp"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,40 @@ TEST(ReadSceneCommand, TakesOnEmptyOrATransition) {
     readSceneCommand(payload, command, problem);
     EXPECT_EQ(problem, "a scene takes ON, nothing, or a JSON object with an optional transition")
         << payload;
+  }
+}
+
+TEST(ReadSavedSceneRequest, TakesASaveOrARemovalAndNothingElse) {
+  struct Case {
+    const char* payload;
+    bool ok;
+    bool remove;
+    std::vector<std::string> units;
+  };
+  const Case cases[] = {
+      {R"({"save": "evening"})", true, false, {}},
+      {R"({"save": "evening", "units": ["a", "shelves"]})", true, false, {"a", "shelves"}},
+      {R"({"remove": "evening"})", true, true, {}},
+      {R"({"save": "evening", "remove": "evening"})", false, false, {}},
+      {R"({"remove": "evening", "units": ["a"]})", false, false, {}},
+      {R"({"save": "evening", "colour": "red"})", false, false, {}},
+      {R"({"save": 3})", false, false, {}},
+      {R"({"save": "evening", "units": "a"})", false, false, {}},
+      {R"({"save": "evening", "units": [1]})", false, false, {}},
+      {R"({})", false, false, {}},
+      {"ON", false, false, {}},
+  };
+  for (const Case& c : cases) {
+    SavedSceneRequest request;
+    std::string problem;
+    ASSERT_EQ(readSavedSceneRequest(c.payload, request, problem), c.ok) << c.payload;
+    if (!c.ok) {
+      EXPECT_FALSE(problem.empty()) << c.payload;
+      continue;
+    }
+    EXPECT_EQ(request.name, "evening");
+    EXPECT_EQ(request.remove, c.remove) << c.payload;
+    EXPECT_EQ(request.units, c.units) << c.payload;
   }
 }
 

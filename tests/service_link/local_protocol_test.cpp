@@ -126,6 +126,9 @@ TEST(LocalProtocol, MalformedRequestsAreRefusedWithAReason) {
       R"({"levels": {"address": "a"}})",
       R"({"levels": [{"address": "a", "port": 70000, "type": 1}]})",
       R"({"stop": "yes"})", R"({"stop": false})",
+      R"({"save": "evening"})", R"({"save": {"name": "x", "units": {}}})",
+      R"({"save": {"name": "x", "units": [{"address": "a", "port": 1, "type": 1, "name": 3}]}})",
+      R"({"remove": 1})", R"({"saved_scenes": false})",
   };
   for (const char* line : lines) {
     LocalRequest request;
@@ -134,6 +137,58 @@ TEST(LocalProtocol, MalformedRequestsAreRefusedWithAReason) {
     EXPECT_FALSE(problem.empty()) << line;
     EXPECT_EQ(problem.find('\n'), std::string::npos);
   }
+}
+
+TEST(LocalProtocol, SavedScenesRequestsAndAnswersReadBack) {
+  std::vector<SavedUnit> units(2);
+  units[0].key = {"10.0.0.1", 4001, 1};
+  units[0].name = "counter";
+  units[1].key = {"lamp", 9, 2};
+  units[1].name = "shelf";
+  LocalRequest request;
+  std::string problem;
+  ASSERT_TRUE(readLocalRequest(withoutNewline(saveRequestLine("evening", units)), request, problem)) << problem;
+  ASSERT_EQ(request.kind, LocalRequest::Kind::Save);
+  EXPECT_EQ(request.scene, "evening");
+  ASSERT_EQ(request.units.size(), 2u);
+  EXPECT_EQ(request.units[1].key, (UnitKey{"lamp", 9, 2}));
+  EXPECT_EQ(request.units[1].name, "shelf");
+  ASSERT_TRUE(readLocalRequest(withoutNewline(removeRequestLine("evening")), request, problem));
+  EXPECT_EQ(request.kind, LocalRequest::Kind::Remove);
+  EXPECT_EQ(request.scene, "evening");
+  ASSERT_TRUE(readLocalRequest(withoutNewline(savedScenesRequestLine()), request, problem));
+  EXPECT_EQ(request.kind, LocalRequest::Kind::SavedScenes);
+
+  LocalReply reply;
+  SceneSaving saving;
+  saving.scene.name = "evening";
+  saving.scene.units = {units[0]};
+  saving.scene.units[0].level = 204;
+  saving.leftOut = {"shelf", "door"};
+  ASSERT_TRUE(readLocalReply(withoutNewline(savedReplyLine(saving)), reply, problem)) << problem;
+  ASSERT_EQ(reply.kind, LocalReply::Kind::Saved);
+  EXPECT_EQ(reply.scene.name, "evening");
+  EXPECT_EQ(reply.scene.units.size(), 1u);
+  EXPECT_EQ(reply.leftOut, saving.leftOut);
+  ASSERT_TRUE(readLocalReply(withoutNewline(savedScenesLine({saving.scene, SavedScene{"late", {}}})), reply, problem));
+  ASSERT_EQ(reply.kind, LocalReply::Kind::Scenes);
+  ASSERT_EQ(reply.scenes.size(), 2u);
+  EXPECT_EQ(reply.scenes[0].units[0].key, (UnitKey{"10.0.0.1", 4001, 1}));
+  EXPECT_EQ(reply.scenes[0].units[0].level, 204);
+  EXPECT_EQ(reply.scenes[1].name, "late");
+  // Each refusal keeps its kind, which sets vantrel's exit status.
+  using R = SceneSaving::Refusal;
+  for (const R why : {R::None, R::BadName, R::Written, R::UnknownTarget, R::NothingKnown}) {
+    for (const bool notFound : {false, true}) {
+      ASSERT_TRUE(readLocalReply(withoutNewline(refusedLine("a: b", why, notFound)), reply, problem));
+      EXPECT_EQ(reply.kind, LocalReply::Kind::Refused);
+      EXPECT_EQ(reply.why, why);
+      EXPECT_EQ(reply.notFound, notFound);
+      EXPECT_EQ(reply.refusal, "a: b");
+    }
+  }
+  EXPECT_FALSE(readLocalReply(R"({"refused": "x", "why": "tired"})", reply, problem));
+  EXPECT_FALSE(readLocalReply(R"({"saved": "x", "units": 0})", reply, problem));
 }
 
 TEST(LocalProtocol, RepliesReadBackAsTheToolsNeedThem) {

@@ -529,11 +529,9 @@ TEST_P(VantrelEndToEnd, TheToolsShareTheirConventions) {
       << missing.err;
 }
 
-// Saved scenes: direct only; through the service the tool refuses to save.
+// Saved scenes, direct and through the service, which saves the levels it confirmed.
 
 TEST_P(VantrelEndToEnd, ASavedSceneHoldsTheConfirmedLevelsAndIsRecalledAsAWrittenOne) {
-  if (GetParam().throughService)
-    GTEST_SKIP() << "vantreld does not take scene save yet";
   ServingUnit a;
   ServingUnit b;
   ServingUnit c;
@@ -560,8 +558,6 @@ TEST_P(VantrelEndToEnd, ASavedSceneHoldsTheConfirmedLevelsAndIsRecalledAsAWritte
 }
 
 TEST_P(VantrelEndToEnd, ASavedSceneIsReplacedRemovedAndNeverTakesAWrittenScenesName) {
-  if (GetParam().throughService)
-    GTEST_SKIP() << "vantreld does not take scene save yet";
   ServingUnit a;
   site_.write({{"a", a.port()}}, "[scenes.open]\na = 255\n");
   ASSERT_EQ(run({"set", "a", "30"}).exitStatus, 0);
@@ -586,15 +582,6 @@ TEST_P(VantrelEndToEnd, ASavedSceneIsReplacedRemovedAndNeverTakesAWrittenScenesN
 TEST_P(VantrelEndToEnd, ASaveThatCannotBeWrittenSaysWhyInOneLine) {
   ServingUnit a;
   site_.write({{"a", a.port()}});
-  if (GetParam().throughService) {
-    // What a user expects while the service runs: the levels are its own, so no save from an older file.
-    const ChildResult refused = run({"scene", "save", "evening"});
-    EXPECT_EQ(refused.exitStatus, 1);
-    EXPECT_TRUE(matches(refused.err, "vantrel: " + socket() +
-                                         ": vantreld does not take 'scene save' yet; --direct [^\r\n]+"))
-        << refused.err;
-    return;
-  }
   ASSERT_EQ(run({"set", "a", "30"}).exitStatus, 0);
   a.finish();
   // Root may write anywhere: a folder where the new file would go stops even root.

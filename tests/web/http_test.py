@@ -102,11 +102,28 @@ class Api(Fixture):
                       {"name": "b", "type": 1, "level": None, "sent": None, "last_on": None, "problem": None}],
             "groups": [{"name": "shelves", "members": ["a", "b"], "level": None}],
             "scenes": ["open"],
+            "saved_scenes": [],
             "levels_file": {"remembered": True}})
         status, _, body = self.service.request("POST", "/api/units/a", '{"brightness": 7}')
         self.assertEqual((status, json.loads(body)), (202, {"accepted": True}))
         self.assertEqual(self.service.command("scenes", "open", {"transition": 0}), 202)
         self.assertTrue(wait_for(lambda: self.sent() == [[7, 255], [10]]), self.sent())
+        # Saved scenes: the answers, and the state that lists them beside the file's.
+        save = lambda body: self.service.request("POST", "/api/scenes", body)
+        status, _, body = save('{"save": "calm", "units": ["shelves"]}')
+        self.assertEqual((status, json.loads(body)), (200, {"saved": "calm", "units": 2, "left_out": []}))
+        status, _, body = save('{"save": "open"}')
+        self.assertEqual(status, 409)
+        self.assertRegex(json.loads(body)["error"], r"^/\S+\.toml:\d+: scene 'open' is written in the units file")
+        for bad in ('{"save": "x", "remove": "y"}', '{"save": "Bad Name"}', '{"remove": "nothing"}', "[]"):
+            status, _, body = save(bad)
+            self.assertEqual(status, 400, bad)
+            self.assertEqual(list(json.loads(body)), ["error"])
+        _, _, body = self.service.request("GET", "/api/state")
+        self.assertEqual((json.loads(body)["scenes"], json.loads(body)["saved_scenes"]), (["open", "calm"], ["calm"]))
+        status, _, body = save('{"remove": "calm"}')
+        self.assertEqual((status, json.loads(body)), (200, {"removed": "calm"}))
+        self.assertEqual(self.sent(), [[7, 255], [10]])
         got = b""
         while got.count(b"event: group") < 2:
             got += stream.recv(65536)

@@ -154,6 +154,44 @@ class ControlPage(unittest.TestCase):
             self.wait_shown(name, level)
         self.assertEqual([self.units.levels(port)[-1] for port in self.units.ports], [255, 204, 204])
 
+    def test_a_scene_saved_on_the_page_is_recalled_and_removed_after_a_confirmation(self):
+        self.open_page()
+        self.assertEqual(self.service.command("groups", "shelves", {"brightness": 77}), 202)
+        self.wait_shown("shelf-left", "77")
+        self.wait_shown("shelf-right", "77")
+        find = self.driver.find_element
+        find(By.CSS_SELECTOR, "#save-form summary").click()
+        find(By.CSS_SELECTOR, '#save-targets input[value="shelves"]').click()
+        find(By.ID, "save-name").send_keys("reading")
+        find(By.ID, "save-scene").click()
+        message = lambda: find(By.ID, "save-message").get_attribute("textContent")
+        self.assertTrue(wait_for(lambda: message() == "Saved scene \u201creading\u201d: 2 lights."), message())
+        saved = '[data-scene="reading"]'
+        self.assertTrue(wait_for(lambda: self.driver.find_elements(By.CSS_SELECTOR, saved)), "no button")
+        self.assertIn("saved", find(By.CSS_SELECTOR, saved).get_attribute("class"))
+        # Recalled from its button: the units' bytes are its levels again.
+        self.assertEqual(self.service.command("groups", "shelves", {"brightness": 3}), 202)
+        self.wait_shown("shelf-left", "3")
+        find(By.CSS_SELECTOR, saved).click()
+        self.wait_shown("shelf-left", "77")
+        self.wait_shown("shelf-right", "77")
+        self.assertEqual([self.units.levels(port)[-1] for port in self.units.ports[1:]], [77, 77])
+        # A name the units file writes is refused in one line.
+        find(By.ID, "save-name").send_keys("open")
+        find(By.ID, "save-scene").click()
+        self.assertTrue(wait_for(lambda: "scene 'open' is written in the units file" in message()), message())
+        find(By.ID, "save-name").clear()
+        # Removing asks first: dismissed, it stays; accepted, it goes.
+        remove = '[data-remove="reading"]'
+        find(By.CSS_SELECTOR, remove).click()
+        self.driver.switch_to.alert.dismiss()
+        time.sleep(0.5)
+        self.assertTrue(self.driver.find_elements(By.CSS_SELECTOR, saved))
+        find(By.CSS_SELECTOR, remove).click()
+        self.assertIn("reading", self.driver.switch_to.alert.text)
+        self.driver.switch_to.alert.accept()
+        self.assertTrue(wait_for(lambda: not self.driver.find_elements(By.CSS_SELECTOR, saved)), "not removed")
+
     def test_a_level_set_through_the_api_shows_on_the_page(self):
         self.open_page()
         self.assertEqual(self.service.command("units", "shelf-right", {"brightness": 42}), 202)

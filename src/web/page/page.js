@@ -1,7 +1,9 @@
 // Expects, on the origin that served it: GET /api/state and the stream GET /api/events (events state, unit, group,
 // levels_file), the state being {"title"?, "units": [{name, type, level, sent, last_on, problem}], "groups": [{name, members,
-// level}], "scenes": [name], "levels_file": {remembered, problem?}};
-// POST /api/units|groups|scenes/NAME with a JSON body, answering 2xx, or an error status with {"error": "..."}.
+// level}], "scenes": [name], "saved_scenes": [name], "levels_file": {remembered, problem?}};
+// POST /api/units|groups|scenes/NAME with a JSON body, answering 2xx, or an error status with {"error": "..."};
+// POST /api/scenes {"save": NAME, "units"?: [name]} or {"remove": NAME}, answering 200 {"saved", "units", "left_out"}
+// or {"removed"}.
 "use strict";
 
 (function () {
@@ -34,8 +36,9 @@
     return JSON.stringify(fields);
   }
 
-  /// Sends one command; resolves to "" when it was accepted, else to the reason to show.
-  async function post(path, body) {
+  /// Sends one command; resolves to "" when it was accepted, else to the reason to show; `answered` hears
+  /// an accepted answer's JSON.
+  async function post(path, body, answered) {
     let answer;
     try {
       answer = await fetch(path, {
@@ -48,7 +51,10 @@
     } catch (e) {
       return e.name === "TimeoutError" ? "no answer from the service" : "no connection to the service";
     }
-    if (answer.ok) return "";
+    if (answer.ok) {
+      if (answered) answered(await answer.json().catch(() => null));
+      return "";
+    }
     try {
       const reply = await answer.json();
       if (reply && typeof reply.error === "string" && reply.error !== "") return reply.error;
@@ -316,15 +322,57 @@
     return row;
   }
 
-  function makeSceneButton(name) {
-    const button = element("button", "scene", name);
+  function makeSceneButton(name, saved) {
+    const button = element("button", saved ? "scene saved" : "scene", name);
     button.type = "button";
     button.setAttribute("data-scene", name);
     button.addEventListener("click", async () => {
       const problem = await post("/api/scenes/" + encodeURIComponent(name), commandBody({}));
       byId("message").textContent = problem ? name + ": " + problem : "";
     });
-    return button;
+    if (!saved) return button;
+    button.title = "Saved scene";
+    const remove = element("button", "remove-scene", "×");
+    remove.type = "button";
+    remove.setAttribute("data-remove", name);
+    remove.setAttribute("aria-label", "Remove the saved scene " + name);
+    remove.addEventListener("click", async () => {
+      if (!window.confirm("Remove the saved scene “" + name + "”?")) return;
+      const problem = await post("/api/scenes", JSON.stringify({ remove: name }));
+      byId("message").textContent = problem ? name + ": " + problem : "";
+    });
+    const both = element("span", "saved-scene");
+    both.append(button, remove);
+    return both;
+  }
+
+  // The lights a save may be limited to: none ticked saves them all.
+  function buildSaveTargets(units, groups) {
+    byId("save-targets").replaceChildren(...[...groups, ...units].map((item) => {
+      const label = element("label", "save-target");
+      const box = element("input");
+      box.type = "checkbox";
+      box.value = item.name;
+      label.append(box, " " + item.name);
+      return label;
+    }));
+  }
+
+  async function saveScene(event) {
+    event.preventDefault();
+    const name = byId("save-name").value.trim();
+    const units = [...byId("save-targets").querySelectorAll("input:checked")].map((box) => box.value);
+    const request = { save: name };
+    if (units.length > 0) request.units = units;
+    let said = "";
+    const problem = await post("/api/scenes", JSON.stringify(request), (answer) => {
+      if (!answer || typeof answer.units !== "number") return;
+      said = "Saved scene “" + name + "”: " + answer.units + (answer.units === 1 ? " light" : " lights") +
+          (Array.isArray(answer.left_out) && answer.left_out.length > 0
+            ? "; left out, level not known: " + answer.left_out.join(", ") : "") + ".";
+    });
+    byId("save-message").textContent = problem ? problem : said;
+    if (!problem) byId("save-name").value = "";
   }
 
   // `live`: from an event, which comes as it happens; a whole state may tell of what happened before.
@@ -364,7 +412,7 @@
     render(row);
   }
 
-  function build(units, groups, scenes) {
+  function build(units, groups, scenes, saved) {
     for (const row of rows.values()) {
       clearTimeout(row.sendTimer);
       clearTimeout(row.pendingTimer);
@@ -379,8 +427,9 @@
       }));
       byId(kind + "s-section").hidden = items.length === 0;
     }
-    byId("scenes").replaceChildren(...scenes.map(makeSceneButton));
-    byId("scenes-section").hidden = scenes.length === 0;
+    byId("scenes").replaceChildren(...scenes.map((name) => makeSceneButton(name, saved.includes(name))));
+    byId("scenes-section").hidden = scenes.length === 0 && units.length === 0;
+    buildSaveTargets(units, groups);
   }
 
   function applyState(state) {
@@ -388,16 +437,18 @@
     const named = (list) => (Array.isArray(list) ? list : []).filter((item) => item && typeof item.name === "string");
     const units = named(state.units);
     const groups = named(state.groups);
-    const scenes = (Array.isArray(state.scenes) ? state.scenes : []).filter((name) => typeof name === "string");
+    const names = (list) => (Array.isArray(list) ? list : []).filter((name) => typeof name === "string");
+    const scenes = names(state.scenes);
+    const saved = names(state.saved_scenes);
     showLevelsFile(state.levels_file);
 
     const title = typeof state.title === "string" && state.title !== "" ? state.title : DEFAULT_TITLE;
     byId("title").textContent = title;
     document.title = title;
 
-    const shape = JSON.stringify([units.map((u) => u.name), groups.map((g) => g.name), scenes]);
+    const shape = JSON.stringify([units.map((u) => u.name), groups.map((g) => g.name), scenes, saved]);
     if (shape !== layout) {
-      build(units, groups, scenes);
+      build(units, groups, scenes, saved);
       layout = shape;
     }
     groups.forEach((group) => update("group", group, false));
@@ -446,6 +497,7 @@
     stream.addEventListener("levels_file", (event) => showLevelsFile(parse(event.data)));
   }
 
+  byId("save-form").addEventListener("submit", saveScene);
   fetch("/api/state", { credentials: "same-origin" })
     .then((answer) => (answer.ok ? answer.json() : null))
     .then((state) => {
