@@ -12,6 +12,7 @@
 #include "common/wall_clock.hpp"
 #include "schedules/schedule_times.hpp"
 #include "units/saved_scenes.hpp"
+#include "units/scene_saving.hpp"
 
 void UnitsService::checkSchedules(bool catchingUp) {
   const std::int64_t nowMs = wallClockMs();
@@ -28,15 +29,13 @@ void UnitsService::checkSchedules(bool catchingUp) {
     return last;
   };
   if (catchingUp) {
-    std::vector<std::string> warnings;
-    const SavedScenes saved = SavedScenes::read(savedScenesPath(levelsPath_), warnings);
     const auto savedUnits = [&](const std::string& name) {
       std::vector<int> units;
-      if (const SavedScene* scene = saved.find(name))
-        for (const SavedUnit& unit : scene->units)
-          for (std::size_t i = 0; i < file_.units.size(); ++i)
-            if (file_.units[i].key() == unit.key)
-              units.push_back(static_cast<int>(i));
+      SavedScene scene;
+      std::string skipped;
+      if (findSavedScene(name, scene))
+        for (const auto& unitLevel : savedSceneLevels(file_, scene, skipped))
+          units.push_back(unitLevel.first);
       return units;
     };
     const std::vector<std::optional<std::int64_t>> before = lastFired();
@@ -154,21 +153,20 @@ void UnitsService::fireSchedule(int index, std::int64_t firedAtMs, const std::ve
       command.levels.push_back(level);
     }
   if (!schedule.savedScene.empty()) {
-    std::vector<std::string> warnings;
-    const SavedScenes saved = SavedScenes::read(savedScenesPath(levelsPath_), warnings);
-    const SavedScene* scene = saved.find(schedule.savedScene);
-    if (scene == nullptr) {
+    SavedScene scene;
+    if (!findSavedScene(schedule.savedScene, scene)) {
       std::fprintf(stderr, "vantreld: %s: no scene %s is saved: nothing set\n", what.c_str(),
                    quotedName(schedule.savedScene).c_str());
       return;
     }
-    for (const SavedUnit& unit : scene->units) {
-      const int inFile = file_.findUnit(unit.name);
-      if (inFile >= 0 && file_.units[static_cast<std::size_t>(inFile)].key() == unit.key && !wanted(inFile))
-        continue;
-      command.keyed.push_back({unit.key, unit.name, OutputCurve(), 255});
-      command.levels.push_back(unit.level);
-    }
+    std::string skipped;
+    for (const auto& [unit, level] : savedSceneLevels(file_, scene, skipped))
+      if (wanted(unit)) {
+        command.units.push_back(unit);
+        command.levels.push_back(level);
+      }
+    if (!skipped.empty())
+      std::fprintf(stderr, "vantreld: %s: %s\n", what.c_str(), skipped.c_str());
   }
   if (command.levels.empty())
     return;

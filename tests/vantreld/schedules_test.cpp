@@ -117,4 +117,20 @@ TEST(VantreldSchedules, AMissedFadeIsJoinedWhereItWouldBeAndEndsWhenItWould) {
   EXPECT_EQ(service.stop(SIGTERM), 0);
 }
 
+TEST(VantreldSchedules, AScheduleNamingASavedSceneSetsItsLevels) {
+  if (std::string(VANTREL_LIBFAKETIME).empty())
+    GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
+  TempDir dir;
+  ServingUnit a;
+  writeText(dir.path("vantrel.toml"), "[units.a]\naddress = \"127.0.0.1\"\nport = " + a.port() +
+                                          "\ntype = 1\n[schedules.open]\nat = \"07:30\"\nscene = \"evening\"\n");
+  sameBootAsBefore(dir);
+  writeText(dir.path("levels.scenes"), "# vantrel saved scenes 1\n# SCENE ADDRESS PORT TYPE LEVEL UNIT\n"
+                                       "evening 127.0.0.1 " + a.port() + " 1 77 a\n");
+  VantreldProcess service = startAt(dir, "2026-12-10 07:40:00");
+  EXPECT_TRUE(service.sees("vantreld: schedule 'open' caught up, missed at 2026-12-10 07:30:00"));
+  EXPECT_EQ(a.levelsEndingWith(77), std::vector<int>{77});
+  EXPECT_EQ(service.stop(SIGTERM), 0);
+}
+
 }  // namespace
