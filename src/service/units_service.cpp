@@ -121,22 +121,26 @@ UnitsService::UnitsService(const UnitsFile& file, std::string levelsPath, StartF
     unitOfKey_[served.key] = index;
     units_.push_back(std::move(served));
   }
+  // A state folder that cannot be read is said once, by the levels file: a file kept beside it
+  // is spoken of only for a reason of its own.
+  const auto sayBeside = [&](const std::string& path, const std::string& besideWarning) {
+    const std::string reason = besideWarning.substr(std::min(path.size(), besideWarning.size()));
+    if (warning.empty() || warning.compare(0, levelsPath_.size(), levelsPath_) != 0 ||
+        warning.substr(levelsPath_.size()) != reason)
+      std::fprintf(stderr, "vantreld: %s\n", besideWarning.c_str());
+  };
   const std::string scenesPath = savedScenesPath(levelsPath_);
   std::vector<std::string> sceneWarnings;
   savedScenes_ = SavedScenes::read(scenesPath, sceneWarnings);
-  for (const std::string& sceneWarning : sceneWarnings) {
-    // A state folder that cannot be read is said once, by the levels file beside.
-    const std::string reason = sceneWarning.substr(std::min(scenesPath.size(), sceneWarning.size()));
-    if (warning.empty() || warning.compare(0, levelsPath_.size(), levelsPath_) != 0 ||
-        warning.substr(levelsPath_.size()) != reason)
-      std::fprintf(stderr, "vantreld: %s\n", sceneWarning.c_str());
-  }
+  for (const std::string& sceneWarning : sceneWarnings)
+    sayBeside(scenesPath, sceneWarning);
   for (std::size_t group = 0; group < file_.groups.size(); ++group)
     groupLevels_.push_back(levelOfGroup(static_cast<int>(group)));
+  const std::string schedulesPath = scheduleRecordPath(levelsPath_);
   std::string scheduleWarning;
-  const ScheduleRecord kept = readScheduleRecord(scheduleRecordPath(levelsPath_), scheduleWarning);
+  const ScheduleRecord kept = readScheduleRecord(schedulesPath, scheduleWarning);
   if (!scheduleWarning.empty())
-    std::fprintf(stderr, "vantreld: %s\n", scheduleWarning.c_str());
+    sayBeside(schedulesPath, scheduleWarning);
   for (const Schedule& schedule : file_.schedules) {
     const auto found = kept.find(schedule.name);
     scheduleRecord_[schedule.name] = found != kept.end() ? found->second : ScheduleMemory();
