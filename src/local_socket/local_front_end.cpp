@@ -323,11 +323,8 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
       // The tool chose the units by its own file; their levels are the service's.
       SceneSaving saving;
       saving.scene.name = request.scene;
-      saving.problem = sceneNameProblem(request.scene);
-      saving.refusal = saving.problem.empty() ? SceneSaving::Refusal::None
-                                              : SceneSaving::Refusal::BadName;
       saving.chosen = request.units;
-      if (saving.refusal == SceneSaving::Refusal::None && service_.saveScene(saving))
+      if (service_.saveScene(saving))
         client.mailbox->post(savedReplyLine(saving));
       else
         client.mailbox->post(refusedLine(saving.problem, saving.refusal));

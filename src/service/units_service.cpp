@@ -290,6 +290,9 @@ bool UnitsService::saveScene(const std::string& name, const std::vector<std::str
 }
 
 bool UnitsService::saveScene(SceneSaving& saving) {
+  // A tool chose the units by its own file, which may not be the service's.
+  if (refuseSceneName(file_, saving))
+    return false;
   std::vector<UnitKey> keys;
   for (const SavedUnit& unit : saving.chosen)
     keys.push_back(unit.key);

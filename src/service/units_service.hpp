@@ -190,7 +190,8 @@ class UnitsService : private EngineListener {
   /// as the other saveScene().
   bool saveScene(const std::string& name, const std::vector<std::string>& targets,
                  SceneSaving& saving);
-  /// Saves the units `saving` chose (chooseSceneUnits(), by key, of the file or not) at the level
+  /// Saves the units `saving` chose (chooseSceneUnits(), by key, of the file or not; refused as
+  /// refuseSceneName() refuses by the service's own file, which a tool's may not be) at the level
   /// each last confirmed, never a fade's target in flight; those not known are left out
   /// (saving.leftOut). Written to savedScenesPath() of the levels path with no lock of the
   /// service held, on the caller's thread. False with saving.problem, one line, when refused or

@@ -23,21 +23,28 @@ std::string writtenSceneAt(const UnitsFile& file, const std::string& name) {
 
 }  // namespace
 
-SceneSaving chooseSceneUnits(const UnitsFile& file, const std::string& name,
-                             const std::vector<std::string>& targets) {
-  SceneSaving saving;
-  saving.scene.name = name;
+bool refuseSceneName(const UnitsFile& file, SceneSaving& saving) {
+  const std::string& name = saving.scene.name;
   saving.problem = sceneNameProblem(name);
   if (!saving.problem.empty()) {
     saving.refusal = SceneSaving::Refusal::BadName;
-    return saving;
+    return true;
   }
   const std::string written = writtenSceneAt(file, name);
   if (!written.empty()) {
     saving.refusal = SceneSaving::Refusal::Written;
     saving.problem = written + ": a saved scene takes another name";
-    return saving;
+    return true;
   }
+  return false;
+}
+
+SceneSaving chooseSceneUnits(const UnitsFile& file, const std::string& name,
+                             const std::vector<std::string>& targets) {
+  SceneSaving saving;
+  saving.scene.name = name;
+  if (refuseSceneName(file, saving))
+    return saving;
   std::vector<int> units;
   for (const std::string& target : targets) {
     if (!file.addTarget(target, units)) {

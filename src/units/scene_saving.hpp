@@ -28,6 +28,9 @@ struct SceneSaving {
   std::vector<std::string> leftOut; ///< after keepKnown(): those of unknown level, by name
 };
 
+/// Refuses the save of `saving.scene.name` when the name breaks the one name rule or `file` writes
+/// a scene of it ("FILE:LINE: scene 'NAME' is written in the units file: ..."); true when refused.
+bool refuseSceneName(const UnitsFile& file, SceneSaving& saving);
 /// Chooses the units of a save of scene `name`: `targets` names units and groups of `file`, none
 /// for every unit. Refused for a bad name, a scene the file writes, or a target it lacks.
 SceneSaving chooseSceneUnits(const UnitsFile& file, const std::string& name,

@@ -136,6 +136,28 @@ TEST_F(SavedScenesMqtt, SavedFromOneFrontEndRecalledFromTheOtherAndKeptAcrossARe
   c_.finish();
 }
 
+// The tool chooses the units by its own file; the name is the service's file's to refuse.
+TEST_F(SavedScenesMqtt, ANameTheServicesFileWritesIsRefusedWhateverTheToolsFileSays) {
+  VantreldProcess bridge(dir_);
+  probe_.await("vantrel/status", "online");
+  ASSERT_EQ(vantrel({"set", "a", "40"}).exitStatus, 0);
+  writeText(dir_.path("tool.toml"), unitTable("a", a_.port()));
+  const ChildResult saved =
+      runChild({VANTREL_PATH, "--config", dir_.path("tool.toml"), "scene", "save", "open"},
+               {"VANTREL_STATE=" + dir_.path("user-levels"),
+                "VANTREL_SOCKET=" + dir_.path("vantreld.sock")},
+               30000);
+  EXPECT_EQ(saved.exitStatus, 2);
+  EXPECT_EQ(saved.err, dir_.path("vantrel.toml") +
+                           ":15: scene 'open' is written in the units file: a saved scene takes "
+                           "another name\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.path("levels.scenes")));
+  EXPECT_EQ(bridge.stop(SIGTERM), 0);
+  a_.finish();
+  b_.finish();
+  c_.finish();
+}
+
 TEST_F(SavedScenesMqtt, ASaveThatCannotBeWrittenIsOneLineAndKeepsTheScenesBefore) {
   VantreldProcess bridge(dir_);
   probe_.await("vantrel/status", "online");
