@@ -110,11 +110,26 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
                          {"origin", origin()}};
     messages.push_back({configTopic(topics, "scene", id), config.dump()});
   }
+  for (const Schedule& schedule : file.schedules) {
+    const std::string id = "schedule_" + schedule.name;
+    const Json config = {{"name", "Schedule " + schedule.name},
+                         {"unique_id", topics.nodeId + "_" + id},
+                         {"default_entity_id", defaultEntityId("switch", "schedule_" + schedule.name)},
+                         {"command_topic", topics.schedule(schedule.name, "set")},
+                         {"state_topic", topics.schedule(schedule.name, "state")},
+                         {"payload_on", "ON"},
+                         {"payload_off", "OFF"},
+                         {"availability_topic", topics.status},
+                         {"device", serviceDevice(topics)},
+                         {"origin", origin()}};
+    messages.push_back({configTopic(topics, "switch", id), config.dump()});
+  }
   return messages;
 }
 
 std::vector<std::string> discoveryFilters(const MqttTopics& topics) {
-  return {configTopic(topics, "light", "+"), configTopic(topics, "scene", "+")};
+  return {configTopic(topics, "light", "+"), configTopic(topics, "scene", "+"),
+          configTopic(topics, "switch", "+")};
 }
 
 Discovery::Discovery(const UnitsFile& file, const MqttTopics& topics, bool verbose)

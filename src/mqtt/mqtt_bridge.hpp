@@ -21,7 +21,8 @@ struct mosquitto;
 struct mosquitto_message;
 
 /// The MQTT front end's connection and its routing: commands from
-/// T/unit|group|scene/NAME/set go to the service, what the units confirm
+/// T/unit|group|scene/NAME/set go to the service, ON and OFF from
+/// T/schedules/NAME/set switch a schedule, what the units confirm
 /// goes to StatePublisher, and Discovery describes it all to Home
 /// Assistant. A thread of the bridge's own runs libmosquitto's loop and
 /// tries again, whatever ended the connection, while the broker is away;
@@ -63,6 +64,7 @@ class MqttBridge final : public FrontEnd {
   /// bridge's thread, which publishes it; no lock is held across a publish.
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
+  void scheduleChanged(int schedule, const ServiceSnapshot::Schedule& state) override;
 
  private:
   enum class Link { Starting, Up, Down };
@@ -85,6 +87,7 @@ class MqttBridge final : public FrontEnd {
   void received(const std::string& topic, const std::string& payload, bool retained);
   void command(const std::string& topic, const std::string& kind, const std::string& name,
                const std::string& payload);
+  void switchSchedule(const std::string& topic, const std::string& name, const std::string& payload);
   void log(const std::string& line);
 
   UnitsService& service_;

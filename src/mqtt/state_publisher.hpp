@@ -27,11 +27,14 @@ class StatePublisher {
   StatePublisher(const UnitsFile& file, const MqttTopics& topics);
 
   enum class Why { Change, End, GroupEnd };
-  enum class Kind { Unit, Group };
+  enum class Kind { Unit, Group, Schedule };
   /// From any thread (the service's): queues a unit's or a group's state
   /// when due. True when the queue was empty until then: the bridge's
   /// thread is to be woken for it.
   bool note(Kind kind, std::size_t index, int level, Why why);
+  /// From any thread: queues a schedule's state, "ON" or "OFF", when it is
+  /// not the one that last went out; true as note() says.
+  bool noteSchedule(std::size_t index, bool on);
   /// How many states were told so far, before a snapshot is taken for
   /// queueAll().
   std::uint64_t told() const;
@@ -62,6 +65,8 @@ class StatePublisher {
     int level;
   };
   /// Under mutex_.
+  Published& last(Kind kind, std::size_t index);
+  /// Under mutex_.
   void queue(Kind kind, std::size_t index, int level, std::int64_t nowUs);
 
   const UnitsFile& file_;
@@ -69,6 +74,7 @@ class StatePublisher {
   mutable std::mutex mutex_;  ///< guards what follows; held across no call out
   std::vector<Published> units_;
   std::vector<Published> groups_;
+  std::vector<Published> schedules_;  ///< level 1 on, 0 off
   std::uint64_t told_ = 0;
   bool open_ = false;  ///< connected: states are queued
   std::vector<Queued> queued_;
