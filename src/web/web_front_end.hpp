@@ -36,6 +36,7 @@ class WebFrontEnd final : public FrontEnd {
   void unitChanged(int unit, const UnitState& state, bool commandEnded) override;
   void groupChanged(int group, int level, bool commandEnded) override;
   void levelsFileChanged(const LevelsFileState& state) override;
+  void scheduleChanged(int schedule, const ServiceSnapshot::Schedule& state) override;
   /// The consoles' inputs, which the state shows.
   void showInputs(const std::vector<const InputView*>& inputs) override { inputs_ = inputs; }
 
