@@ -360,13 +360,13 @@ int main(int argc, char* argv[]) {
   }
 
   if (options.command == VantrelOptions::Command::List) {
+    std::vector<LocalNotKnown> notKnown;
     if (through) {
       // The service's live levels, over those it does not drive.
       std::vector<UnitKey> keys;
       for (const Unit& unit : file.units)
         keys.push_back(unit.key());
       std::vector<RememberedLevel> levels;
-      std::vector<LocalNotKnown> notKnown;
       if (!service.levels(keys, levels, notKnown, problem)) {
         std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
         return 1;
@@ -375,10 +375,14 @@ int main(int argc, char* argv[]) {
         if (levels[i].level >= 0)
           remembered.set(keys[i], levels[i]);
       }
-      std::fputs(listing(file, remembered, notKnown, wallClockMs(), saved.scenes()).c_str(), stdout);
-      return 0;
     }
-    std::fputs(listing(file, remembered, {}, 0, saved.scenes()).c_str(), stdout);
+    // The service does not tell where it keeps its levels: its record is read from the place
+    // the tools and the service share, VANTREL_STATE or the default.
+    std::string recordWarning;
+    const std::vector<ListedSchedule> schedules = listedSchedules(file, levelsPath, wallClockMs(), recordWarning);
+    warn(recordWarning);
+    std::fputs(listing(file, remembered, notKnown, through ? wallClockMs() : 0, saved.scenes(), schedules).c_str(),
+               stdout);
     return 0;
   }
 
