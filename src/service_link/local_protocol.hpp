@@ -98,6 +98,9 @@ struct LocalReply {
   FadeEnd end;            ///< End
   std::vector<RememberedLevel> levels;  ///< Levels, in request order
   std::vector<LocalNotKnown> notKnown;  ///< Levels: one for each of `levels`
+  /// Levels: the levels file the service keeps, beside which its schedules' record is; empty
+  /// when it says none (a service from before it said so).
+  std::string levelsFile;
 };
 
 /// Reads one line from the service. False, with `problem`, when it is not
@@ -113,8 +116,9 @@ std::string stopLine();
 std::string acceptedLine(const std::vector<int>& known);
 std::string commandLine(int unit, int level, const CommandResult& result, std::int64_t beganUs);
 std::string endLine(int unit, const FadeEnd& end);
-/// `notKnown`, when not empty, holds one for each of `levels`.
+/// `notKnown`, when not empty, holds one for each of `levels`; `levelsFile`, when not empty,
+/// is said as "levels_file".
 std::string levelsLine(const std::vector<RememberedLevel>& levels,
-                       const std::vector<LocalNotKnown>& notKnown = {});
+                       const std::vector<LocalNotKnown>& notKnown = {}, const std::string& levelsFile = "");
 
 #endif

@@ -376,10 +376,12 @@ int main(int argc, char* argv[]) {
           remembered.set(keys[i], levels[i]);
       }
     }
-    // The service does not tell where it keeps its levels: its record is read from the place
-    // the tools and the service share, VANTREL_STATE or the default.
+    // The schedules' record is beside the service's levels file, through the service (when it
+    // says where), else beside this user's.
+    const std::string recordBeside =
+        through && !service.serviceLevelsFile().empty() ? service.serviceLevelsFile() : levelsPath;
     std::string recordWarning;
-    const std::vector<ListedSchedule> schedules = listedSchedules(file, levelsPath, wallClockMs(), recordWarning);
+    const std::vector<ListedSchedule> schedules = listedSchedules(file, recordBeside, wallClockMs(), recordWarning);
     warn(recordWarning);
     std::fputs(listing(file, remembered, notKnown, through ? wallClockMs() : 0, saved.scenes(), schedules).c_str(),
                stdout);

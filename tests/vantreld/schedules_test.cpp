@@ -165,6 +165,13 @@ TEST(VantreldSchedules, SwitchedOffOverMqttItStaysOffAcrossARestartAndDoesNotFir
   EXPECT_TRUE(again.sees("vantreld: serving 1 units"));
   std::this_thread::sleep_for(4s);
   EXPECT_EQ(probe.last("vantrel/schedules/open/state"), "OFF");
+  // Through the service, its own record, not the one beside this user's levels (there is none).
+  const ChildResult listed = runChild({VANTREL_PATH, "--config", dir.path("vantrel.toml"), "list"},
+                                      {"VANTREL_STATE=" + dir.path("user-levels"),
+                                       "VANTREL_SOCKET=" + dir.path("vantreld.sock"), "TZ=UTC"},
+                                      10000);
+  EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+  EXPECT_NE(listed.out.find("\nschedules:\n  open  off  next -  "), std::string::npos) << listed.out;
   EXPECT_EQ(again.stop(SIGTERM), 0);
   EXPECT_EQ(a.levels(), std::vector<int>{});
   EXPECT_EQ(again.skipped().find("schedule 'open' fired"), std::string::npos) << again.skipped();
