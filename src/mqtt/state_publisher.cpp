@@ -22,7 +22,9 @@ std::string lightState(int level) {
 }
 
 StatePublisher::StatePublisher(const UnitsFile& file, const MqttTopics& topics)
-    : file_(file), topics_(topics), units_(file.units.size()),
+    : file_(file),
+      topics_(topics),
+      units_(file.units.size()),
       groups_(file.groups.size()),
       schedules_(file.schedules.size()) {}
 

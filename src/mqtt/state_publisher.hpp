@@ -16,9 +16,11 @@ struct mosquitto;
 /// 0..255, or -1, not known: {"state": null}, its unknown.
 std::string lightState(int level);
 
-/// The retained states of the units and groups, throttled: during a fade a
-/// change goes out at most once a second, a command's end unless that very
-/// state just went out as its last change, and all of them on connecting.
+/// The retained states of the units and groups, and the schedules' ON or
+/// OFF (each when it changed, and all on connecting). The lights' are
+/// throttled: during a fade a change goes out at most once a second, a
+/// command's end unless that very state just went out as its last change,
+/// and all of them on connecting.
 /// Split in two so that the service's thread never waits for a publish:
 /// note() decides and queues under a short lock of its own, send() publishes
 /// the queue on the bridge's thread, outside that lock.
