@@ -316,7 +316,7 @@ void LocalFrontEnd::take(Client& client, const std::string& line) {
             hint.atMs = levels.remembered.confirmedMs;
           }
         }
-        client.mailbox->post(levelsLine(confirmed, notKnown));
+        client.mailbox->post(levelsLine(confirmed, notKnown, service_.levelsPath()));
       }
       return;
     case LocalRequest::Kind::Save: {

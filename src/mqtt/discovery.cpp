@@ -115,6 +115,20 @@ std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopi
   }
   for (const Scene& scene : file.scenes)
     messages.push_back(sceneMessage(topics, "scene_", scene.name));
+  for (const Schedule& schedule : file.schedules) {
+    const std::string id = "schedule_" + schedule.name;
+    const Json config = {{"name", "Schedule " + schedule.name},
+                         {"unique_id", topics.nodeId + "_" + id},
+                         {"default_entity_id", defaultEntityId("switch", "schedule_" + schedule.name)},
+                         {"command_topic", topics.schedule(schedule.name, "set")},
+                         {"state_topic", topics.schedule(schedule.name, "state")},
+                         {"payload_on", "ON"},
+                         {"payload_off", "OFF"},
+                         {"availability_topic", topics.status},
+                         {"device", serviceDevice(topics)},
+                         {"origin", origin()}};
+    messages.push_back({configTopic(topics, "switch", id), config.dump()});
+  }
   return messages;
 }
 
@@ -123,7 +137,8 @@ MqttMessage savedSceneMessage(const MqttTopics& topics, const std::string& name)
 }
 
 std::vector<std::string> discoveryFilters(const MqttTopics& topics) {
-  return {configTopic(topics, "light", "+"), configTopic(topics, "scene", "+")};
+  return {configTopic(topics, "light", "+"), configTopic(topics, "scene", "+"),
+          configTopic(topics, "switch", "+")};
 }
 
 Discovery::Discovery(const UnitsFile& file, const MqttTopics& topics, bool verbose)

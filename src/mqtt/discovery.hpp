@@ -19,7 +19,8 @@ struct MqttMessage {
 /// The Home Assistant discovery configurations of every unit, group and
 /// scene of `file` (none when discovery is off): a light per unit, with a
 /// device of its own reached through the service's device, a light per
-/// group and a scene per scene on the service's device; each says that
+/// group, a scene per scene and a switch per schedule on the service's
+/// device; each says that
 /// vantreld published it (its origin).
 std::vector<MqttMessage> discoveryMessages(const UnitsFile& file, const MqttTopics& topics);
 

@@ -334,7 +334,7 @@ void MqttBridge::connected(int result) {
   // On the link thread, as a stop's goodbye is: whatever a stop says comes
   // after this. Subscribed before it says online, so that a command sent on seeing
   // online is heard: the broker takes a client's packets in order.
-  for (const char* kind : {"unit", "group", "scene"}) {
+  for (const char* kind : {"unit", "group", "scene", "schedules"}) {
     const std::string filter = topics_.prefix + "/" + kind + "/+/set";
     mosquitto_subscribe(client_, nullptr, filter.c_str(), 0);
   }
@@ -412,6 +412,10 @@ void MqttBridge::received(const std::string& topic, const std::string& payload, 
 
 void MqttBridge::command(const std::string& topic, const std::string& kind, const std::string& name,
                          const std::string& payload) {
+  if (kind == "schedules") {
+    switchSchedule(topic, name, payload);
+    return;
+  }
   const UnitsFile& file = service_.file();
   const int index = kind == "unit" ? file.findUnit(name) : kind == "group" ? file.findGroup(name)
                                                                              : file.findScene(name);
@@ -452,6 +456,22 @@ void MqttBridge::savedScenesChanged(const std::vector<std::string>& saved) {
     saved_ = saved;
   }
   wakeUp_.signal();
+}
+
+void MqttBridge::switchSchedule(const std::string& topic, const std::string& name,
+                                const std::string& payload) {
+  const int index = service_.file().findSchedule(name);
+  if (index < 0)
+    log(oneLine(topic) + ": unknown schedule '" + oneLine(name) + "'");
+  else if (payload != "ON" && payload != "OFF")
+    log(oneLine(topic) + ": a schedule takes ON or OFF, not '" + oneLine(payload) + "'");
+  else
+    service_.switchSchedule(index, payload == "ON");
+}
+
+void MqttBridge::scheduleChanged(int schedule, const ServiceSnapshot::Schedule& state) {
+  if (states_.noteSchedule(static_cast<std::size_t>(schedule), state.on))
+    wakeUp_.signal();
 }
 
 void MqttBridge::unitChanged(int unit, const UnitState& state, bool commandEnded) {

@@ -22,7 +22,8 @@ struct mosquitto;
 struct mosquitto_message;
 
 /// The MQTT front end's connection and its routing: commands from
-/// T/unit|group|scene/NAME/set go to the service, what the units confirm
+/// T/unit|group|scene/NAME/set go to the service, ON and OFF from
+/// T/schedules/NAME/set switch a schedule, what the units confirm
 /// goes to StatePublisher, and Discovery describes it all to Home
 /// Assistant. A thread of the bridge's own runs libmosquitto's loop and
 /// tries again, whatever ended the connection, while the broker is away;
@@ -66,6 +67,7 @@ class MqttBridge final : public FrontEnd {
   void groupChanged(int group, int level, bool commandEnded) override;
   /// On the service's thread: the bridge's thread publishes the saved scenes' discovery.
   void savedScenesChanged(const std::vector<std::string>& saved) override;
+  void scheduleChanged(int schedule, const ServiceSnapshot::Schedule& state) override;
 
  private:
   enum class Link { Starting, Up, Down };
@@ -90,6 +92,7 @@ class MqttBridge final : public FrontEnd {
                const std::string& payload);
   /// A request on T/scenes/set: save or remove a saved scene.
   void savedScenes(const std::string& topic, const std::string& payload);
+  void switchSchedule(const std::string& topic, const std::string& name, const std::string& payload);
   void log(const std::string& line);
 
   UnitsService& service_;

@@ -22,12 +22,20 @@ std::string lightState(int level) {
 }
 
 StatePublisher::StatePublisher(const UnitsFile& file, const MqttTopics& topics)
-    : file_(file), topics_(topics), units_(file.units.size()), groups_(file.groups.size()) {}
+    : file_(file),
+      topics_(topics),
+      units_(file.units.size()),
+      groups_(file.groups.size()),
+      schedules_(file.schedules.size()) {}
+
+StatePublisher::Published& StatePublisher::last(Kind kind, std::size_t index) {
+  return kind == Kind::Unit ? units_[index] : kind == Kind::Group ? groups_[index] : schedules_[index];
+}
 
 bool StatePublisher::note(Kind kind, std::size_t index, int level, Why why) {
   const std::int64_t nowUs = monotonicUs();
   std::lock_guard<std::mutex> lock(mutex_);
-  Published& last = kind == Kind::Unit ? units_[index] : groups_[index];
+  Published& last = this->last(kind, index);
   last.toldLevel = level;
   last.toldAt = ++told_;
   // Most steps of a fade stop here: the service's thread is the caller.
@@ -58,6 +66,20 @@ bool StatePublisher::note(Kind kind, std::size_t index, int level, Why why) {
   return wasEmpty && !queued_.empty();
 }
 
+bool StatePublisher::noteSchedule(std::size_t index, bool on) {
+  const std::int64_t nowUs = monotonicUs();
+  std::lock_guard<std::mutex> lock(mutex_);
+  Published& last = schedules_[index];
+  last.toldLevel = on ? 1 : 0;
+  last.toldAt = ++told_;
+  // Its next firing changes at each: the state only when it was switched.
+  if (last.level == last.toldLevel)
+    return false;
+  const bool wasEmpty = queued_.empty();
+  queue(Kind::Schedule, index, last.toldLevel, nowUs);
+  return wasEmpty && !queued_.empty();
+}
+
 std::uint64_t StatePublisher::told() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return told_;
@@ -78,6 +100,11 @@ void StatePublisher::queueAll(const ServiceSnapshot& snapshot, std::uint64_t sin
   for (std::size_t group = 0; group < snapshot.groups.size() && group < groups_.size(); ++group) {
     queue(Kind::Group, group, levelOf(groups_[group], snapshot.groups[group].level), nowUs);
   }
+  for (std::size_t schedule = 0; schedule < snapshot.schedules.size() && schedule < schedules_.size();
+       ++schedule) {
+    queue(Kind::Schedule, schedule, levelOf(schedules_[schedule], snapshot.schedules[schedule].on ? 1 : 0),
+          nowUs);
+  }
 }
 
 void StatePublisher::close() {
@@ -87,7 +114,7 @@ void StatePublisher::close() {
 }
 
 void StatePublisher::queue(Kind kind, std::size_t index, int level, std::int64_t nowUs) {
-  Published& last = kind == Kind::Unit ? units_[index] : groups_[index];
+  Published& last = this->last(kind, index);
   last.level = level;
   last.atUs = nowUs;
   if (open_)
@@ -99,10 +126,15 @@ void StatePublisher::send(mosquitto* client) {
     std::lock_guard<std::mutex> lock(mutex_);
     sending_.swap(queued_);
   }
-  for (const Queued& state : sending_)
-    publishRetained(client,
-                    state.kind == Kind::Unit ? topics_.unit(file_.units[state.index].name, "state")
-                                             : topics_.group(file_.groups[state.index].name, "state"),
-                    lightState(state.level));
+  for (const Queued& state : sending_) {
+    if (state.kind == Kind::Schedule)
+      publishRetained(client, topics_.schedule(file_.schedules[state.index].name, "state"),
+                      state.level > 0 ? "ON" : "OFF");
+    else
+      publishRetained(client,
+                      state.kind == Kind::Unit ? topics_.unit(file_.units[state.index].name, "state")
+                                               : topics_.group(file_.groups[state.index].name, "state"),
+                      lightState(state.level));
+  }
   sending_.clear();
 }

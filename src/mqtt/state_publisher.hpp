@@ -16,9 +16,11 @@ struct mosquitto;
 /// 0..255, or -1, not known: {"state": null}, its unknown.
 std::string lightState(int level);
 
-/// The retained states of the units and groups, throttled: during a fade a
-/// change goes out at most once a second, a command's end unless that very
-/// state just went out as its last change, and all of them on connecting.
+/// The retained states of the units and groups, and the schedules' ON or
+/// OFF (each when it changed, and all on connecting). The lights' are
+/// throttled: during a fade a change goes out at most once a second, a
+/// command's end unless that very state just went out as its last change,
+/// and all of them on connecting.
 /// Split in two so that the service's thread never waits for a publish:
 /// note() decides and queues under a short lock of its own, send() publishes
 /// the queue on the bridge's thread, outside that lock.
@@ -27,11 +29,14 @@ class StatePublisher {
   StatePublisher(const UnitsFile& file, const MqttTopics& topics);
 
   enum class Why { Change, End, GroupEnd };
-  enum class Kind { Unit, Group };
+  enum class Kind { Unit, Group, Schedule };
   /// From any thread (the service's): queues a unit's or a group's state
   /// when due. True when the queue was empty until then: the bridge's
   /// thread is to be woken for it.
   bool note(Kind kind, std::size_t index, int level, Why why);
+  /// From any thread: queues a schedule's state, "ON" or "OFF", when it is
+  /// not the one that last went out; true as note() says.
+  bool noteSchedule(std::size_t index, bool on);
   /// How many states were told so far, before a snapshot is taken for
   /// queueAll().
   std::uint64_t told() const;
@@ -62,6 +67,8 @@ class StatePublisher {
     int level;
   };
   /// Under mutex_.
+  Published& last(Kind kind, std::size_t index);
+  /// Under mutex_.
   void queue(Kind kind, std::size_t index, int level, std::int64_t nowUs);
 
   const UnitsFile& file_;
@@ -69,6 +76,7 @@ class StatePublisher {
   mutable std::mutex mutex_;  ///< guards what follows; held across no call out
   std::vector<Published> units_;
   std::vector<Published> groups_;
+  std::vector<Published> schedules_;  ///< level 1 on, 0 off
   std::uint64_t told_ = 0;
   bool open_ = false;  ///< connected: states are queued
   std::vector<Queued> queued_;

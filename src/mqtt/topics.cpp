@@ -30,6 +30,10 @@ std::string MqttTopics::group(const std::string& name, const char* leaf) const {
 
 std::string MqttTopics::scene(const std::string& name) const { return prefix + "/scene/" + name + "/set"; }
 
+std::string MqttTopics::schedule(const std::string& name, const char* leaf) const {
+  return prefix + "/schedules/" + name + "/" + leaf;
+}
+
 void publishRetained(mosquitto* client, const std::string& topic, const std::string& payload) {
   mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 0,
                     true);

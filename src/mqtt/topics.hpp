@@ -18,6 +18,7 @@ struct MqttTopics {
   std::string unit(const std::string& name, const char* leaf) const;   ///< T/unit/NAME/LEAF
   std::string group(const std::string& name, const char* leaf) const;  ///< T/group/NAME/LEAF
   std::string scene(const std::string& name) const;                    ///< T/scene/NAME/set
+  std::string schedule(const std::string& name, const char* leaf) const;  ///< T/schedules/NAME/LEAF
 
   std::string prefix;  ///< T
 };

@@ -1,6 +1,7 @@
 #include "schedules/local_clock.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 
 #include "common/files.hpp"
@@ -64,4 +65,30 @@ std::int64_t localInstant(const LocalDate& date, int minute) {
       low = middle + 1;
   }
   return 1000 * low;
+}
+
+std::string localIsoText(std::int64_t utcMs) {
+  const std::int64_t utc = floorDiv(utcMs, 1000);
+  const std::int64_t wall = localWallSeconds(utc);
+  const LocalDate date = dateOfDay(floorDiv(wall, kDaySeconds));
+  const std::int64_t second = wall - dayNumber(date) * kDaySeconds;
+  const std::int64_t offset = wall - utc;
+  const std::int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+  char text[48];
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d%c%02d:%02d",
+                static_cast<long long>(date.year), date.month, date.day, static_cast<int>(second / 3600),
+                static_cast<int>(second / 60 % 60), static_cast<int>(second % 60), offset < 0 ? '-' : '+',
+                static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
+  return text;
+}
+
+std::string weekdayTimeText(std::int64_t utcMs) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  const std::int64_t wall = localWallSeconds(floorDiv(utcMs, 1000));
+  const LocalDate date = dateOfDay(floorDiv(wall, kDaySeconds));
+  const std::int64_t minute = (wall - dayNumber(date) * kDaySeconds) / 60;
+  char text[16];
+  std::snprintf(text, sizeof text, "%s %02d:%02d", kDays[weekdayOf(date)], static_cast<int>(minute / 60),
+                static_cast<int>(minute % 60));
+  return text;
 }

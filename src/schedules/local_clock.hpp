@@ -2,6 +2,7 @@
 #define VANTREL_SCHEDULES_LOCAL_CLOCK_HPP
 
 #include <cstdint>
+#include <string>
 
 /// The machine's local time, as cron keeps it: the C library's, in the zone that TZ or the
 /// system's zone database gives. Instants are milliseconds since 1970-01-01 UTC.
@@ -36,5 +37,13 @@ LocalDate localDateOf(std::int64_t utcMs);
 /// and the end of the gap when they go forward over it (02:30 on the day Berlin goes forward is
 /// 03:00 CEST).
 std::int64_t localInstant(const LocalDate& date, int minute);
+
+/// `utcMs` on the local clock, to the second, with the zone's offset then, as ISO 8601:
+/// "2026-12-11T07:30:00+01:00".
+std::string localIsoText(std::int64_t utcMs);
+
+/// A schedule's next time as the page and `vantrel list` show it: the local weekday, in English
+/// whatever the locale, and the minute, "Fri 07:30".
+std::string weekdayTimeText(std::int64_t utcMs);
 
 #endif

@@ -148,6 +148,8 @@ class UnitsService : private EngineListener {
   void addListener(ServiceListener& listener);
   /// Before start() only: where a line (for --verbose) goes of each schedule's firing and catch-up.
   void setScheduleNotes(std::function<void(const std::string&)> note);
+  /// The levels file it keeps, as given; its schedules' record is beside it.
+  const std::string& levelsPath() const { return levelsPath_; }
   /// Turns schedule `schedule` (index into file().schedules) on or off, remembered across
   /// restarts; one turned on fires from its next time, nothing missed.
   void switchSchedule(int schedule, bool on);

@@ -449,6 +449,14 @@ bool readLocalReply(std::string_view text, LocalReply& reply, std::string& probl
       if (!readNotKnown(entry, read.notKnown.emplace_back(), problem))
         return false;
     }
+    const auto file = object.find("levels_file");
+    if (file != object.end()) {
+      if (!file->is_string()) {
+        problem = "levels_file must be text";
+        return false;
+      }
+      read.levelsFile = file->get<std::string>();
+    }
   } else if (object.contains("saved")) {
     read.kind = LocalReply::Kind::Saved;
     int units = 0;
@@ -585,7 +593,7 @@ std::string endLine(int unit, const FadeEnd& end) {
 }
 
 std::string levelsLine(const std::vector<RememberedLevel>& levels,
-                       const std::vector<LocalNotKnown>& notKnown) {
+                       const std::vector<LocalNotKnown>& notKnown, const std::string& levelsFile) {
   Json list = Json::array();
   for (std::size_t i = 0; i < levels.size(); ++i) {
     const RememberedLevel& level = levels[i];
@@ -601,7 +609,10 @@ std::string levelsLine(const std::vector<RememberedLevel>& levels,
     }
     list.push_back(std::move(entry));
   }
-  return line({{"levels", std::move(list)}});
+  Json reply = {{"levels", std::move(list)}};
+  if (!levelsFile.empty())
+    reply["levels_file"] = levelsFile;
+  return line(reply);
 }
 
 std::string saveRequestLine(const std::string& name, const std::vector<SavedUnit>& units) {

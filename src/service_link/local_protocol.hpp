@@ -113,6 +113,9 @@ struct LocalReply {
   std::string refusal;
   SceneSaving::Refusal why = SceneSaving::Refusal::None;
   bool notFound = false;
+  /// Levels: the levels file the service keeps, beside which its schedules' record is; empty
+  /// when it says none (a service from before it said so).
+  std::string levelsFile;
 };
 
 /// Reads one line from the service. False, with `problem`, when it is not
@@ -138,8 +141,9 @@ std::string refusedLine(const std::string& refusal, SceneSaving::Refusal why, bo
 std::string acceptedLine(const std::vector<int>& known);
 std::string commandLine(int unit, int level, const CommandResult& result, std::int64_t beganUs);
 std::string endLine(int unit, const FadeEnd& end);
-/// `notKnown`, when not empty, holds one for each of `levels`.
+/// `notKnown`, when not empty, holds one for each of `levels`; `levelsFile`, when not empty,
+/// is said as "levels_file".
 std::string levelsLine(const std::vector<RememberedLevel>& levels,
-                       const std::vector<LocalNotKnown>& notKnown = {});
+                       const std::vector<LocalNotKnown>& notKnown = {}, const std::string& levelsFile = "");
 
 #endif

@@ -110,6 +110,7 @@ bool ServiceClient::levels(const std::vector<UnitKey>& keys, std::vector<Remembe
   }
   levels = reply.levels;
   notKnown = reply.notKnown;
+  levelsFile_ = reply.levelsFile;
   return true;
 }
 

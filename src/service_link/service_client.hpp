@@ -39,6 +39,8 @@ class ServiceClient {
   /// know and what it remembers of it.
   bool levels(const std::vector<UnitKey>& keys, std::vector<RememberedLevel>& levels,
               std::vector<LocalNotKnown>& notKnown, std::string& problem);
+  /// After levels(): the levels file the service said it keeps, or empty.
+  const std::string& serviceLevelsFile() const { return levelsFile_; }
   /// Hands over `fade`; on success `known` holds each unit's level as the
   /// service knew it before (-1: not known).
   bool submit(const LocalFade& fade, std::vector<int>& known, std::string& problem);
@@ -61,6 +63,7 @@ class ServiceClient {
   struct Link;
   std::string program_;
   std::string path_;
+  std::string levelsFile_;
   std::unique_ptr<Link> link_;
 };
 

@@ -785,6 +785,13 @@ int UnitsFile::findScene(std::string_view name) const {
   return -1;
 }
 
+int UnitsFile::findSchedule(std::string_view name) const {
+  for (std::size_t i = 0; i < schedules.size(); ++i)
+    if (schedules[i].name == name)
+      return static_cast<int>(i);
+  return -1;
+}
+
 const SettingEntry* UnitsFile::frontEndTable(std::string_view name) const {
   for (const SettingEntry& table : frontEndTables)
     if (table.key == name)

@@ -114,6 +114,7 @@ struct UnitsFile {
   int findUnit(std::string_view name) const;   ///< index, or -1
   int findGroup(std::string_view name) const;  ///< index, or -1
   int findScene(std::string_view name) const;  ///< index, or -1
+  int findSchedule(std::string_view name) const;  ///< index, or -1
   /// The front ends' table `name`, or null when the file has none.
   const SettingEntry* frontEndTable(std::string_view name) const;
   /// Adds the units that `target` (a unit's or a group's name, or "all") stands for to `units`,

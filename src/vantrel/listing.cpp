@@ -36,7 +36,8 @@ std::string agoText(std::int64_t thenMs, std::int64_t nowMs) {
 
 std::string listing(const UnitsFile& file, const RememberedLevels& levels,
                     const std::vector<LocalNotKnown>& notKnown, std::int64_t nowMs,
-                    const std::vector<SavedScene>& saved) {
+                    const std::vector<SavedScene>& saved,
+                    const std::vector<ListedSchedule>& schedules) {
   std::string text = "units:\n";
   std::size_t placeWidth = 0;
   for (const Unit& unit : file.units)
@@ -104,6 +105,16 @@ std::string listing(const UnitsFile& file, const RememberedLevels& levels,
       }
       text += "\n";
     }
+  }
+  if (!schedules.empty()) {
+    text += "schedules:\n";
+    const std::size_t width = widest(schedules);
+    std::size_t nextWidth = 0;
+    for (const ListedSchedule& schedule : schedules)
+      nextWidth = std::max(nextWidth, schedule.next.size());
+    for (const ListedSchedule& schedule : schedules)
+      text += "  " + padded(schedule.name, width) + "  " + padded(schedule.state, 3) + "  " +
+              padded(schedule.next, nextWidth) + "  " + schedule.last + "\n";
   }
   return text;
 }

@@ -9,6 +9,7 @@
 #include "units/remembered_levels.hpp"
 #include "units/saved_scenes.hpp"
 #include "units/units_file.hpp"
+#include "vantrel/listed_schedules.hpp"
 
 /// `vantrel list`: the units, one a line, with where they are, their type and
 /// their last confirmed level with its time, or "level -"; then the groups
@@ -18,10 +19,12 @@
 /// confirmed before and how long before `nowMs` (wall clock) as a hint,
 /// "level ? (last 128, 2 days ago)". The `saved` scenes follow the written ones, each marked
 /// "(saved)", with their units by the units file's names (the name saved, "(not in the file)",
-/// for a unit it no longer has).
+/// for a unit it no longer has). Last, when there are any, the `schedules`, one a line: name,
+/// on or off, next time, last firing.
 std::string listing(const UnitsFile& file, const RememberedLevels& levels,
                     const std::vector<LocalNotKnown>& notKnown = {}, std::int64_t nowMs = 0,
-                    const std::vector<SavedScene>& saved = {});
+                    const std::vector<SavedScene>& saved = {},
+                    const std::vector<ListedSchedule>& schedules = {});
 
 /// How long before `nowMs` `thenMs` was, in the largest whole unit:
 /// "just now" (under a minute, or later than `nowMs`), "1 minute ago",

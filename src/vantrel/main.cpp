@@ -392,13 +392,13 @@ int main(int argc, char* argv[]) {
   }
 
   if (options.command == VantrelOptions::Command::List) {
+    std::vector<LocalNotKnown> notKnown;
     if (through) {
       // The service's live levels, over those it does not drive.
       std::vector<UnitKey> keys;
       for (const Unit& unit : file.units)
         keys.push_back(unit.key());
       std::vector<RememberedLevel> levels;
-      std::vector<LocalNotKnown> notKnown;
       if (!service.levels(keys, levels, notKnown, problem)) {
         std::fprintf(stderr, "vantrel: %s: %s\n", service.path().c_str(), problem.c_str());
         return 1;
@@ -407,10 +407,16 @@ int main(int argc, char* argv[]) {
         if (levels[i].level >= 0)
           remembered.set(keys[i], levels[i]);
       }
-      std::fputs(listing(file, remembered, notKnown, wallClockMs(), saved.scenes()).c_str(), stdout);
-      return 0;
     }
-    std::fputs(listing(file, remembered, {}, 0, saved.scenes()).c_str(), stdout);
+    // The schedules' record is beside the service's levels file, through the service (when it
+    // says where), else beside this user's.
+    const std::string recordBeside =
+        through && !service.serviceLevelsFile().empty() ? service.serviceLevelsFile() : levelsPath;
+    std::string recordWarning;
+    const std::vector<ListedSchedule> schedules = listedSchedules(file, recordBeside, wallClockMs(), recordWarning);
+    warn(recordWarning);
+    std::fputs(listing(file, remembered, notKnown, through ? wallClockMs() : 0, saved.scenes(), schedules).c_str(),
+               stdout);
     return 0;
   }
 

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "schedules/local_clock.hpp"
 #include "units/utc_time.hpp"
 
 namespace {
@@ -53,6 +54,14 @@ json inputsObject(const std::vector<InputState>& inputs) {
   return all;
 }
 
+json scheduleObject(const ServiceSnapshot::Schedule& schedule) {
+  const bool next = schedule.nextMs.has_value();
+  return {{"name", schedule.file->name},
+          {"on", schedule.on},
+          {"next", next ? json(localIsoText(*schedule.nextMs)) : json(nullptr)},
+          {"next_text", next ? json(weekdayTimeText(*schedule.nextMs)) : json(nullptr)}};
+}
+
 json levelsFileObject(const LevelsFileState& state) {
   if (state.remembered)
     return {{"remembered", true}};
@@ -85,6 +94,11 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::vector<InputSt
   state["levels_file"] = levelsFileObject(snapshot.levelsFile);
   if (!inputs.empty())
     state["inputs"] = inputsObject(inputs);
+  if (!snapshot.schedules.empty()) {
+    json& schedules = state["schedules"] = json::array();
+    for (const ServiceSnapshot::Schedule& schedule : snapshot.schedules)
+      schedules.push_back(scheduleObject(schedule));
+  }
   return text(state);
 }
 
@@ -98,6 +112,21 @@ std::string groupJson(const UnitsFile& file, int group, int level) {
   for (int unit : found.members)
     members.push_back(file.units[static_cast<std::size_t>(unit)].name);
   return text(groupObject(found.name, members, level));
+}
+
+std::string scheduleJson(const ServiceSnapshot::Schedule& schedule) {
+  return text(scheduleObject(schedule));
+}
+
+bool readScheduleSwitch(const std::string& body, bool& on, std::string& problem) {
+  const json request = json::parse(body, nullptr, false);
+  const auto found = request.is_object() ? request.find("on") : request.end();
+  if (!request.is_object() || request.size() != 1 || found == request.end() || !found->is_boolean()) {
+    problem = "a schedule is switched by {\"on\": true} or {\"on\": false}";
+    return false;
+  }
+  on = found->get<bool>();
+  return true;
 }
 
 std::string levelsFileJson(const LevelsFileState& state) {

@@ -10,8 +10,8 @@
 /// The control page's API as JSON text, one line each (vantreld(8)).
 
 /// {"title"?, "units": [...], "groups": [...], "scenes": [...] (the file's, then the saved ones),
-/// "saved_scenes": [...], "levels_file",
-/// "inputs"?}; no title when `title` is empty, no inputs when `inputs` is empty:
+/// "saved_scenes": [...], "levels_file", "inputs"?, "schedules"?: [scheduleJson()...]}; no title
+/// when `title` is empty, no schedules when the file has none, no inputs when `inputs` is empty:
 /// "inputs": {"sacn": {"sources": [{"universe", "address", "cid", "name",
 /// "priority"}], "packets": {"taken", "malformed", "ignored", "late",
 /// "refused"}}, "artnet": {... sources without cid, name and priority}}.
@@ -22,6 +22,14 @@ std::string stateJson(const ServiceSnapshot& snapshot, const std::vector<InputSt
 std::string unitJson(const Unit& unit, const UnitState& state);
 /// {"name", "members", "level"}.
 std::string groupJson(const UnitsFile& file, int group, int level);
+/// {"name", "on", "next", "next_text"}: "next" the next firing in local
+/// ISO 8601 time ("2026-12-11T07:30:00+01:00") and "next_text" its weekday
+/// and minute ("Fri 07:30"), both null when it has none (switched off, or a
+/// time of the sun that never comes).
+std::string scheduleJson(const ServiceSnapshot::Schedule& schedule);
+/// Reads POST /api/schedules/NAME's body, {"on": true|false}; false with
+/// `problem`, one line.
+bool readScheduleSwitch(const std::string& body, bool& on, std::string& problem);
 /// {"remembered": true}, or {"remembered": false, "problem": REASON}.
 std::string levelsFileJson(const LevelsFileState& state);
 /// {"saved": NAME, "units": N, "left_out": [names]}.

@@ -32,7 +32,7 @@ const char kSecurityPolicy[] =
     "connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; "
     "frame-ancestors 'none'";
 
-enum class Target { None, Page, State, Events, Unit, Group, Scene, SavedScene, SavedScenes };
+enum class Target { None, Page, State, Events, Unit, Group, Scene, SavedScene, SavedScenes, Schedule };
 
 std::int64_t nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -96,7 +96,7 @@ struct WebFrontEnd::Request {
   std::size_t uriLength = 0;
   bool begun = false;
   Target target = Target::None;
-  int index = -1;       ///< of the unit, group or scene
+  int index = -1;       ///< of the unit, group, scene or schedule
   std::string saved;    ///< the saved scene's name
   int status = 0;       ///< a refusal, when not 0
   std::string problem;  ///< its words
@@ -258,6 +258,10 @@ void WebFrontEnd::groupChanged(int group, int level, bool) {
   });
 }
 
+void WebFrontEnd::scheduleChanged(int, const ServiceSnapshot::Schedule& state) {
+  streams_.post([state] { return "event: schedule\ndata: " + scheduleJson(state) + "\n\n"; });
+}
+
 void WebFrontEnd::levelsFileChanged(const LevelsFileState& state) {
   streams_.post([state] { return "event: levels_file\ndata: " + levelsFileJson(state) + "\n\n"; });
 }
@@ -304,7 +308,7 @@ void WebFrontEnd::judge(MHD_Connection* connection, const std::string& url,
     return;
   const bool command = request.target == Target::Unit || request.target == Target::Group ||
                        request.target == Target::Scene || request.target == Target::SavedScene ||
-                       request.target == Target::SavedScenes;
+                       request.target == Target::SavedScenes || request.target == Target::Schedule;
   if (!command)
     return;
   const char* origin = header(connection, MHD_HTTP_HEADER_ORIGIN);
@@ -367,6 +371,8 @@ void WebFrontEnd::route(const std::string& url, const std::string& method, Reque
       request.status = MHD_HTTP_METHOD_NOT_ALLOWED;
       request.allow = "POST";
     }
+  } else if (prefixed("/api/schedules/")) {
+    named("/api/schedules/", Target::Schedule, file.findSchedule(rest("/api/schedules/")), "schedule");
   } else {
     request.status = MHD_HTTP_NOT_FOUND;
     request.problem = "nothing here";
@@ -454,6 +460,16 @@ int WebFrontEnd::answerApi(Request& request, std::string& body) {
       body = errorJson(problem);
       return MHD_HTTP_BAD_REQUEST;
     }
+    body = "{\"accepted\": true}";
+    return MHD_HTTP_ACCEPTED;
+  }
+  if (request.target == Target::Schedule) {
+    bool on = true;
+    if (!readScheduleSwitch(request.body, on, problem)) {
+      body = errorJson(problem);
+      return MHD_HTTP_BAD_REQUEST;
+    }
+    service_.switchSchedule(request.index, on);
     body = "{\"accepted\": true}";
     return MHD_HTTP_ACCEPTED;
   }

@@ -37,6 +37,7 @@ class WebFrontEnd final : public FrontEnd {
   void groupChanged(int group, int level, bool commandEnded) override;
   void levelsFileChanged(const LevelsFileState& state) override;
   void savedScenesChanged(const std::vector<std::string>& saved) override;
+  void scheduleChanged(int schedule, const ServiceSnapshot::Schedule& state) override;
   /// The consoles' inputs, which the state shows.
   void showInputs(const std::vector<const InputView*>& inputs) override { inputs_ = inputs; }
 

@@ -381,8 +381,9 @@ TEST_F(LocalSocket, MalformedRequestsGetOneErrorLineAndTheConnectionGoesOn) {
               "\n");
   EXPECT_EQ(client.line(), R"({"error":"port must be a whole number from 1 to 65535","protocol":1})");
   client.send("{\"levels\": [{\"address\": \"127.0.0.1\", \"port\": " + a.port() + ", \"type\": 1}]}\n");
-  // A unit of its file that it has no level of.
-  EXPECT_EQ(client.line(), R"({"levels":[{"confirmed_ms":0,"known":false,"last_on":-1,"level":-1}]})");
+  // A unit of its file that it has no level of, and where it keeps the levels.
+  EXPECT_EQ(client.line(), R"({"levels":[{"confirmed_ms":0,"known":false,"last_on":-1,"level":-1}],"levels_file":")" +
+                               dir_.path("levels") + "\"}");
   // A tool of another protocol is refused cleanly.
   SocketClient newer(service_->socket());
   newer.send("{\"protocol\": 2}\n");
@@ -414,11 +415,12 @@ TEST_F(LocalSocket, AtMost64ClientsAreServedAndOneThatDoesNotReadDelaysNobody) {
   // seen this one go.
   clients.pop_back();
   clients[1]->send("{\"levels\": []}\n");
-  EXPECT_EQ(clients[1]->line(), R"({"levels":[]})");
+  const std::string none = R"({"levels":[],"levels_file":")" + dir_.path("levels") + "\"}";
+  EXPECT_EQ(clients[1]->line(), none);
   const ChildResult set = run({"set", "a", "60"});
   EXPECT_EQ(set.exitStatus, 0) << set.err;
   clients[2]->send("{\"levels\": []}\n");
-  EXPECT_EQ(clients[2]->line(), R"({"levels":[]})");
+  EXPECT_EQ(clients[2]->line(), none);
   a.finish();
   EXPECT_EQ(a.levels(), std::vector<int>{60});
 }

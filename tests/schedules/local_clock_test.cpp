@@ -1,5 +1,8 @@
 #include "schedules/local_clock.hpp"
 
+#include <clocale>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "support/local_zone.hpp"
@@ -66,6 +69,35 @@ TEST(LocalClock, GivesTheLocalDateOfAnInstant) {
     ASSERT_TRUE(parseUtcTime(c.instant, ms));
     EXPECT_TRUE(localDateOf(ms) == c.date) << c.zone << " " << c.instant;
   }
+}
+
+// The offset is the one in force at that instant (both sides of a change, west of UTC too), and
+// the weekday is English under any locale.
+TEST(LocalClock, WritesAnInstantAsIsoLocalTimeAndAsWeekdayAndMinute) {
+  const struct {
+    const char* zone;
+    const char* instant;
+    const char* iso;
+    const char* weekday;
+  } cases[] = {
+      {"Europe/Berlin", "2026-12-11T06:30:00.000Z", "2026-12-11T07:30:00+01:00", "Fri 07:30"},
+      {"Europe/Berlin", "2026-03-29T01:00:00.000Z", "2026-03-29T03:00:00+02:00", "Sun 03:00"},
+      {"Europe/Berlin", "2026-03-29T00:59:59.999Z", "2026-03-29T01:59:59+01:00", "Sun 01:59"},
+      {"America/New_York", "2026-01-01T03:00:00.000Z", "2025-12-31T22:00:00-05:00", "Wed 22:00"},
+      {"Asia/Kolkata", "2026-06-01T00:00:00.000Z", "2026-06-01T05:30:00+05:30", "Mon 05:30"},
+      {"UTC", "1969-12-31T23:59:59.000Z", "1969-12-31T23:59:59+00:00", "Wed 23:59"},
+  };
+  const char* const before = std::setlocale(LC_TIME, nullptr);
+  const std::string kept = before != nullptr ? before : "C";
+  std::setlocale(LC_TIME, "ja_JP.UTF-8");
+  for (const auto& c : cases) {
+    LocalZone zone(c.zone);
+    std::int64_t ms = 0;
+    ASSERT_TRUE(parseUtcTime(c.instant, ms));
+    EXPECT_EQ(localIsoText(ms), c.iso) << c.zone;
+    EXPECT_EQ(weekdayTimeText(ms), c.weekday) << c.zone;
+  }
+  std::setlocale(LC_TIME, kept.c_str());
 }
 
 }  // namespace

@@ -237,6 +237,13 @@ TEST(LocalProtocol, RepliesReadBackAsTheToolsNeedThem) {
   EXPECT_EQ(reply.levels[0].lastOn, 9);
   EXPECT_EQ(reply.levels[1].level, -1);
   EXPECT_EQ(reply.levels[2].sent, 56);
+  EXPECT_EQ(reply.levelsFile, "");  // said by a service from before it said so
+  // Where the service keeps its levels, for the schedules' record beside them.
+  ASSERT_TRUE(readLocalReply(withoutNewline(levelsLine({{5, 1, 9}}, {}, "/var/lib/vantreld/levels")), reply,
+                             problem));
+  EXPECT_EQ(reply.levelsFile, "/var/lib/vantreld/levels");
+  EXPECT_FALSE(readLocalReply(R"({"levels":[],"levels_file":7})", reply, problem));
+  EXPECT_EQ(problem, "levels_file must be text");
 
   ASSERT_TRUE(readLocalReply(withoutNewline(errorLine("units must be a list")), reply, problem));
   EXPECT_EQ(reply.kind, LocalReply::Kind::Error);

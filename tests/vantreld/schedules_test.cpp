@@ -10,8 +10,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "support/child_process.hpp"
+#include "support/mqtt_peers.hpp"
 #include "support/serving_unit.hpp"
 #include "support/temp_dir.hpp"
 #include "support/vantreld_process.hpp"
@@ -131,6 +133,64 @@ TEST(VantreldSchedules, AScheduleNamingASavedSceneSetsItsLevels) {
   EXPECT_TRUE(service.sees("vantreld: schedule 'open' caught up, missed at 2026-12-10 07:30:00"));
   EXPECT_EQ(a.levelsEndingWith(77), std::vector<int>{77});
   EXPECT_EQ(service.stop(SIGTERM), 0);
+}
+
+// Home Assistant's switch: its configuration on the service's device, its retained state, and a
+// switch off that lasts across a restart, so that the schedule's time then passes unfired.
+TEST(VantreldSchedules, SwitchedOffOverMqttItStaysOffAcrossARestartAndDoesNotFire) {
+  if (std::string(VANTREL_LIBFAKETIME).empty())
+    GTEST_SKIP() << "no libfaketime (apt-get install faketime)";
+  TempDir dir;
+  MqttBroker broker(dir);
+  MqttProbe probe(broker.port());
+  const std::string gone = "homeassistant/switch/vantrel/schedule_gone/config";
+  probe.publish(gone, "{}", true);
+  // A stray retained ON, which must not turn it back on at the restart.
+  probe.publish("vantrel/schedules/open/set", "ON", true);
+  probe.await("vantrel/schedules/open/set", "ON");
+  ServingUnit a;
+  writeOpening(dir, a, "[mqtt]\nhost = \"127.0.0.1\"\nport = " + broker.port() + "\n");
+  {
+    VantreldProcess service = startAt(dir, "2026-12-10 07:29:00");
+    const nlohmann::json config = nlohmann::json::parse(
+        probe.await("homeassistant/switch/vantrel/schedule_open/config", [](const std::string& p) { return !p.empty(); }),
+        nullptr, false);
+    EXPECT_EQ(config.value("name", ""), "Schedule open");
+    EXPECT_EQ(config.value("unique_id", ""), "vantrel_schedule_open");
+    EXPECT_EQ(config.value("command_topic", ""), "vantrel/schedules/open/set");
+    EXPECT_EQ(config.value("state_topic", ""), "vantrel/schedules/open/state");
+    EXPECT_EQ(config["device"]["identifiers"], nlohmann::json::array({"vantreld_vantrel"}));
+    probe.await("vantrel/schedules/open/state", "ON");
+    probe.await(gone, "");
+    EXPECT_TRUE(service.sees("vantreld: mqtt: ignored the retained command on vantrel/schedules/open/set"));
+    for (const char* wrong : {"off", "maybe"}) {
+      probe.publish("vantrel/schedules/open/set", wrong);
+      EXPECT_TRUE(service.sees(std::string("vantreld: vantrel/schedules/open/set: a schedule takes ON or OFF, not '") +
+                               wrong + "'"));
+    }
+    probe.publish("vantrel/schedules/nothing/set", "OFF");
+    EXPECT_TRUE(service.sees("vantreld: vantrel/schedules/nothing/set: unknown schedule 'nothing'"));
+    EXPECT_EQ(probe.last("vantrel/schedules/open/state"), "ON");
+    probe.publish("vantrel/schedules/open/set", "OFF");
+    probe.await("vantrel/schedules/open/state", "OFF");
+    EXPECT_EQ(service.stop(SIGTERM), 0);
+  }
+  EXPECT_EQ(readText(dir.path("levels.schedules")).rfind("open off ", std::string::npos),
+            readText(dir.path("levels.schedules")).find('\n') + 1);
+  VantreldProcess again = startAt(dir, "2026-12-10 07:29:58");
+  EXPECT_TRUE(again.sees("vantreld: serving 1 units"));
+  std::this_thread::sleep_for(4s);
+  EXPECT_EQ(probe.last("vantrel/schedules/open/state"), "OFF");
+  // Through the service, its own record, not the one beside this user's levels (there is none).
+  const ChildResult listed = runChild({VANTREL_PATH, "--config", dir.path("vantrel.toml"), "list"},
+                                      {"VANTREL_STATE=" + dir.path("user-levels"),
+                                       "VANTREL_SOCKET=" + dir.path("vantreld.sock"), "TZ=UTC"},
+                                      10000);
+  EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+  EXPECT_NE(listed.out.find("\nschedules:\n  open  off  next -  "), std::string::npos) << listed.out;
+  EXPECT_EQ(again.stop(SIGTERM), 0);
+  EXPECT_EQ(a.levels(), std::vector<int>{});
+  EXPECT_EQ(again.skipped().find("schedule 'open' fired"), std::string::npos) << again.skipped();
 }
 
 }  // namespace

@@ -271,6 +271,50 @@ class ControlPage(unittest.TestCase):
         finally:
             shop.stop()
 
+    def test_schedules_show_their_next_time_and_a_switch_turns_one_off_and_on(self):
+        self.open_page()
+        self.assertFalse(self.driver.find_element(By.ID, "schedules-section").is_displayed())
+        directory = os.path.join(self.directory, "scheduled")
+        os.mkdir(directory)
+        lamp = Units(1)  # a firing, at that very minute, would harm no other test
+        shop = Service(directory, units_table([("lamp", lamp.ports[0])]) +
+                       '[schedules.opening]\nat = "07:30"\nlevels = { lamp = 200 }\n'
+                       '[schedules.closing]\nat = "19:05"\ndays = "weekdays"\nlevels = { lamp = 0 }\n')
+        try:
+            schedules = shop.state()["schedules"]
+            self.assertEqual([(s["name"], s["on"]) for s in schedules], [("opening", True), ("closing", True)])
+            self.assertRegex(schedules[0]["next"], r"^\d{4}-\d\d-\d\dT07:30:00[+-]\d\d:\d\d$")
+            self.assertRegex(schedules[0]["next_text"], r"^(Mon|Tue|Wed|Thu|Fri|Sat|Sun) 07:30$")
+            self.assertRegex(schedules[1]["next_text"], r"^(Mon|Tue|Wed|Thu|Fri) 19:05$")
+            status, _, body = shop.request("POST", "/api/schedules/opening", json.dumps({"on": "no"}))
+            self.assertEqual((status, json.loads(body)["error"]),
+                             (400, 'a schedule is switched by {"on": true} or {"on": false}'))
+            self.assertEqual(shop.command("schedules", "nothing", {"on": False}), 404)
+
+            self.open_page(shop)
+            self.assertTrue(self.driver.find_element(By.ID, "schedules-section").is_displayed())
+            row = lambda name: self.driver.find_element(By.CSS_SELECTOR, '[data-schedule="%s"]' % name)
+            next_text = lambda name: row(name).find_element(By.CSS_SELECTOR, ".schedule-next").text
+            toggle = lambda name: row(name).find_element(By.CSS_SELECTOR, "input[type=checkbox]")
+            self.assertEqual([r.get_attribute("data-schedule") for r in
+                              self.driver.find_elements(By.CSS_SELECTOR, "#schedules [data-schedule]")],
+                             ["opening", "closing"])
+            self.assertEqual(next_text("opening"), "Next " + schedules[0]["next_text"])
+            self.assertTrue(toggle("opening").is_selected())
+            toggle("opening").click()
+            self.assertTrue(wait_for(lambda: not shop.state()["schedules"][0]["on"]))
+            self.assertIsNone(shop.state()["schedules"][0]["next"])
+            self.assertTrue(wait_for(lambda: next_text("opening") == "Off"), next_text("opening"))
+            self.assertTrue(shop.state()["schedules"][1]["on"])
+            # Switched on elsewhere: the page hears it from its event stream.
+            self.assertEqual(shop.command("schedules", "opening", {"on": True}), 202)
+            self.assertTrue(wait_for(lambda: toggle("opening").is_selected() and
+                                     next_text("opening") == "Next " + schedules[0]["next_text"]),
+                            next_text("opening"))
+        finally:
+            shop.stop()
+            lamp.stop()
+
     def test_a_fade_shows_its_target_as_it_runs(self):
         self.open_page()
         self.assertEqual(self.service.command("units", "shelf-right", {"brightness": 0}), 202)

@@ -1,7 +1,8 @@
 // Expects, on the origin that served it: GET /api/state and the stream GET /api/events (events state, unit, group,
-// levels_file), the state being {"title"?, "units": [{name, type, level, sent, last_on, problem}], "groups": [{name, members,
-// level}], "scenes": [name], "saved_scenes": [name], "levels_file": {remembered, problem?}};
-// POST /api/units|groups|scenes/NAME with a JSON body, answering 2xx, or an error status with {"error": "..."};
+// levels_file, schedule), the state being {"title"?, "units": [{name, type, level, sent, last_on, problem}], "groups":
+// [{name, members, level}], "scenes": [name], "saved_scenes": [name], "levels_file": {remembered, problem?},
+// "schedules": [{name, on, next, next_text}]};
+// POST /api/units|groups|scenes|schedules/NAME with a JSON body, answering 2xx, or an error status with {"error": "..."};
 // POST /api/scenes {"save": NAME, "units"?: [name]} or {"remove": NAME}, answering 200 {"saved", "units", "left_out"}
 // or {"removed"}.
 "use strict";
@@ -14,6 +15,7 @@
   const ANSWER_MS = 10000;       // a command with no answer by then has failed
 
   const rows = new Map();        // "unit NAME" or "group NAME" -> row
+  const schedules = new Map();   // NAME -> {next, toggle}
   let layout = "";               // the names shown, in order: rows are built again only when they change
   let streamState = false;       // once the stream gave a state, a slower GET /api/state must not overwrite it
 
@@ -375,6 +377,36 @@
     if (!problem) byId("save-name").value = "";
   }
 
+  // The next time is the service's local time, as the schedule itself keeps it, not the browser's.
+  function makeScheduleRow(name) {
+    const li = element("li", "schedule");
+    li.setAttribute("data-schedule", name);
+    const label = element("label", "schedule-name");
+    const toggle = element("input");
+    toggle.type = "checkbox";
+    toggle.setAttribute("aria-label", "Schedule " + name);
+    label.append(toggle, element("span", "", name));
+    const next = element("span", "schedule-next");
+    li.append(label, next);
+    toggle.addEventListener("change", async () => {
+      const on = toggle.checked;
+      const problem = await post("/api/schedules/" + encodeURIComponent(name), JSON.stringify({ on: on }));
+      byId("schedule-message").textContent = problem ? name + ": " + problem : "";
+      if (problem) toggle.checked = !on;
+    });
+    schedules.set(name, { next: next, toggle: toggle });
+    return li;
+  }
+
+  function showSchedule(item) {
+    if (!item || typeof item.name !== "string") return;
+    const row = schedules.get(item.name);
+    if (!row) return;
+    row.toggle.checked = item.on === true;
+    row.next.textContent = item.on !== true ? "Off" : typeof item.next_text === "string" ? "Next " + item.next_text : "Not due";
+    row.next.title = typeof item.next === "string" ? item.next : "";
+  }
+
   // `live`: from an event, which comes as it happens; a whole state may tell of what happened before.
   function update(kind, item, live) {
     if (!item || typeof item.name !== "string") return;
@@ -412,7 +444,7 @@
     render(row);
   }
 
-  function build(units, groups, scenes, saved) {
+  function build(units, groups, scenes, saved, scheduleNames) {
     for (const row of rows.values()) {
       clearTimeout(row.sendTimer);
       clearTimeout(row.pendingTimer);
@@ -430,6 +462,9 @@
     byId("scenes").replaceChildren(...scenes.map((name) => makeSceneButton(name, saved.includes(name))));
     byId("scenes-section").hidden = scenes.length === 0 && units.length === 0;
     buildSaveTargets(units, groups);
+    schedules.clear();
+    byId("schedules").replaceChildren(...scheduleNames.map(makeScheduleRow));
+    byId("schedules-section").hidden = scheduleNames.length === 0;
   }
 
   function applyState(state) {
@@ -440,17 +475,20 @@
     const names = (list) => (Array.isArray(list) ? list : []).filter((name) => typeof name === "string");
     const scenes = names(state.scenes);
     const saved = names(state.saved_scenes);
+    const timed = named(state.schedules);
     showLevelsFile(state.levels_file);
 
     const title = typeof state.title === "string" && state.title !== "" ? state.title : DEFAULT_TITLE;
     byId("title").textContent = title;
     document.title = title;
 
-    const shape = JSON.stringify([units.map((u) => u.name), groups.map((g) => g.name), scenes, saved]);
+    const shape = JSON.stringify([units.map((u) => u.name), groups.map((g) => g.name), scenes, saved,
+                                  timed.map((t) => t.name)]);
     if (shape !== layout) {
-      build(units, groups, scenes, saved);
+      build(units, groups, scenes, saved, timed.map((t) => t.name));
       layout = shape;
     }
+    timed.forEach(showSchedule);
     groups.forEach((group) => update("group", group, false));
     units.forEach((unit) => update("unit", unit, false));
   }
@@ -495,6 +533,7 @@
     stream.addEventListener("unit", (event) => update("unit", parse(event.data), true));
     stream.addEventListener("group", (event) => update("group", parse(event.data), true));
     stream.addEventListener("levels_file", (event) => showLevelsFile(parse(event.data)));
+    stream.addEventListener("schedule", (event) => showSchedule(parse(event.data)));
   }
 
   byId("save-form").addEventListener("submit", saveScene);
