@@ -37,7 +37,8 @@ ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 # One unit; each line the simulator prints is stamped with the real time it came, in µs.
 "$sim" | while read -r line; do echo "${EPOCHREALTIME/./} $line"; done >"$work/sim.out" &
 pids+=($!)
-while [[ ! -s $work/sim.out ]]; do sleep 0.05; done
+for _ in $(seq 1 100); do [[ -s $work/sim.out ]] && break; sleep 0.05; done
+[[ -s $work/sim.out ]] || { echo "bench broken: the simulator said no port within 5 s" >&2; exit 1; }
 unit_port=$(head -n 1 "$work/sim.out" | cut -d' ' -f2)
 unit=$(printf '[units.lamp]\naddress = "127.0.0.1"\nport = %d\ntype = 1\n' "$unit_port")
 echo boot-1 >"$work/boot_id"
