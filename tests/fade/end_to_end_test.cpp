@@ -197,8 +197,10 @@ TEST_P(FadeEndToEnd, InterruptStopsTheFadeWithStatus130) {
   const LocalPort silent(true);
   const ChildResult waiting = runFade({"--timeout", "60s", "127.0.0.1", silent.port(), "1", "0", "9"},
                                       [&](int pid) {
-    interrupter = std::thread([pid] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    // Once it waits for the reply: a loaded machine may take a while to start it (wine).
+    interrupter = std::thread([&silent, pid] {
+      silent.connected(20000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
       kill(pid, SIGINT);
     });
   });

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,6 +33,11 @@ class LocalPort {
   LocalPort& operator=(const LocalPort&) = delete;
 
   std::string port() const { return std::to_string(port_); }
+  /// A listening port: whether a client's connection waits in its backlog within `ms`.
+  bool connected(int ms) const {
+    pollfd waiting{fd_, POLLIN, 0};
+    return poll(&waiting, 1, ms) == 1;
+  }
 
  private:
   int fd_ = -1;
