@@ -35,3 +35,11 @@ std::string localTimeText(std::int64_t unixMs) {
     return "?";
   return text;
 }
+
+ReadOutcome readKeptFile(const std::string& path, std::string& text, std::string& warning) {
+  FileError error;
+  const ReadOutcome outcome = readWholeFile(path, text, error);
+  if (outcome == ReadOutcome::Failed)
+    warning = describe(error);
+  return outcome;
+}

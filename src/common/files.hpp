@@ -30,6 +30,9 @@ enum class ReadOutcome { Read, Missing, Failed };
 /// Reads the whole file at `path` into `text`: Missing when nothing is there, Failed when what is
 /// there cannot be read; `error` then says why.
 ReadOutcome readWholeFile(const std::string& path, std::string& text, FileError& error);
+/// readWholeFile() of a file a program keeps, which may not be there yet: when it cannot be read
+/// (Failed), `warning` is describe() of why; a missing one says nothing.
+ReadOutcome readKeptFile(const std::string& path, std::string& text, std::string& warning);
 
 /// Whether a file (not a directory) is at `path`.
 bool fileExists(const std::string& path);

@@ -14,13 +14,8 @@ std::string scheduleRecordPath(const std::string& levelsPath) {
 ScheduleRecord readScheduleRecord(const std::string& path, std::string& warning) {
   ScheduleRecord record;
   std::string text;
-  FileError error;
-  const ReadOutcome outcome = readWholeFile(path, text, error);
-  if (outcome != ReadOutcome::Read) {
-    if (outcome == ReadOutcome::Failed)
-      warning = describe(error);
+  if (readKeptFile(path, text, warning) != ReadOutcome::Read)
     return record;
-  }
   forEachLine(text, [&](std::size_t number, const std::string& line) {
     if (line.empty() || line[0] == '#')
       return true;

@@ -62,13 +62,8 @@ std::string fileText(const RememberedLevels& levels) {
 RememberedLevels RememberedLevels::read(const std::string& path, std::string& warning) {
   RememberedLevels levels;
   std::string text;
-  FileError error;
-  const ReadOutcome outcome = readWholeFile(path, text, error);
-  if (outcome != ReadOutcome::Read) {
-    if (outcome == ReadOutcome::Failed)
-      warning = describe(error);
+  if (readKeptFile(path, text, warning) != ReadOutcome::Read)
     return levels;
-  }
   bool damaged = false;
   forEachLine(text, [&](std::size_t number, const std::string& line) {
     if (line.empty() || line[0] == '#')

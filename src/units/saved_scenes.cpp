@@ -85,11 +85,11 @@ bool changeFile(const std::string& path, std::string& reason, Change change) {
 SavedScenes SavedScenes::read(const std::string& path, std::vector<std::string>& warnings) {
   SavedScenes scenes;
   std::string text;
-  FileError error;
-  const ReadOutcome outcome = readWholeFile(path, text, error);
+  std::string warning;
+  const ReadOutcome outcome = readKeptFile(path, text, warning);
   if (outcome != ReadOutcome::Read) {
     if (outcome == ReadOutcome::Failed) {
-      warnings.push_back(describe(error));
+      warnings.push_back(warning);
       scenes.writable_ = false;  // what it holds is not known: never written over
     }
     return scenes;
