@@ -231,7 +231,13 @@ int main(int argc, char** argv) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     struct sockaddr_in a = {.sin_family = AF_INET, .sin_addr.s_addr = htonl(INADDR_LOOPBACK)};
     socklen_t len = sizeof a;
-    if (bind(fd, (struct sockaddr*)&a, len) != 0 || listen(fd, 64) != 0)
+    /* On the listener, not only on each accepted connection: a command
+     * comes with its connection, before the accept, and the kernel stamps
+     * a segment only while some socket asks for stamps. Without it most
+     * arrivals were this loop's own read, a wake-up of this process late. */
+    const int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
+        bind(fd, (struct sockaddr*)&a, len) != 0 || listen(fd, 64) != 0)
       return 1;
     getsockname(fd, (struct sockaddr*)&a, &len);
     fds[1 + unit].fd = fd;
