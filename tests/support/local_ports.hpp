@@ -7,8 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 
 /// A port on 127.0.0.1 that is bound, so that nobody else takes it while a
 /// test runs. Without `listening` it refuses every connection; with it the
@@ -43,5 +48,26 @@ class LocalPort {
   int fd_ = -1;
   std::uint16_t port_ = 0;
 };
+
+/// Whether, within `ms`, a TCP connection to 127.0.0.1:`port` is open, as
+/// the kernel lists it: accepted or still in a backlog, whoever serves it.
+/// A sign that a client has started, however slowly (wine on a loaded machine).
+inline bool connectionOpenTo(const std::string& port, int ms) {
+  char local[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X", static_cast<unsigned>(std::stoul(port)));
+  for (int waited = 0; waited <= ms; waited += 10) {
+    std::ifstream table("/proc/net/tcp");
+    std::string row;
+    while (std::getline(table, row)) {
+      std::istringstream fields(row);
+      std::string slot, from, to, state;
+      fields >> slot >> from >> to >> state;
+      if ((from == local || to == local) && state == "01")  // ESTABLISHED
+        return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 #endif

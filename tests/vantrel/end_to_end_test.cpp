@@ -248,11 +248,12 @@ TEST_P(VantrelEndToEnd, AnInterruptBeforeTheRunConfirmedAnythingSaysSo) {
   ASSERT_EQ(run({"set", "a", "20"}).exitStatus, 0);
   std::thread interrupter;
   const ChildResult result = run({"--timeout", "60s", "set", "a", "30"}, [&](int pid) {
-    // The silent unit notes nothing until the tool lets go: a while is
-    // all there is to wait for, and an interrupt before the command went
-    // out says the same.
-    interrupter = std::thread([pid] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The silent unit notes nothing until the tool lets go, so the kernel's
+    // table tells when the tool is running; an interrupt before the command
+    // went out says the same.
+    interrupter = std::thread([&a, pid] {
+      connectionOpenTo(a.port(), 20000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
       kill(pid, SIGINT);
     });
   });
