@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     return 1;
   struct timespec due;
   clock_gettime(CLOCK_MONOTONIC, &due);
-  int rounds_late = 0, round_has_late = 0;
+  int over = 0, rounds_late = 0, round_has_late = 0;
   for (int i = 0; i < count; ++i) {
     due.tv_nsec += kStepNs;
     if (due.tv_nsec >= 1000000000) {
@@ -44,15 +44,13 @@ int main(int argc, char** argv) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     late[i] = (double)(now.tv_sec - due.tv_sec) * 1e3 + (double)(now.tv_nsec - due.tv_nsec) / 1e6;
+    over += late[i] > 0.5;
     round_has_late |= late[i] > 0.5;
     if ((i + 1) % kRound == 0) {
       rounds_late += round_has_late;
       round_has_late = 0;
     }
   }
-  int over = 0;
-  for (int i = 0; i < count; ++i)
-    over += late[i] > 0.5;
   qsort(late, (size_t)count, sizeof *late, by_value);
   printf("%d wake-ups each 25 ms: late p50 %.3f ms, p99 %.3f ms, p99.9 %.3f ms, max %.3f ms\n", count,
          late[count / 2], late[count * 99 / 100], late[count * 999 / 1000], late[count - 1]);
