@@ -56,7 +56,7 @@ class EndToEnd : public ::testing::TestWithParam<ToolPlatform> {
     std::thread server([&] { served = peer.serveOne(plan, 20000, 5000, exchange); });
     ChildResult result = runTool(args);
     server.join();
-    EXPECT_TRUE(served) << "the tool never connected";
+    EXPECT_TRUE(served) << "the tool never connected; it wrote to stderr: " << result.err;
     return result;
   }
 
